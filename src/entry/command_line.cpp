@@ -1,0 +1,108 @@
+#include "entry/command_line.hpp"
+
+#include "paths/path_forms.hpp"
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+constexpr std::size_t MAX_PROFILE_NAME = 64;
+
+struct Options {
+    std::optional<std::string> project;
+    std::optional<std::string> scratch;
+    std::optional<std::string> profile;
+    std::optional<std::string> network;
+};
+
+std::optional<std::string>* option_slot(Options& options, std::string_view name) {
+    if (name == "--project") {
+        return &options.project;
+    }
+    if (name == "--scratch") {
+        return &options.scratch;
+    }
+    if (name == "--profile") {
+        return &options.profile;
+    }
+    if (name == "--network") {
+        return &options.network;
+    }
+    return nullptr;
+}
+
+bool is_profile_character(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '_' || c == '.' || c == ' ';
+}
+
+} // namespace
+
+bool is_valid_profile_name(std::string_view name) {
+    return name.size() <= MAX_PROFILE_NAME && std::ranges::all_of(name, is_profile_character);
+}
+
+Result<WideString> resolve_sandbox_mount(WideString value) {
+    const auto canonical = canonical_path(value);
+    if (!canonical) {
+        return failure("cannot resolve " + to_utf8(value) + ": " + os_error_text(canonical.error()));
+    }
+    const auto attributes = file_attributes(*canonical);
+    if (!attributes || (*attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return failure("sandbox mount is not a directory: " + to_utf8(*canonical));
+    }
+    return *canonical;
+}
+
+Result<SandboxRequest> parse_command_line(const std::vector<std::string>& arguments) {
+    const auto separator = std::ranges::find(arguments, "--");
+    if (separator == arguments.end() || separator + 1 == arguments.end()) {
+        return failure(std::string(USAGE));
+    }
+    const auto options_end = static_cast<std::size_t>(separator - arguments.begin());
+
+    Options options;
+    for (std::size_t at = 0; at < options_end; at += 2) {
+        const std::string& name = arguments[at];
+        if (at + 1 == options_end) {
+            return failure("missing value for " + name);
+        }
+        auto* slot = option_slot(options, name);
+        if (slot == nullptr) {
+            return failure("unknown sandbox option: " + name);
+        }
+        *slot = arguments[at + 1];
+    }
+
+    if (options.network != "deny") {
+        return failure("native processes cannot receive direct network access");
+    }
+    if (!options.project) {
+        return failure("missing --project");
+    }
+    auto project = resolve_sandbox_mount(to_wide(*options.project));
+    if (!project) {
+        return std::unexpected(project.error());
+    }
+    if (!options.scratch) {
+        return failure("missing --scratch");
+    }
+    auto scratch = resolve_sandbox_mount(to_wide(*options.scratch));
+    if (!scratch) {
+        return std::unexpected(scratch.error());
+    }
+    if (!options.profile) {
+        return failure("missing --profile");
+    }
+    if (!is_valid_profile_name(*options.profile)) {
+        return failure("invalid AppContainer profile name");
+    }
+    return SandboxRequest{
+        .project = std::move(*project),
+        .scratch = std::move(*scratch),
+        .profile = std::move(*options.profile),
+        .program = *(separator + 1),
+        .arguments = std::vector<std::string>(separator + 2, arguments.end()),
+    };
+}

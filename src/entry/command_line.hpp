@@ -1,0 +1,29 @@
+// The launcher's own command line: the sandbox options, "--", the program and its arguments.
+#pragma once
+
+#include "common/failure.hpp"
+#include "common/text.hpp"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct SandboxRequest {
+    WideString project; // canonical directory path
+    WideString scratch; // canonical directory path
+    std::string profile;
+    std::string program;
+    std::vector<std::string> arguments;
+};
+
+inline constexpr std::string_view USAGE =
+    "usage: norix-native-sandbox --project <path> --scratch <path> --profile <name> --network "
+    "deny -- <program> [args...]";
+
+// `arguments` is the command line without the launcher's own name.
+Result<SandboxRequest> parse_command_line(const std::vector<std::string>& arguments);
+
+// The canonical form of an existing directory named by an option's value.
+Result<WideString> resolve_sandbox_mount(WideString value);
+
+bool is_valid_profile_name(std::string_view name);

@@ -1,0 +1,156 @@
+#include "paths/path_forms.hpp"
+
+#include "common/resource.hpp"
+
+#include <iterator>
+
+namespace {
+
+// Paths shorter than this that are already absolute open as they are; everything else goes
+// through the "\\?\" form so that long paths open too.
+constexpr std::size_t LEGACY_MAX_PATH = 248;
+
+bool is_any_separator(WCHAR c) { return c == WCHAR('\\') || c == WCHAR('/'); }
+
+bool opens_as_typed(WideStringView path) {
+    if (starts_with_ascii(path, "\\\\?\\")) {
+        return true;
+    }
+    if (path.size() >= LEGACY_MAX_PATH) {
+        return false;
+    }
+    const bool drive_absolute = path.size() >= 3 && !is_any_separator(path[0]) &&
+                                path[1] == WCHAR(':') && is_any_separator(path[2]);
+    const bool two_separators = path.size() >= 2 && is_any_separator(path[0]) &&
+                                is_any_separator(path[1]);
+    return drive_absolute || two_separators;
+}
+
+std::expected<WideString, DWORD> full_path(const WideString& path) {
+    WideString buffer(MAX_PATH, WCHAR{});
+    for (;;) {
+        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()),
+                                              buffer.data(), nullptr);
+        if (length == 0) {
+            return std::unexpected(GetLastError());
+        }
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(length); // the size needed, with the NUL
+    }
+}
+
+std::expected<WideString, DWORD> path_to_open(WideStringView path) {
+    WideString typed(path);
+    if (opens_as_typed(typed)) {
+        return typed;
+    }
+    auto absolute = full_path(typed);
+    if (!absolute) {
+        return absolute;
+    }
+    if (starts_with_ascii(*absolute, "\\\\?\\")) {
+        return absolute;
+    }
+    if (starts_with_ascii(*absolute, "\\\\.\\")) {
+        return to_wide("\\\\?\\") + absolute->substr(4);
+    }
+    if (absolute->size() >= 2 && is_any_separator((*absolute)[0]) &&
+        is_any_separator((*absolute)[1])) {
+        return to_wide("\\\\?\\UNC\\") + absolute->substr(2);
+    }
+    return to_wide("\\\\?\\") + *absolute;
+}
+
+std::expected<UniqueHandle, DWORD> open_existing(const WideString& path) {
+    const HANDLE handle =
+        CreateFileW(path.c_str(),
+                    0, // no access: only the name and attributes are wanted
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, // no security attributes
+                    OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, // lets directories open too
+                    nullptr);                   // no template file
+    if (handle == INVALID_HANDLE_VALUE) {
+        return std::unexpected(GetLastError());
+    }
+    return UniqueHandle(handle);
+}
+
+} // namespace
+
+std::string display_path(WideStringView path) {
+    if (starts_with_ascii(path, "\\\\?\\UNC\\")) {
+        return "\\\\" + to_utf8(path.substr(8));
+    }
+    if (starts_with_ascii(path, "\\\\?\\")) {
+        return to_utf8(path.substr(4));
+    }
+    return to_utf8(path);
+}
+
+std::expected<WideString, DWORD> canonical_path(WideStringView path) {
+    const auto target = path_to_open(path);
+    if (!target) {
+        return std::unexpected(target.error());
+    }
+    const auto file = open_existing(*target);
+    if (!file) {
+        return std::unexpected(file.error());
+    }
+    WideString buffer(MAX_PATH, WCHAR{});
+    for (;;) {
+        const DWORD length = GetFinalPathNameByHandleW(
+            file->get(), buffer.data(), static_cast<DWORD>(buffer.size()),
+            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            return std::unexpected(GetLastError());
+        }
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(length); // too small: the size needed, with the NUL
+    }
+}
+
+std::expected<DWORD, DWORD> file_attributes(const WideString& path) {
+    const auto file = open_existing(path);
+    if (file) {
+        BY_HANDLE_FILE_INFORMATION information{};
+        if (GetFileInformationByHandle(file->get(), &information) == FALSE) {
+            return std::unexpected(GetLastError());
+        }
+        return information.dwFileAttributes;
+    }
+    if (file.error() != ERROR_SHARING_VIOLATION) {
+        return std::unexpected(file.error());
+    }
+    // A file held open without sharing (a paging file, say) still lists in its directory.
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileExW(path.c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        return std::unexpected(GetLastError());
+    }
+    FindClose(search);
+    return found.dwFileAttributes;
+}
+
+std::string os_error_text(DWORD code) {
+    WCHAR buffer[512];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, // the system's message table
+                                  code,
+                                  0, // the user's language
+                                  buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
+    while (length > 0 && (buffer[length - 1] == WCHAR('\r') || buffer[length - 1] == WCHAR('\n') ||
+                          buffer[length - 1] == WCHAR(' '))) {
+        --length;
+    }
+    std::string text =
+        length > 0 ? to_utf8(WideStringView(buffer, length)) : "unknown error " + std::to_string(code);
+    return text + " (os error " + std::to_string(code) + ")";
+}

@@ -1,0 +1,71 @@
+// The simulated Windows as tests see it: set up a machine, inject faults, read the journal of
+// calls and the census of what is still open. Every test starts from sim::reset().
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+using Dword = std::uint32_t;
+
+// A fresh machine: volume C: holding C:\Windows\System32, C:\Program Files and
+// C:\Program Files (x86); the launcher process (current directory C:\, an environment with
+// SystemRoot, ProgramFiles and ProgramFiles(x86)); standard error a pipe; empty journal.
+void reset();
+
+// Makes one call of `function` fail: the `call`-th call from now whose key argument (the path,
+// name or device the journal shows) equals `argument`, or any call when `argument` is empty. The
+// call returns `result` (as the function's return type) and sets the last error to `error`.
+// Functions that return their error code (the ACL functions, the HRESULTs) return `result`.
+struct Fault {
+    std::string function;
+    unsigned call = 1;
+    std::string argument;
+    std::uint64_t result = 0;
+    Dword error = 0;
+};
+void inject(Fault fault);
+
+// The calls in order, each "Function key-arguments", e.g. "CreateFileW \\?\C:\Work".
+const std::vector<std::string>& journal();
+std::vector<std::string> journal_of(std::string_view function);
+void clear_journal();
+
+// Files. Paths are full Win32 paths in UTF-8 ("C:\Work\Proj", "\\server\share\dir").
+void add_volume(char letter);
+void add_share(std::string_view server, std::string_view share);
+void make_directory(std::string_view path); // with every missing parent
+void make_file(std::string_view path, std::string_view content = {});
+void make_symlink(std::string_view path, std::string_view target); // target absolute or relative
+void make_junction(std::string_view path, std::string_view target); // target absolute
+void deny_access(std::string_view path, Dword error = 5);           // opening it fails
+std::optional<std::string> file_content(std::string_view path);
+bool path_exists(std::string_view path);
+void set_current_directory(std::string_view path);
+
+// DOS devices. Letters of volumes are defined at start and protected from redefinition.
+void define_dos_device(std::string_view device, std::string_view target);
+std::vector<std::string> dos_device_targets(std::string_view device); // newest first
+std::vector<std::string> defined_letters(); // defined beyond the volumes' own letters
+
+// The launcher's environment block, "NAME=value" entries in block order.
+void set_environment(const std::vector<std::string>& entries);
+std::vector<std::string> environment();
+std::optional<std::string> environment_variable(std::string_view name);
+void set_command_line(std::u16string_view command_line);
+
+// Standard error of the launcher: a console, a pipe or a file, or none at all.
+enum class StreamKind { Console, Pipe, File };
+void set_stderr(std::optional<StreamKind> kind, Dword write_error = 0);
+std::string stderr_text();
+
+// What the launcher still holds: the kinds of its open handles ("file", "find", ...), and the
+// blocks it has not given back (environment blocks, LocalAlloc memory).
+std::vector<std::string> open_handles();
+std::size_t unfreed_blocks();
+
+} // namespace sim

@@ -1,0 +1,229 @@
+// The environment block, the command line and the standard handles of a simulated process.
+#include "platform/simulated/world.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim::detail {
+namespace {
+
+// The name of an entry: up to the first "=" found from its second character.
+std::u16string_view entry_name(std::u16string_view entry) {
+    const auto equals = entry.find(u'=', 1);
+    return equals == std::u16string_view::npos ? entry : entry.substr(0, equals);
+}
+
+std::vector<std::u16string>::iterator find_entry(std::vector<std::u16string>& environment,
+                                                 std::u16string_view name) {
+    const std::u16string wanted = fold_case(name);
+    return std::ranges::find_if(environment, [&](const std::u16string& entry) {
+        return fold_case(entry_name(entry)) == wanted;
+    });
+}
+
+} // namespace
+
+void reset_environment() {
+    auto& process = current_process();
+    process.environment = {u"=C:=C:\\", u"ProgramFiles=C:\\Program Files",
+                           u"ProgramFiles(x86)=C:\\Program Files (x86)",
+                           u"SystemRoot=C:\\Windows"};
+    process.command_line = u"norix-native-sandbox.exe";
+}
+
+} // namespace sim::detail
+
+using namespace sim::detail;
+
+DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {
+    Guard guard;
+    const std::u16string_view wanted(name);
+    record("GetEnvironmentVariableW " + utf8(wanted));
+    if (auto fault = take_fault("GetEnvironmentVariableW", wanted)) {
+        set_last_error(fault->error);
+        return static_cast<DWORD>(fault->result);
+    }
+    auto& environment = current_process().environment;
+    const auto found = find_entry(environment, wanted);
+    if (found == environment.end()) {
+        set_last_error(ERROR_ENVVAR_NOT_FOUND);
+        return 0;
+    }
+    const std::u16string_view value =
+        std::u16string_view(*found).substr(entry_name(*found).size() + 1);
+    if (value.size() + 1 > size) {
+        return static_cast<DWORD>(value.size() + 1);
+    }
+    std::ranges::copy(value, buffer);
+    buffer[value.size()] = 0;
+    set_last_error(0);
+    return static_cast<DWORD>(value.size());
+}
+
+BOOL SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value) {
+    Guard guard;
+    const std::u16string_view key(name);
+    record("SetEnvironmentVariableW " + utf8(key) + "=" +
+           (value == nullptr ? "(removed)" : utf8(value)));
+    if (auto fault = take_fault("SetEnvironmentVariableW", key)) {
+        set_last_error(fault->error);
+        return static_cast<BOOL>(fault->result);
+    }
+    if (key.empty() || key.find(u'=', 1) != std::u16string_view::npos) {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto& environment = current_process().environment;
+    const auto found = find_entry(environment, key);
+    if (value == nullptr) {
+        if (found != environment.end()) {
+            environment.erase(found);
+        }
+        return TRUE;
+    }
+    std::u16string entry = std::u16string(key) + u"=" + std::u16string(value);
+    if (found != environment.end()) {
+        *found = std::move(entry);
+        return TRUE;
+    }
+    // Windows keeps the block sorted by name, without regard to case.
+    const auto position = std::ranges::find_if(environment, [&](const std::u16string& other) {
+        return fold_case(entry_name(other)) > fold_case(key);
+    });
+    environment.insert(position, std::move(entry));
+    return TRUE;
+}
+
+LPWSTR GetEnvironmentStringsW() {
+    Guard guard;
+    record("GetEnvironmentStringsW");
+    if (auto fault = take_fault("GetEnvironmentStringsW")) {
+        set_last_error(fault->error);
+        return nullptr;
+    }
+    std::u16string block;
+    for (const auto& entry : current_process().environment) {
+        block += entry;
+        block.push_back(0);
+    }
+    block.push_back(0);
+    auto* copy = new WCHAR[block.size()];
+    std::ranges::copy(block, copy);
+    world().local_allocations[copy] = "environment block";
+    return copy;
+}
+
+BOOL FreeEnvironmentStringsW(LPWSTR block) {
+    Guard guard;
+    record("FreeEnvironmentStringsW");
+    auto& blocks = world().local_allocations;
+    const auto found = blocks.find(block);
+    if (found == blocks.end() || found->second != "environment block") {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    blocks.erase(found);
+    delete[] block;
+    return TRUE;
+}
+
+LPWSTR GetCommandLineW() {
+    Guard guard;
+    return current_process().command_line.data();
+}
+
+HANDLE GetStdHandle(DWORD std_handle) {
+    Guard guard;
+    const DWORD index = STD_INPUT_HANDLE - std_handle; // input 0, output 1, error 2
+    if (index > 2) {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    return current_process().std_handles[index];
+}
+
+DWORD GetFileType(HANDLE file) {
+    Guard guard;
+    const auto object = object_of(file);
+    if (!object) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return FILE_TYPE_UNKNOWN;
+    }
+    set_last_error(0);
+    return object->file_type();
+}
+
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
+    Guard guard;
+    const auto stream = object_as<Stream>(console);
+    if (!stream || stream->type != sim::StreamKind::Console) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *mode = 0x3; // processed and line-wrapped output
+    return TRUE;
+}
+
+BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD chars_to_write, LPDWORD chars_written,
+                   LPVOID /*reserved*/) {
+    Guard guard;
+    record("WriteConsoleW " + std::to_string(chars_to_write));
+    if (chars_written != nullptr) {
+        *chars_written = 0;
+    }
+    if (auto fault = take_fault("WriteConsoleW")) {
+        set_last_error(fault->error);
+        return static_cast<BOOL>(fault->result);
+    }
+    const auto stream = object_as<Stream>(console);
+    if (!stream || stream->type != sim::StreamKind::Console) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const std::u16string_view text(static_cast<const char16_t*>(buffer), chars_to_write);
+    if (const DWORD error = stream->write(utf8(text)); error != 0) {
+        set_last_error(error);
+        return FALSE;
+    }
+    if (chars_written != nullptr) {
+        *chars_written = chars_to_write;
+    }
+    return TRUE;
+}
+
+namespace sim {
+
+void set_environment(const std::vector<std::string>& entries) {
+    Guard guard;
+    auto& environment = current_process().environment;
+    environment.clear();
+    for (const auto& entry : entries) {
+        environment.push_back(utf16(entry));
+    }
+}
+
+std::vector<std::string> environment() {
+    Guard guard;
+    std::vector<std::string> entries;
+    for (const auto& entry : current_process().environment) {
+        entries.push_back(utf8(entry));
+    }
+    return entries;
+}
+
+std::optional<std::string> environment_variable(std::string_view name) {
+    Guard guard;
+    auto& environment = current_process().environment;
+    const auto found = find_entry(environment, utf16(name));
+    if (found == environment.end()) {
+        return std::nullopt;
+    }
+    return utf8(std::u16string_view(*found).substr(entry_name(*found).size() + 1));
+}
+
+void set_command_line(std::u16string_view command_line) {
+    Guard guard;
+    current_process().command_line = std::u16string(command_line);
+}
+
+} // namespace sim

@@ -1,0 +1,835 @@
+// Volumes, directories, files and links, with the Win32 path rules that Windows applies.
+#include "platform/simulated/world.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim::detail {
+namespace {
+
+struct Node {
+    enum class Type { Directory, File, Symlink, Junction };
+    Type type = Type::Directory;
+    std::u16string name; // as stored on disk
+    std::map<std::u16string, std::shared_ptr<Node>> children; // by folded name
+    std::string content;
+    std::u16string target; // links
+    DWORD deny = 0;        // opening fails with this
+    Node* parent = nullptr;
+};
+
+struct Volume {
+    std::u16string dos_name; // "C:" or "UNC\server\share"
+    std::shared_ptr<Node> root = std::make_shared<Node>();
+};
+
+struct FileSystem {
+    std::map<std::u16string, Volume> volumes; // by folded device: "C:", "UNC\SERVER\SHARE"
+    // DOS device table: "X:" (folded) to its definitions, newest last.
+    std::map<std::u16string, std::vector<std::u16string>> dos_devices;
+    std::vector<std::u16string> protected_devices; // defined at system start
+};
+
+FileSystem& fs() {
+    static FileSystem instance;
+    return instance;
+}
+
+bool is_separator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+std::vector<std::u16string> split(std::u16string_view text, bool verbatim) {
+    std::vector<std::u16string> parts;
+    std::u16string current;
+    for (const char16_t c : text) {
+        if (verbatim ? c == u'\\' : is_separator(c)) {
+            parts.push_back(current);
+            current.clear();
+        } else {
+            current.push_back(c);
+        }
+    }
+    parts.push_back(current);
+    return parts;
+}
+
+std::u16string join(const std::vector<std::u16string>& names, std::u16string_view separator) {
+    std::u16string out;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) {
+            out.append(separator);
+        }
+        out.append(names[i]);
+    }
+    return out;
+}
+
+// Where a resolved path ended: the volume, the chain of nodes below its root.
+struct Location {
+    Volume* volume = nullptr;
+    std::vector<Node*> chain; // root first
+    Node* node() const { return chain.back(); }
+    std::u16string final_path() const {
+        std::u16string path = u"\\\\?\\" + volume->dos_name + u"\\";
+        std::vector<std::u16string> names;
+        for (std::size_t i = 1; i < chain.size(); ++i) {
+            names.push_back(chain[i]->name);
+        }
+        return path + join(names, u"\\");
+    }
+};
+
+struct Resolved {
+    std::optional<Location> location;
+    // For a missing last name: the directory that would hold it, and the name.
+    std::optional<Location> parent;
+    std::u16string missing_name;
+    DWORD error = 0;
+};
+
+Resolved failed(DWORD error) { return Resolved{std::nullopt, std::nullopt, {}, error}; }
+
+constexpr int MAX_REPARSE = 63;
+
+Resolved resolve_nt(std::u16string_view nt_path, bool follow_last, int depth);
+
+// A full Win32 path ("C:\x", "\\srv\share\x", "\\.\x") as an NT path under "\??\".
+std::u16string nt_from_full(std::u16string_view full) {
+    if (full.starts_with(u"\\\\.\\")) {
+        return u"\\??\\" + std::u16string(full.substr(4));
+    }
+    if (full.size() >= 2 && is_separator(full[0]) && is_separator(full[1])) {
+        return u"\\??\\UNC\\" + std::u16string(full.substr(2));
+    }
+    return u"\\??\\" + std::u16string(full);
+}
+
+// Where a link's target leads, with the names after the link appended.
+std::optional<std::u16string> link_destination(const Location& link_parent,
+                                               const std::u16string& target,
+                                               const std::vector<std::u16string>& rest) {
+    std::u16string base;
+    if (target.starts_with(u"\\??\\")) {
+        base = target;
+    } else {
+        std::u16string full = target;
+        if (!(full.size() >= 3 && full[1] == u':' && is_separator(full[2])) &&
+            !(full.size() >= 2 && is_separator(full[0]) && is_separator(full[1]))) {
+            // Relative to the directory holding the link.
+            std::u16string dir = link_parent.final_path().substr(4);
+            if (!dir.ends_with(u'\\')) {
+                dir.push_back(u'\\');
+            }
+            full = dir + target;
+        }
+        DWORD error = 0;
+        const auto normal = full_path_of(full, error);
+        if (!normal) {
+            return std::nullopt;
+        }
+        base = nt_from_full(*normal);
+    }
+    for (const auto& name : rest) {
+        if (!base.ends_with(u'\\')) {
+            base.push_back(u'\\');
+        }
+        base += name;
+    }
+    return base;
+}
+
+Resolved walk(Volume& volume, const std::vector<std::u16string>& names, bool follow_last,
+              int depth) {
+    Location here{&volume, {volume.root.get()}};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const bool last = i + 1 == names.size();
+        Node* dir = here.node();
+        if (dir->type != Node::Type::Directory) {
+            return failed(ERROR_PATH_NOT_FOUND);
+        }
+        const auto found = dir->children.find(fold_case(names[i]));
+        if (found == dir->children.end()) {
+            if (last) {
+                return Resolved{std::nullopt, here, names[i], ERROR_FILE_NOT_FOUND};
+            }
+            return failed(ERROR_PATH_NOT_FOUND);
+        }
+        Node* node = found->second.get();
+        const bool is_link = node->type == Node::Type::Symlink || node->type == Node::Type::Junction;
+        if (is_link && (!last || follow_last)) {
+            if (depth >= MAX_REPARSE) {
+                return failed(ERROR_CANT_RESOLVE_FILENAME);
+            }
+            const std::vector<std::u16string> rest(names.begin() + static_cast<long>(i) + 1,
+                                                   names.end());
+            const auto destination = link_destination(here, node->target, rest);
+            if (!destination) {
+                return failed(ERROR_PATH_NOT_FOUND);
+            }
+            return resolve_nt(*destination, follow_last, depth + 1);
+        }
+        here.chain.push_back(node);
+    }
+    return Resolved{here, std::nullopt, {}, 0};
+}
+
+Resolved resolve_nt(std::u16string_view nt_path, bool follow_last, int depth) {
+    if (!nt_path.starts_with(u"\\??\\")) {
+        return failed(ERROR_PATH_NOT_FOUND);
+    }
+    auto parts = split(nt_path.substr(4), true);
+    if (parts.back().empty()) {
+        parts.pop_back(); // a trailing separator
+    }
+    if (parts.empty()) {
+        return failed(ERROR_INVALID_NAME);
+    }
+    std::u16string device = fold_case(parts[0]);
+    std::size_t first_name = 1;
+    if (device == u"UNC") {
+        if (parts.size() < 3) {
+            return failed(ERROR_BAD_PATHNAME);
+        }
+        device = fold_case(u"UNC\\" + parts[1] + u"\\" + parts[2]);
+        first_name = 3;
+    }
+    std::vector<std::u16string> names(parts.begin() + static_cast<long>(first_name), parts.end());
+    for (const auto& name : names) {
+        if (name.empty() || name == u"." || name == u".." ||
+            name.find_first_of(u"/<>\"|?*") != std::u16string::npos) {
+            return failed(ERROR_INVALID_NAME);
+        }
+    }
+    if (const auto volume = fs().volumes.find(device);
+        volume != fs().volumes.end() && device.starts_with(u"UNC\\")) {
+        return walk(volume->second, names, follow_last, depth);
+    }
+    const auto defined = fs().dos_devices.find(device);
+    if (defined == fs().dos_devices.end() || defined->second.empty()) {
+        return failed(ERROR_PATH_NOT_FOUND);
+    }
+    const std::u16string& target = defined->second.back();
+    if (target.starts_with(u"\\Device\\")) {
+        const auto volume = fs().volumes.find(device);
+        if (volume == fs().volumes.end()) {
+            return failed(ERROR_PATH_NOT_FOUND);
+        }
+        return walk(volume->second, names, follow_last, depth);
+    }
+    if (depth >= MAX_REPARSE) {
+        return failed(ERROR_CANT_RESOLVE_FILENAME);
+    }
+    // A letter defined onto a raw NT path: the rest of the path continues below its target.
+    std::u16string through = target;
+    for (const auto& name : names) {
+        if (!through.ends_with(u'\\')) {
+            through.push_back(u'\\');
+        }
+        through += name;
+    }
+    return resolve_nt(through, follow_last, depth + 1);
+}
+
+// A path as CreateFileW takes it, as an NT path; 0 or the error.
+std::optional<std::u16string> nt_path_for(std::u16string_view path, DWORD& error) {
+    if (path.starts_with(u"\\\\?\\")) {
+        return u"\\??\\" + std::u16string(path.substr(4));
+    }
+    const auto full = full_path_of(path, error);
+    if (!full) {
+        return std::nullopt;
+    }
+    if (full->size() >= MAX_PATH) {
+        error = ERROR_PATH_NOT_FOUND; // not long-path aware: only "\\?\" paths may be this long
+        return std::nullopt;
+    }
+    return nt_from_full(*full);
+}
+
+Resolved resolve_win32(std::u16string_view path, bool follow_last) {
+    DWORD error = 0;
+    const auto nt = nt_path_for(path, error);
+    if (!nt) {
+        return failed(error);
+    }
+    return resolve_nt(*nt, follow_last, 0);
+}
+
+struct FileObject : Object {
+    Location location;
+    std::shared_ptr<Node> keep_alive;
+    bool writable = false;
+    const char* kind() const override { return "file"; }
+    DWORD file_type() const override { return FILE_TYPE_DISK; }
+    DWORD write(std::string_view bytes) override {
+        if (!writable) {
+            return ERROR_ACCESS_DENIED;
+        }
+        keep_alive->content.append(bytes);
+        return 0;
+    }
+};
+
+struct FindObject : Object {
+    const char* kind() const override { return "find"; }
+};
+
+std::shared_ptr<Node> shared_node(Node* node) {
+    if (node->parent == nullptr) {
+        for (auto& [key, volume] : fs().volumes) {
+            if (volume.root.get() == node) {
+                return volume.root;
+            }
+        }
+        return nullptr;
+    }
+    return node->parent->children.at(fold_case(node->name));
+}
+
+DWORD attributes_of(const Node& node) {
+    switch (node.type) {
+    case Node::Type::Directory:
+        return FILE_ATTRIBUTE_DIRECTORY;
+    case Node::Type::File:
+        return FILE_ATTRIBUTE_ARCHIVE;
+    case Node::Type::Symlink:
+    case Node::Type::Junction:
+        return FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    return 0;
+}
+
+std::u16string current_drive_root() {
+    const auto& cwd = current_process().current_directory;
+    if (cwd.size() >= 2 && cwd[1] == u':') {
+        return cwd.substr(0, 2);
+    }
+    // A share: "\\server\share".
+    const auto parts = split(cwd.substr(2), false);
+    return u"\\\\" + parts[0] + u"\\" + (parts.size() > 1 ? parts[1] : u"");
+}
+
+std::u16string environment_value(std::u16string_view name) {
+    const std::u16string wanted = fold_case(name) + u"=";
+    for (const auto& entry : current_process().environment) {
+        if (fold_case(entry.substr(0, wanted.size())) == wanted) {
+            return entry.substr(wanted.size());
+        }
+    }
+    return {};
+}
+
+Node* make_node(std::string_view path, Node::Type type, bool parents) {
+    DWORD error = 0;
+    const auto full = full_path_of(utf16(path), error);
+    const auto nt = nt_from_full(*full);
+    auto parts = split(std::u16string_view(nt).substr(4), true);
+    if (parts.back().empty()) {
+        parts.pop_back();
+    }
+    std::u16string device = fold_case(parts[0]);
+    std::size_t first = 1;
+    if (device == u"UNC") {
+        device = fold_case(u"UNC\\" + parts[1] + u"\\" + parts[2]);
+        first = 3;
+    }
+    Node* node = fs().volumes.at(device).root.get();
+    for (std::size_t i = first; i < parts.size(); ++i) {
+        const bool last = i + 1 == parts.size();
+        auto& slot = node->children[fold_case(parts[i])];
+        if (!slot) {
+            if (!last && !parents) {
+                throw std::logic_error("sim: missing parent of " + std::string(path));
+            }
+            slot = std::make_shared<Node>();
+            slot->name = parts[i];
+            slot->parent = node;
+            slot->type = last ? type : Node::Type::Directory;
+        } else if (last) {
+            slot->type = type;
+        }
+        node = slot.get();
+    }
+    return node;
+}
+
+} // namespace
+
+std::optional<std::u16string> full_path_of(std::u16string_view path, DWORD& error) {
+    if (path.starts_with(u"\\\\?\\")) {
+        return std::u16string(path);
+    }
+    if (path.empty()) {
+        error = ERROR_INVALID_NAME;
+        return std::nullopt;
+    }
+    std::u16string text(path);
+    std::ranges::replace(text, u'/', u'\\');
+    std::u16string root;
+    std::u16string rest;
+    if (text.starts_with(u"\\\\.\\") || text.starts_with(u"\\\\?\\")) {
+        const auto end = text.find(u'\\', 4);
+        root = text.substr(0, end == std::u16string::npos ? text.size() : end);
+        rest = end == std::u16string::npos ? u"" : text.substr(end);
+    } else if (text.starts_with(u"\\\\")) {
+        const auto parts = split(std::u16string_view(text).substr(2), true);
+        root = u"\\\\" + parts[0] + (parts.size() > 1 ? u"\\" + parts[1] : u"");
+        rest = root.size() < text.size() ? text.substr(root.size()) : u"";
+    } else if (text.size() >= 2 && text[1] == u':') {
+        root = text.substr(0, 2);
+        root[0] = fold_case(root.substr(0, 1))[0];
+        rest = text.substr(2);
+        if (rest.empty() || rest[0] != u'\\') {
+            // Drive-relative: that drive's current directory.
+            const auto& cwd = current_process().current_directory;
+            std::u16string base;
+            if (fold_case(cwd.substr(0, 2)) == root) {
+                base = cwd;
+            } else if (auto remembered = environment_value(u"=" + root); !remembered.empty()) {
+                base = remembered;
+            } else {
+                base = root + u"\\";
+            }
+            rest = base.substr(2) + u"\\" + rest;
+        }
+    } else if (text[0] == u'\\') {
+        root = current_drive_root();
+        rest = text;
+    } else {
+        const auto& cwd = current_process().current_directory;
+        root = current_drive_root();
+        rest = cwd.substr(root.size()) + u"\\" + text;
+    }
+    const bool trailing_separator = text.ends_with(u'\\');
+    std::vector<std::u16string> names;
+    for (auto& name : split(rest, true)) {
+        if (name.empty() || name == u".") {
+            continue;
+        }
+        if (name == u"..") {
+            if (!names.empty()) {
+                names.pop_back();
+            }
+            continue;
+        }
+        names.push_back(name);
+    }
+    if (!trailing_separator && !names.empty()) {
+        auto& last = names.back();
+        while (!last.empty() && (last.back() == u'.' || last.back() == u' ')) {
+            last.pop_back();
+        }
+        if (last.empty()) {
+            names.pop_back();
+        }
+    }
+    std::u16string full = root + u"\\" + join(names, u"\\");
+    if (trailing_separator && !names.empty()) {
+        full.push_back(u'\\');
+    }
+    return full;
+}
+
+void reset_files() {
+    fs() = FileSystem{};
+    add_volume('C');
+    make_node("C:\\Windows\\System32", Node::Type::Directory, true);
+    make_node("C:\\Program Files", Node::Type::Directory, true);
+    make_node("C:\\Program Files (x86)", Node::Type::Directory, true);
+    current_process().current_directory = u"C:\\";
+}
+
+} // namespace sim::detail
+
+using namespace sim::detail;
+
+DWORD GetFullPathNameW(LPCWSTR file_name, DWORD buffer_length, LPWSTR buffer, LPWSTR* file_part) {
+    Guard guard;
+    const std::u16string_view path(file_name);
+    record("GetFullPathNameW " + utf8(path));
+    if (auto fault = take_fault("GetFullPathNameW", path)) {
+        set_last_error(fault->error);
+        return static_cast<DWORD>(fault->result);
+    }
+    DWORD error = 0;
+    const auto full = full_path_of(path, error);
+    if (!full) {
+        set_last_error(error);
+        return 0;
+    }
+    if (full->size() + 1 > buffer_length) {
+        return static_cast<DWORD>(full->size() + 1);
+    }
+    std::ranges::copy(*full, buffer);
+    buffer[full->size()] = 0;
+    if (file_part != nullptr) {
+        const auto last = full->find_last_of(u'\\');
+        *file_part = last + 1 < full->size() ? buffer + last + 1 : nullptr;
+    }
+    return static_cast<DWORD>(full->size());
+}
+
+HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD /*share_mode*/,
+                   LPSECURITY_ATTRIBUTES /*security_attributes*/, DWORD creation_disposition,
+                   DWORD flags_and_attributes, HANDLE /*template_file*/) {
+    Guard guard;
+    const std::u16string_view path(file_name);
+    record("CreateFileW " + utf8(path));
+    if (auto fault = take_fault("CreateFileW", path)) {
+        set_last_error(fault->error);
+        return fault->result == 0 ? INVALID_HANDLE_VALUE
+                                  : reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(fault->result));
+    }
+    const bool follow = (flags_and_attributes & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
+    auto resolved = resolve_win32(path, follow);
+    auto object = std::make_shared<FileObject>();
+    object->writable = (desired_access & GENERIC_WRITE) != 0;
+    if (creation_disposition == CREATE_ALWAYS) {
+        if (resolved.location) {
+            Node* node = resolved.location->node();
+            if (node->type != Node::Type::File || node->deny != 0) {
+                set_last_error(ERROR_ACCESS_DENIED);
+                return INVALID_HANDLE_VALUE;
+            }
+            node->content.clear();
+        } else if (resolved.parent) {
+            Node* dir = resolved.parent->node();
+            if (dir->deny != 0) {
+                set_last_error(ERROR_ACCESS_DENIED);
+                return INVALID_HANDLE_VALUE;
+            }
+            auto node = std::make_shared<Node>();
+            node->type = Node::Type::File;
+            node->name = resolved.missing_name;
+            node->parent = dir;
+            dir->children[fold_case(node->name)] = node;
+            resolved.location = *resolved.parent;
+            resolved.location->chain.push_back(node.get());
+        } else {
+            set_last_error(resolved.error);
+            return INVALID_HANDLE_VALUE;
+        }
+        set_last_error(resolved.error == ERROR_FILE_NOT_FOUND ? 0 : ERROR_ALREADY_EXISTS);
+    } else if (!resolved.location) {
+        set_last_error(resolved.error);
+        return INVALID_HANDLE_VALUE;
+    }
+    Node* node = resolved.location->node();
+    if (node->deny != 0) {
+        set_last_error(node->deny);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (node->type == Node::Type::Directory &&
+        (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+        set_last_error(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    object->location = *resolved.location;
+    object->keep_alive = shared_node(node);
+    return add_handle(object);
+}
+
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD buffer_length, DWORD flags) {
+    Guard guard;
+    record("GetFinalPathNameByHandleW " + std::to_string(buffer_length) + " " + hex(flags));
+    if (auto fault = take_fault("GetFinalPathNameByHandleW")) {
+        set_last_error(fault->error);
+        return static_cast<DWORD>(fault->result);
+    }
+    const auto object = object_as<FileObject>(file);
+    if (!object) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    const std::u16string path = object->location.final_path();
+    if (path.size() + 1 > buffer_length) {
+        return static_cast<DWORD>(path.size() + 1);
+    }
+    std::ranges::copy(path, buffer);
+    buffer[path.size()] = 0;
+    return static_cast<DWORD>(path.size());
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+    Guard guard;
+    record("GetFileInformationByHandle");
+    if (auto fault = take_fault("GetFileInformationByHandle")) {
+        set_last_error(fault->error);
+        return static_cast<BOOL>(fault->result);
+    }
+    const auto object = object_as<FileObject>(file);
+    if (!object) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *information = BY_HANDLE_FILE_INFORMATION{};
+    information->dwFileAttributes = attributes_of(*object->keep_alive);
+    information->nFileSizeLow = static_cast<DWORD>(object->keep_alive->content.size());
+    information->nNumberOfLinks = 1;
+    return TRUE;
+}
+
+HANDLE FindFirstFileExW(LPCWSTR file_name, FINDEX_INFO_LEVELS /*info_level*/, LPVOID find_data,
+                        FINDEX_SEARCH_OPS /*search_op*/, LPVOID /*search_filter*/,
+                        DWORD /*additional_flags*/) {
+    Guard guard;
+    const std::u16string_view path(file_name);
+    record("FindFirstFileExW " + utf8(path));
+    if (auto fault = take_fault("FindFirstFileExW", path)) {
+        set_last_error(fault->error);
+        return INVALID_HANDLE_VALUE;
+    }
+    const auto resolved = resolve_win32(path, false);
+    if (!resolved.location) {
+        set_last_error(resolved.error);
+        return INVALID_HANDLE_VALUE;
+    }
+    const Node& node = *resolved.location->node();
+    auto* data = static_cast<WIN32_FIND_DATAW*>(find_data);
+    *data = WIN32_FIND_DATAW{};
+    data->dwFileAttributes = attributes_of(node);
+    const std::size_t length = std::min<std::size_t>(node.name.size(), MAX_PATH - 1);
+    std::copy_n(node.name.begin(), length, data->cFileName);
+    return add_handle(std::make_shared<FindObject>());
+}
+
+BOOL FindClose(HANDLE find_file) {
+    Guard guard;
+    record("FindClose");
+    auto& handles = world().handles;
+    const auto found = handles.find(reinterpret_cast<std::uintptr_t>(find_file));
+    if (found == handles.end() || !std::dynamic_pointer_cast<FindObject>(found->second.object)) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    handles.erase(found);
+    return TRUE;
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_written,
+               void* /*overlapped*/) {
+    Guard guard;
+    const auto object = object_of(file);
+    record("WriteFile " + std::string(object ? object->kind() : "?") + " " +
+           std::to_string(bytes_to_write));
+    if (bytes_written != nullptr) {
+        *bytes_written = 0;
+    }
+    if (auto fault = take_fault("WriteFile")) {
+        set_last_error(fault->error);
+        return static_cast<BOOL>(fault->result);
+    }
+    if (!object) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (const DWORD error =
+            object->write(std::string_view(static_cast<const char*>(buffer), bytes_to_write));
+        error != 0) {
+        set_last_error(error);
+        return FALSE;
+    }
+    if (bytes_written != nullptr) {
+        *bytes_written = bytes_to_write;
+    }
+    return TRUE;
+}
+
+BOOL DeleteFileW(LPCWSTR file_name) {
+    Guard guard;
+    const std::u16string_view path(file_name);
+    record("DeleteFileW " + utf8(path));
+    if (auto fault = take_fault("DeleteFileW", path)) {
+        set_last_error(fault->error);
+        return static_cast<BOOL>(fault->result);
+    }
+    const auto resolved = resolve_win32(path, false);
+    if (!resolved.location) {
+        set_last_error(resolved.error);
+        return FALSE;
+    }
+    Node* node = resolved.location->node();
+    if (node->type == Node::Type::Directory || node->deny != 0 || node->parent == nullptr) {
+        set_last_error(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    node->parent->children.erase(fold_case(node->name));
+    return TRUE;
+}
+
+DWORD GetCurrentDirectoryW(DWORD buffer_length, LPWSTR buffer) {
+    Guard guard;
+    const auto& cwd = current_process().current_directory;
+    const std::u16string shown = cwd.size() == 2 ? cwd + u"\\" : cwd;
+    if (shown.size() + 1 > buffer_length) {
+        return static_cast<DWORD>(shown.size() + 1);
+    }
+    std::ranges::copy(shown, buffer);
+    buffer[shown.size()] = 0;
+    return static_cast<DWORD>(shown.size());
+}
+
+DWORD QueryDosDeviceW(LPCWSTR device_name, LPWSTR target_path, DWORD max) {
+    Guard guard;
+    const std::u16string_view name(device_name);
+    record("QueryDosDeviceW " + utf8(name) + " " + std::to_string(max));
+    if (auto fault = take_fault("QueryDosDeviceW", name)) {
+        set_last_error(fault->error);
+        return static_cast<DWORD>(fault->result);
+    }
+    const auto found = fs().dos_devices.find(fold_case(name));
+    if (found == fs().dos_devices.end() || found->second.empty()) {
+        set_last_error(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    std::u16string listing; // newest first, each NUL-terminated, then one more NUL
+    for (auto it = found->second.rbegin(); it != found->second.rend(); ++it) {
+        listing += *it;
+        listing.push_back(0);
+    }
+    listing.push_back(0);
+    if (listing.size() > max) {
+        set_last_error(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::ranges::copy(listing, target_path);
+    return static_cast<DWORD>(listing.size());
+}
+
+BOOL DefineDosDeviceW(DWORD flags, LPCWSTR device_name, LPCWSTR target_path) {
+    Guard guard;
+    const std::u16string_view name(device_name);
+    const std::u16string target = target_path == nullptr ? u"" : std::u16string(target_path);
+    record("DefineDosDeviceW " + hex(flags) + " " + utf8(name) + " " + utf8(target));
+    if (auto fault = take_fault("DefineDosDeviceW", name)) {
+        set_last_error(fault->error);
+        return static_cast<BOOL>(fault->result);
+    }
+    const std::u16string key = fold_case(name);
+    if (std::ranges::find(fs().protected_devices, key) != fs().protected_devices.end()) {
+        set_last_error(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const std::u16string raw =
+        (flags & DDD_RAW_TARGET_PATH) != 0 || target.empty() ? target : u"\\??\\" + target;
+    auto& definitions = fs().dos_devices[key];
+    if ((flags & DDD_REMOVE_DEFINITION) == 0) {
+        definitions.push_back(raw);
+        return TRUE;
+    }
+    // Removal looks at the newest definition first.
+    for (auto it = definitions.rbegin(); it != definitions.rend(); ++it) {
+        const bool matches = raw.empty() || ((flags & DDD_EXACT_MATCH_ON_REMOVE) != 0
+                                                 ? *it == raw
+                                                 : it->starts_with(raw));
+        if (matches) {
+            definitions.erase(std::next(it).base());
+            return TRUE;
+        }
+    }
+    set_last_error(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+}
+
+namespace sim {
+
+void add_volume(char letter) {
+    Guard guard;
+    const std::u16string name{static_cast<char16_t>(letter), u':'};
+    const std::u16string key = fold_case(name);
+    Volume volume;
+    volume.dos_name = key;
+    volume.root->name = key;
+    fs().volumes[key] = std::move(volume);
+    fs().dos_devices[key] = {u"\\Device\\HarddiskVolume" +
+                             utf16(std::to_string(fs().volumes.size()))};
+    fs().protected_devices.push_back(key);
+}
+
+void define_dos_device(std::string_view device, std::string_view target) {
+    Guard guard;
+    fs().dos_devices[fold_case(utf16(device))].push_back(utf16(target));
+}
+
+std::vector<std::string> dos_device_targets(std::string_view device) {
+    Guard guard;
+    std::vector<std::string> targets;
+    const auto found = fs().dos_devices.find(fold_case(utf16(device)));
+    if (found != fs().dos_devices.end()) {
+        for (auto it = found->second.rbegin(); it != found->second.rend(); ++it) {
+            targets.push_back(utf8(*it));
+        }
+    }
+    return targets;
+}
+
+std::vector<std::string> defined_letters() {
+    Guard guard;
+    std::vector<std::string> letters;
+    for (const auto& [device, targets] : fs().dos_devices) {
+        if (!targets.empty() && std::ranges::find(fs().protected_devices, device) ==
+                                    fs().protected_devices.end()) {
+            letters.push_back(utf8(device));
+        }
+    }
+    return letters;
+}
+
+void add_share(std::string_view server, std::string_view share) {
+    Guard guard;
+    const std::u16string name = u"UNC\\" + utf16(server) + u"\\" + utf16(share);
+    Volume volume;
+    volume.dos_name = name;
+    fs().volumes[fold_case(name)] = std::move(volume);
+}
+
+void make_directory(std::string_view path) {
+    Guard guard;
+    make_node(path, Node::Type::Directory, true);
+}
+
+void make_file(std::string_view path, std::string_view content) {
+    Guard guard;
+    make_node(path, Node::Type::File, true)->content = std::string(content);
+}
+
+void make_symlink(std::string_view path, std::string_view target) {
+    Guard guard;
+    make_node(path, Node::Type::Symlink, true)->target = utf16(target);
+}
+
+void make_junction(std::string_view path, std::string_view target) {
+    Guard guard;
+    make_node(path, Node::Type::Junction, true)->target = utf16(target);
+}
+
+void deny_access(std::string_view path, Dword error) {
+    Guard guard;
+    const auto resolved = resolve_win32(utf16(path), false);
+    resolved.location.value().node()->deny = error;
+}
+
+std::optional<std::string> file_content(std::string_view path) {
+    Guard guard;
+    const auto resolved = resolve_win32(utf16(path), true);
+    if (!resolved.location || resolved.location->node()->type != Node::Type::File) {
+        return std::nullopt;
+    }
+    return resolved.location->node()->content;
+}
+
+bool path_exists(std::string_view path) {
+    Guard guard;
+    return resolve_win32(utf16(path), false).location.has_value();
+}
+
+void set_current_directory(std::string_view path) {
+    Guard guard;
+    DWORD error = 0;
+    auto full = full_path_of(utf16(path), error).value();
+    if (full.size() > 3 && full.ends_with(u'\\')) {
+        full.pop_back();
+    }
+    current_process().current_directory = full;
+}
+
+} // namespace sim

@@ -1,0 +1,107 @@
+// Internals of the simulated Windows, shared by its source files. Tests use control.hpp.
+#pragma once
+
+#include "platform/simulated/control.hpp"
+#include "platform/simulated/windows.hpp"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim::detail {
+
+// Anything a handle can refer to.
+struct Object {
+    virtual ~Object() = default;
+    virtual const char* kind() const = 0;
+    // WriteFile on the object; returns the error code, 0 on success.
+    virtual DWORD write(std::string_view /*bytes*/) { return ERROR_INVALID_HANDLE; }
+    virtual DWORD file_type() const { return FILE_TYPE_UNKNOWN; }
+};
+
+// Standard input, output or error of a simulated process.
+struct Stream : Object {
+    StreamKind type;
+    std::string captured; // UTF-8: bytes written, or console text converted
+    DWORD write_error = 0; // when set, every write fails with it
+
+    explicit Stream(StreamKind k) : type(k) {}
+    const char* kind() const override { return "stream"; }
+    DWORD write(std::string_view bytes) override;
+    DWORD file_type() const override;
+};
+
+struct Process {
+    DWORD pid = 0;
+    std::vector<std::u16string> environment; // "NAME=value" entries in block order
+    std::u16string current_directory;        // full path, "C:\dir" or "C:\"
+    std::u16string command_line;
+    std::shared_ptr<Stream> std_streams[3]; // input, output, error; null: none
+    HANDLE std_handles[3] = {nullptr, nullptr, nullptr};
+};
+
+struct HandleEntry {
+    std::shared_ptr<Object> object;
+    DWORD owner = 0;
+};
+
+// A fault that has not fired yet, with the calls still to pass before it does.
+struct PendingFault {
+    Fault fault;
+    unsigned remaining;
+};
+
+struct World {
+    std::map<std::uintptr_t, HandleEntry> handles;
+    std::uintptr_t next_handle = 0x100;
+    std::map<DWORD, std::shared_ptr<Process>> processes;
+    DWORD next_pid = 100;
+    std::vector<std::string> journal;
+    std::vector<PendingFault> faults;
+    std::map<const void*, std::string> local_allocations; // LocalFree-able blocks and their kind
+};
+
+World& world();
+std::recursive_mutex& world_lock();
+
+// Every entry point of the simulated Windows takes this first.
+class Guard {
+public:
+    Guard() : lock_(world_lock()) {}
+
+private:
+    std::unique_lock<std::recursive_mutex> lock_;
+};
+
+Process& current_process();
+DWORD current_pid();
+
+HANDLE add_handle(std::shared_ptr<Object> object);
+std::shared_ptr<Object> object_of(HANDLE handle);
+template <class T> std::shared_ptr<T> object_as(HANDLE handle) {
+    return std::dynamic_pointer_cast<T>(object_of(handle));
+}
+
+void record(std::string entry);
+// The fault registered for this call, if one fires now.
+std::optional<Fault> take_fault(std::string_view function, std::u16string_view argument = {});
+void set_last_error(DWORD error);
+
+std::string utf8(std::u16string_view text);
+std::u16string utf16(std::string_view text);
+std::string hex(std::uint64_t value);
+
+std::u16string fold_case(std::u16string_view text);
+
+// Per-area state, cleared by sim::reset.
+void reset_files();
+void reset_environment();
+
+// The file system: the path after Win32 normalisation (GetFullPathNameW rules).
+std::optional<std::u16string> full_path_of(std::u16string_view path, DWORD& error);
+
+} // namespace sim::detail
