@@ -63,6 +63,21 @@ enum class StreamKind { Console, Pipe, File };
 void set_stderr(std::optional<StreamKind> kind, Dword write_error = 0);
 std::string stderr_text();
 
+// More launchers: a process like the first one (same volumes, its own environment copy, handles
+// and standard error). A thread acts as that process while a ProcessScope for it lives; without
+// one it is the first launcher (pid 1).
+Dword start_launcher();
+class ProcessScope {
+public:
+    explicit ProcessScope(Dword pid);
+    ~ProcessScope();
+    ProcessScope(const ProcessScope&) = delete;
+    ProcessScope& operator=(const ProcessScope&) = delete;
+
+private:
+    Dword previous_;
+};
+
 // What the launcher still holds: the kinds of its open handles ("file", "find", ...), and the
 // blocks it has not given back (environment blocks, LocalAlloc memory).
 std::vector<std::string> open_handles();

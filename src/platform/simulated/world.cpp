@@ -20,6 +20,7 @@ std::recursive_mutex& world_lock() {
 }
 
 DWORD current_pid() { return this_pid; }
+void set_current_pid(DWORD pid) { this_pid = pid; }
 
 Process& current_process() { return *world().processes.at(this_pid); }
 
@@ -261,6 +262,28 @@ std::string stderr_text() {
     const auto& stream = current_process().std_streams[2];
     return stream ? stream->captured : std::string();
 }
+
+Dword start_launcher() {
+    Guard guard;
+    auto& w = world();
+    auto launcher = std::make_shared<Process>(*w.processes.at(1));
+    launcher->pid = w.next_pid++;
+    for (auto& handle : launcher->std_handles) {
+        handle = nullptr;
+    }
+    for (auto& stream : launcher->std_streams) {
+        stream.reset();
+    }
+    w.processes[launcher->pid] = launcher;
+    {
+        ProcessScope scope(launcher->pid);
+        set_stderr(StreamKind::Pipe);
+    }
+    return launcher->pid;
+}
+
+ProcessScope::ProcessScope(Dword pid) : previous_(current_pid()) { set_current_pid(pid); }
+ProcessScope::~ProcessScope() { set_current_pid(previous_); }
 
 std::vector<std::string> open_handles() {
     Guard guard;

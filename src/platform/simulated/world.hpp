@@ -79,6 +79,7 @@ private:
 
 Process& current_process();
 DWORD current_pid();
+void set_current_pid(DWORD pid);
 
 HANDLE add_handle(std::shared_ptr<Object> object);
 std::shared_ptr<Object> object_of(HANDLE handle);
