@@ -2,19 +2,11 @@
 #pragma once
 
 #include "common/failure.hpp"
-#include "common/text.hpp"
+#include "common/sandbox_request.hpp"
 
 #include <string>
 #include <string_view>
 #include <vector>
-
-struct SandboxRequest {
-    WideString project; // canonical directory path
-    WideString scratch; // canonical directory path
-    std::string profile;
-    std::string program;
-    std::vector<std::string> arguments;
-};
 
 inline constexpr std::string_view USAGE =
     "usage: norix-native-sandbox --project <path> --scratch <path> --profile <name> --network "
