@@ -19,6 +19,11 @@ std::recursive_mutex& world_lock() {
     return lock;
 }
 
+std::condition_variable_any& world_signal() {
+    static std::condition_variable_any signal;
+    return signal;
+}
+
 DWORD current_pid() { return this_pid; }
 void set_current_pid(DWORD pid) { this_pid = pid; }
 
@@ -181,6 +186,22 @@ BOOL CloseHandle(HANDLE handle) {
     }
     handles.erase(found);
     return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    Guard guard;
+    const auto object = object_of(handle);
+    record("WaitForSingleObject " + std::string(object ? object->kind() : "?"));
+    if (auto fault = take_fault("WaitForSingleObject")) {
+        set_last_error(fault->error);
+        return static_cast<DWORD>(fault->result);
+    }
+    const auto result = object ? object->wait(guard.lock(), milliseconds) : std::nullopt;
+    if (!result) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    return *result;
 }
 
 HLOCAL LocalFree(HLOCAL memory) {

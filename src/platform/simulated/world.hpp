@@ -4,6 +4,7 @@
 #include "platform/simulated/control.hpp"
 #include "platform/simulated/windows.hpp"
 
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,12 @@ struct Object {
     // WriteFile on the object; returns the error code, 0 on success.
     virtual DWORD write(std::string_view /*bytes*/) { return ERROR_INVALID_HANDLE; }
     virtual DWORD file_type() const { return FILE_TYPE_UNKNOWN; }
+    // WaitForSingleObject on the object, called with the world lock held (a wait that blocks
+    // waits on world_signal() with `lock`); nothing when the object cannot be waited on.
+    virtual std::optional<DWORD> wait(std::unique_lock<std::recursive_mutex>& /*lock*/,
+                                      DWORD /*milliseconds*/) {
+        return std::nullopt;
+    }
 };
 
 // Standard input, output or error of a simulated process.
@@ -68,10 +75,15 @@ struct World {
 World& world();
 std::recursive_mutex& world_lock();
 
+// Notified whenever something a wait may be waiting for changes (a mutex released, a process
+// ended).
+std::condition_variable_any& world_signal();
+
 // Every entry point of the simulated Windows takes this first.
 class Guard {
 public:
     Guard() : lock_(world_lock()) {}
+    std::unique_lock<std::recursive_mutex>& lock() { return lock_; }
 
 private:
     std::unique_lock<std::recursive_mutex> lock_;
