@@ -40,7 +40,7 @@ void add_volume(char letter);
 void add_share(std::string_view server, std::string_view share);
 void make_directory(std::string_view path); // with every missing parent
 void make_file(std::string_view path, std::string_view content = {});
-void make_symlink(std::string_view path, std::string_view target); // target absolute or relative
+void make_symlink(std::string_view path, std::string_view target);  // target absolute or relative
 void make_junction(std::string_view path, std::string_view target); // target absolute
 void deny_access(std::string_view path, Dword error = 5);           // opening it fails
 std::optional<std::string> file_content(std::string_view path);
