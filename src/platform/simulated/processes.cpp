@@ -406,6 +406,9 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
             return FALSE;
         }
         directory = *full;
+        if (directory.size() > 3 && directory.ends_with(u'\\')) {
+            directory.pop_back(); // as a current directory is kept: "C:\dir", but "C:\"
+        }
     }
     const Program* program = find_program(token);
     if (program == nullptr) {
