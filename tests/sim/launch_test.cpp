@@ -55,6 +55,7 @@ protected:
 
 TEST_F(Launch, ChildRunsSuspendedFirstInsideTheJobAsTheAppContainer) {
     const auto environment = sim::environment();
+    const std::string command_line = "C:\\Work\\Proj\\tool.exe \"a b\" \"x\\\"y\" \"\"";
     const auto result = launch({"a b", "x\"y", ""});
     ASSERT_TRUE(result.has_value()) << result.error().message;
     EXPECT_EQ(*result, 0);
@@ -78,8 +79,7 @@ TEST_F(Launch, ChildRunsSuspendedFirstInsideTheJobAsTheAppContainer) {
                          "InitializeProcThreadAttributeList null 1 0",
                          "InitializeProcThreadAttributeList buffer 1 48",
                          "UpdateProcThreadAttribute 0x20009 24",
-                         "CreateProcessW 0x80004 inherit=1 C:\\Work\\Proj\\tool.exe \"a b\" "
-                         "\"x\\\"y\" \"\"",
+                         "CreateProcessW 0x80004 inherit=1 " + command_line,
                          "DeleteProcThreadAttributeList",
                          "CreateJobObjectW",
                          "SetInformationJobObject 9 144 0x2000",

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
+#include <cstddef>
 #include <thread>
 
 namespace sim::detail {
@@ -473,12 +473,17 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS info_class, LPVOID i
     std::string limits = "?";
     if (info_class == JobObjectExtendedLimitInformation &&
         info_length == sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION)) {
-        auto copy = *static_cast<const JOBOBJECT_EXTENDED_LIMIT_INFORMATION*>(info);
-        limits = hex(copy.BasicLimitInformation.LimitFlags);
-        copy.BasicLimitInformation.LimitFlags = 0;
-        const JOBOBJECT_EXTENDED_LIMIT_INFORMATION zero{};
-        if (std::memcmp(&copy, &zero, sizeof(copy)) != 0) {
-            limits += "+more";
+        const auto* given = static_cast<const JOBOBJECT_EXTENDED_LIMIT_INFORMATION*>(info);
+        limits = hex(given->BasicLimitInformation.LimitFlags);
+        // Every other byte must be zero: no other limit is asked for.
+        const auto* bytes = static_cast<const unsigned char*>(info);
+        const std::size_t flags_at =
+            offsetof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION, BasicLimitInformation.LimitFlags);
+        for (std::size_t i = 0; i < info_length; ++i) {
+            if (bytes[i] != 0 && (i < flags_at || i >= flags_at + sizeof(DWORD))) {
+                limits += "+more";
+                break;
+            }
         }
     }
     record("SetInformationJobObject " + std::to_string(info_class) + " " +
