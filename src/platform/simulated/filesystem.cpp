@@ -16,6 +16,7 @@ struct Node {
     std::u16string target; // links
     DWORD deny = 0;        // opening fails with this
     Node* parent = nullptr;
+    Dacl dacl = std::vector<sim::AccessEntry>{{"S-1-5-32-544", 0x001F01FF, 3}};
 };
 
 struct Volume {
@@ -432,6 +433,33 @@ std::optional<std::u16string> full_path_of(std::u16string_view path, DWORD& erro
         full.push_back(u'\\');
     }
     return full;
+}
+
+Dacl* file_dacl(std::u16string_view path, DWORD& error) {
+    const auto resolved = resolve_win32(path, true);
+    if (!resolved.location) {
+        error = resolved.error;
+        return nullptr;
+    }
+    Node* node = resolved.location->node();
+    if (node->deny != 0) {
+        error = node->deny;
+        return nullptr;
+    }
+    return &node->dacl;
+}
+
+std::optional<std::u16string> final_file_path(std::u16string_view path) {
+    const auto resolved = resolve_win32(path, true);
+    if (!resolved.location || resolved.location->node()->type != Node::Type::File) {
+        return std::nullopt;
+    }
+    return resolved.location->final_path();
+}
+
+bool is_directory(std::u16string_view path) {
+    const auto resolved = resolve_win32(path, true);
+    return resolved.location && resolved.location->node()->type == Node::Type::Directory;
 }
 
 void reset_files() {

@@ -199,7 +199,11 @@ BOOL CloseHandle(HANDLE handle) {
         set_last_error(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    const auto object = found->second.object;
     handles.erase(found);
+    if (object.use_count() == 1) {
+        object->last_handle_closed();
+    }
     return TRUE;
 }
 
@@ -239,6 +243,7 @@ namespace sim {
 
 void reset() {
     Guard guard;
+    reset_processes();
     auto& w = world();
     w = World{};
     auto launcher = std::make_shared<Process>();
@@ -246,6 +251,7 @@ void reset() {
     w.processes[1] = launcher;
     reset_files();
     reset_environment();
+    reset_security();
     set_stderr(StreamKind::Pipe);
     SetLastError(0);
 }
