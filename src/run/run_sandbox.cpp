@@ -1,0 +1,73 @@
+#include "run/run_sandbox.hpp"
+
+#include "grants/grant.hpp"
+#include "mounts/drive_allocation_lock.hpp"
+#include "mounts/drive_mapping.hpp"
+#include "mounts/mount_record.hpp"
+#include "paths/argument_translation.hpp"
+#include "paths/environment_rewrite.hpp"
+#include "paths/program_resolution.hpp"
+#include "run/app_container.hpp"
+#include "run/child_command_line.hpp"
+#include "run/launch.hpp"
+#include "run/trace.hpp"
+
+// Every resource of the run is a guard declared in the order it is acquired, so that leaving
+// the function by any way (a failure, the end of the run, a fatal stop unwinding) releases them
+// in reverse: the scratch mapping, the project mapping, the lock if still held, the record file,
+// the SID.
+Result<int> run_sandbox(const SandboxRequest& request) {
+    const WideString profile = to_wide(request.profile);
+    const auto sid = obtain_profile_sid(profile);
+    if (!sid) {
+        return std::unexpected(sid.error());
+    }
+
+    trace_stage("grant-project");
+    if (auto granted = grant_mount_access(request.project, sid->get()); !granted) {
+        return std::unexpected(granted.error());
+    }
+    trace_stage("grant-scratch");
+    if (auto granted = grant_mount_access(request.scratch, sid->get()); !granted) {
+        return std::unexpected(granted.error());
+    }
+
+    // From here on the file at the record path is deleted on every way out, written or not.
+    const auto record = MountRecord::for_scratch(request.scratch);
+    if (!record) {
+        return std::unexpected(record.error());
+    }
+    auto lock = DriveAllocationLock::acquire();
+    if (!lock) {
+        return std::unexpected(lock.error());
+    }
+    const auto project_mount = allocate_drive_mapping(request.project);
+    if (!project_mount) {
+        return std::unexpected(project_mount.error());
+    }
+    const auto scratch_mount = allocate_drive_mapping(request.scratch);
+    if (!scratch_mount) {
+        return std::unexpected(scratch_mount.error());
+    }
+    if (auto written = record->write(*project_mount, *scratch_mount); !written) {
+        return std::unexpected(written.error());
+    }
+    lock->release();
+
+    const std::string project_root = mount_root(*project_mount);
+    const std::string scratch_root = mount_root(*scratch_mount);
+    rewrite_environment(request, project_root, scratch_root);
+    set_environment_variable("NORIX_PROJECT_ROOT", project_root);
+    set_environment_variable("NORIX_SCRATCH_ROOT", scratch_root);
+    set_environment_variable("TEMP", scratch_root);
+    set_environment_variable("TMP", scratch_root);
+
+    const auto program = resolve_program(request, project_root, scratch_root);
+    if (!program) {
+        return std::unexpected(program.error());
+    }
+    const std::vector<std::string> arguments =
+        translate_arguments(request, project_root, scratch_root);
+    return launch_sandbox_child(sid->get(), build_command_line(*program, arguments),
+                                project_root);
+}
