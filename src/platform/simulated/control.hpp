@@ -40,7 +40,7 @@ void add_volume(char letter);
 void add_share(std::string_view server, std::string_view share);
 void make_directory(std::string_view path); // with every missing parent
 void make_file(std::string_view path, std::string_view content = {});
-void make_symlink(std::string_view path, std::string_view target); // target absolute or relative
+void make_symlink(std::string_view path, std::string_view target);  // target absolute or relative
 void make_junction(std::string_view path, std::string_view target); // target absolute
 void deny_access(std::string_view path, Dword error = 5);           // opening it fails
 std::optional<std::string> file_content(std::string_view path);
@@ -77,6 +77,13 @@ public:
 private:
     Dword previous_;
 };
+
+// Ends a launcher started by start_launcher as if it were killed: its handles close, and the
+// mutexes it owned are abandoned (the next wait that takes one returns WAIT_ABANDONED).
+void end_launcher(Dword pid);
+
+// The names of the mutexes the current launcher owns.
+std::vector<std::string> owned_mutexes();
 
 // What the launcher still holds: the kinds of its open handles ("file", "find", ...), and the
 // blocks it has not given back (environment blocks, LocalAlloc memory).

@@ -231,6 +231,7 @@ void reset() {
     w.processes[1] = launcher;
     reset_files();
     reset_environment();
+    reset_mutexes();
     set_stderr(StreamKind::Pipe);
     SetLastError(0);
 }

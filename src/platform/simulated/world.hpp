@@ -113,6 +113,7 @@ std::u16string fold_case(std::u16string_view text);
 // Per-area state, cleared by sim::reset.
 void reset_files();
 void reset_environment();
+void reset_mutexes();
 
 // The file system: the path after Win32 normalisation (GetFullPathNameW rules).
 std::optional<std::u16string> full_path_of(std::u16string_view path, DWORD& error);
