@@ -54,8 +54,8 @@ std::vector<Variable> environment_snapshot() {
 void set_variable(const WideString& name, const WideString& value) {
     if (SetEnvironmentVariableW(name.c_str(), value.c_str()) == FALSE) {
         const DWORD error = GetLastError();
-        throw FatalStop("failed to set environment variable " + to_utf8(name) + " to " +
-                        to_utf8(value) + ": " + os_error_text(error));
+        throw FatalStop("failed to set environment variable \"" + to_utf8(name) + "\" to \"" +
+                        to_utf8(value) + "\": " + os_error_text(error));
     }
 }
 

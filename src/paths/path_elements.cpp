@@ -4,8 +4,12 @@
 
 namespace {
 
-bool is_backslash(WCHAR c) { return c == WCHAR('\\'); }
-bool is_any_separator(WCHAR c) { return c == WCHAR('\\') || c == WCHAR('/'); }
+bool is_backslash(WCHAR c) {
+    return c == WCHAR('\\');
+}
+bool is_any_separator(WCHAR c) {
+    return c == WCHAR('\\') || c == WCHAR('/');
+}
 bool is_ascii_letter(WCHAR c) {
     return (c >= WCHAR('a') && c <= WCHAR('z')) || (c >= WCHAR('A') && c <= WCHAR('Z'));
 }
@@ -16,7 +20,8 @@ WCHAR ascii_upper(WCHAR c) {
 // Length of the component starting at `from`, up to the next separator.
 std::size_t component_length(WideStringView path, std::size_t from, bool verbatim) {
     std::size_t end = from;
-    while (end < path.size() && !(verbatim ? is_backslash(path[end]) : is_any_separator(path[end]))) {
+    while (end < path.size() &&
+           !(verbatim ? is_backslash(path[end]) : is_any_separator(path[end]))) {
         ++end;
     }
     return end - from;

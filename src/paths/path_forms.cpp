@@ -10,7 +10,9 @@ namespace {
 // through the "\\?\" form so that long paths open too.
 constexpr std::size_t LEGACY_MAX_PATH = 248;
 
-bool is_any_separator(WCHAR c) { return c == WCHAR('\\') || c == WCHAR('/'); }
+bool is_any_separator(WCHAR c) {
+    return c == WCHAR('\\') || c == WCHAR('/');
+}
 
 bool opens_as_typed(WideStringView path) {
     if (starts_with_ascii(path, "\\\\?\\")) {
@@ -21,8 +23,8 @@ bool opens_as_typed(WideStringView path) {
     }
     const bool drive_absolute = path.size() >= 3 && !is_any_separator(path[0]) &&
                                 path[1] == WCHAR(':') && is_any_separator(path[2]);
-    const bool two_separators = path.size() >= 2 && is_any_separator(path[0]) &&
-                                is_any_separator(path[1]);
+    const bool two_separators =
+        path.size() >= 2 && is_any_separator(path[0]) && is_any_separator(path[1]);
     return drive_absolute || two_separators;
 }
 
@@ -65,14 +67,13 @@ std::expected<WideString, DWORD> path_to_open(WideStringView path) {
 }
 
 std::expected<UniqueHandle, DWORD> open_existing(const WideString& path) {
-    const HANDLE handle =
-        CreateFileW(path.c_str(),
-                    0, // no access: only the name and attributes are wanted
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, // no security attributes
-                    OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS, // lets directories open too
-                    nullptr);                   // no template file
+    const HANDLE handle = CreateFileW(path.c_str(),
+                                      0, // no access: only the name and attributes are wanted
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, // no security attributes
+                                      OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, // lets directories open too
+                                      nullptr);                   // no template file
     if (handle == INVALID_HANDLE_VALUE) {
         return std::unexpected(GetLastError());
     }
@@ -102,9 +103,9 @@ std::expected<WideString, DWORD> canonical_path(WideStringView path) {
     }
     WideString buffer(MAX_PATH, WCHAR{});
     for (;;) {
-        const DWORD length = GetFinalPathNameByHandleW(
-            file->get(), buffer.data(), static_cast<DWORD>(buffer.size()),
-            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        const DWORD length =
+            GetFinalPathNameByHandleW(file->get(), buffer.data(), static_cast<DWORD>(buffer.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (length == 0) {
             return std::unexpected(GetLastError());
         }
@@ -130,8 +131,8 @@ std::expected<DWORD, DWORD> file_attributes(const WideString& path) {
     }
     // A file held open without sharing (a paging file, say) still lists in its directory.
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileExW(path.c_str(), FindExInfoBasic, &found,
-                                           FindExSearchNameMatch, nullptr, 0);
+    const HANDLE search =
+        FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) {
         return std::unexpected(GetLastError());
     }
@@ -150,7 +151,7 @@ std::string os_error_text(DWORD code) {
                           buffer[length - 1] == WCHAR(' '))) {
         --length;
     }
-    std::string text =
-        length > 0 ? to_utf8(WideStringView(buffer, length)) : "unknown error " + std::to_string(code);
+    std::string text = length > 0 ? to_utf8(WideStringView(buffer, length))
+                                  : "unknown error " + std::to_string(code);
     return text + " (os error " + std::to_string(code) + ")";
 }

@@ -149,17 +149,26 @@ TEST_F(AllocationLock, IsHeldUntilReleased) {
                               }));
 }
 
-TEST_F(AllocationLock, TakesOverALockWhoseHolderDied) {
+TEST_F(AllocationLock, AWaiterTakesOverALockWhoseHolderDied) {
     const auto other = sim::start_launcher();
     {
         const sim::ProcessScope scope(other);
         const HANDLE held = CreateMutexW(nullptr, FALSE, to_wide(DRIVE_ALLOCATION_MUTEX).c_str());
         ASSERT_EQ(WaitForSingleObject(held, INFINITE), WAIT_OBJECT_0);
     }
+    Result<DriveAllocationLock> lock = failure("not acquired");
+    Strings owned;
+    std::thread waiter([&] {
+        lock = DriveAllocationLock::acquire();
+        owned = sim::owned_mutexes();
+    });
+    while (sim::journal_of("WaitForSingleObject").size() < 2) {
+        std::this_thread::yield();
+    }
     sim::end_launcher(other);
-    auto lock = DriveAllocationLock::acquire();
+    waiter.join();
     ASSERT_TRUE(lock) << lock.error().message;
-    EXPECT_EQ(sim::owned_mutexes(), Strings{DRIVE_ALLOCATION_MUTEX});
+    EXPECT_EQ(owned, Strings{DRIVE_ALLOCATION_MUTEX});
 }
 
 TEST_F(AllocationLock, FailedCreateAndFailedWait) {
