@@ -33,7 +33,7 @@ struct Object {
 // Standard input, output or error of a simulated process.
 struct Stream : Object {
     StreamKind type;
-    std::string captured; // UTF-8: bytes written, or console text converted
+    std::string captured;  // UTF-8: bytes written, or console text converted
     DWORD write_error = 0; // when set, every write fails with it
 
     explicit Stream(StreamKind k) : type(k) {}
