@@ -108,7 +108,8 @@ WideString to_wide(std::string_view text) {
 std::string to_utf8(WideStringView text) {
     std::string out;
     out.reserve(text.size());
-    decode_utf16(text, [&](std::optional<char32_t> c) { append_utf8(out, c.value_or(REPLACEMENT)); });
+    decode_utf16(text,
+                 [&](std::optional<char32_t> c) { append_utf8(out, c.value_or(REPLACEMENT)); });
     return out;
 }
 

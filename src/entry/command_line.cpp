@@ -33,8 +33,8 @@ std::optional<std::string>* option_slot(Options& options, std::string_view name)
 }
 
 bool is_profile_character(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '_' || c == '.' || c == ' ';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.' || c == ' ';
 }
 
 } // namespace
@@ -46,7 +46,8 @@ bool is_valid_profile_name(std::string_view name) {
 Result<WideString> resolve_sandbox_mount(WideString value) {
     const auto canonical = canonical_path(value);
     if (!canonical) {
-        return failure("cannot resolve " + to_utf8(value) + ": " + os_error_text(canonical.error()));
+        return failure("cannot resolve " + to_utf8(value) + ": " +
+                       os_error_text(canonical.error()));
     }
     const auto attributes = file_attributes(*canonical);
     if (!attributes || (*attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {

@@ -1,6 +1,7 @@
 #include "mounts/drive_allocation_lock.hpp"
 
 #include "common/text.hpp"
+#include "run/trace.hpp"
 
 #include <string>
 
@@ -14,8 +15,7 @@ Result<DriveAllocationLock> DriveAllocationLock::acquire() {
                                  name.c_str()));
     }
     if (!mutex) {
-        return failure("cannot create sandbox allocation lock: Win32 " +
-                       std::to_string(GetLastError()));
+        return std::unexpected(win32_failure("cannot create sandbox allocation lock"));
     }
     const DWORD waited = WaitForSingleObject(mutex.get(), INFINITE);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {

@@ -31,10 +31,13 @@ bool opens_as_typed(WideStringView path) {
 std::expected<WideString, DWORD> full_path(const WideString& path) {
     WideString buffer(MAX_PATH, WCHAR{});
     for (;;) {
+        // An empty path fails without setting an error of its own.
+        SetLastError(ERROR_SUCCESS);
         const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()),
                                               buffer.data(), nullptr);
         if (length == 0) {
-            return std::unexpected(GetLastError());
+            const DWORD error = GetLastError();
+            return std::unexpected(error == ERROR_SUCCESS ? ERROR_INVALID_NAME : error);
         }
         if (length < buffer.size()) {
             buffer.resize(length);

@@ -3,6 +3,7 @@
 #include "mounts/mount_record.hpp"
 #include "platform/simulated/control.hpp"
 #include "sim/fault.hpp"
+#include "sim/sim_fixture.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +16,10 @@ using Strings = std::vector<std::string>;
 const WideString PROJECT = to_wide("\\\\?\\C:\\work\\proj");
 const WideString SCRATCH = to_wide("\\\\?\\C:\\work\\scr");
 
-class DriveMounts : public ::testing::Test {
+class DriveMounts : public SimulatedWindows {
 protected:
     void SetUp() override {
-        sim::reset();
+        SimulatedWindows::SetUp();
         sim::make_directory("C:\\work\\proj");
         sim::make_directory("C:\\work\\scr");
     }
@@ -68,8 +69,8 @@ TEST_F(DriveMounts, TakesTheHighestFreeLettersAndRemovesExactlyItsOwn) {
 
 TEST_F(DriveMounts, PassesOverLettersInUseOrRefused) {
     sim::define_dos_device("Z:", "\\??\\D:\\other");
-    fail_next("DefineDosDeviceW", 5, "X:");
-    fail_next("QueryDosDeviceW", 5, "W:");
+    sim::inject(fault_for("DefineDosDeviceW", "X:", 0, 5));
+    sim::inject(fault_for("QueryDosDeviceW", "W:", 0, 5));
     const DriveMapping project = allocate(PROJECT);
     const DriveMapping scratch = allocate(SCRATCH);
     EXPECT_EQ(project.drive(), "Y:");
@@ -87,7 +88,7 @@ TEST_F(DriveMounts, FailsWhenNoLetterFromZToDCanBeDefined) {
 
     sim::reset();
     for (char letter = 'D'; letter <= 'Z'; ++letter) {
-        fail_next("DefineDosDeviceW", 5, std::string{letter, ':'});
+        sim::inject(fault_for("DefineDosDeviceW", std::string{letter, ':'}, 0, 5));
     }
     mapping = allocate_drive_mapping(PROJECT);
     ASSERT_FALSE(mapping);
@@ -172,7 +173,7 @@ TEST_F(AllocationLock, AWaiterTakesOverALockWhoseHolderDied) {
 }
 
 TEST_F(AllocationLock, FailedCreateAndFailedWait) {
-    fail_next("CreateMutexW", 5);
+    sim::inject(fault_on("CreateMutexW", 0, 5));
     auto lock = DriveAllocationLock::acquire();
     ASSERT_FALSE(lock);
     EXPECT_EQ(lock.error().message, "cannot create sandbox allocation lock: Win32 5");
@@ -185,7 +186,7 @@ TEST_F(AllocationLock, FailedCreateAndFailedWait) {
     for (const Case c : {Case{WAIT_FAILED, "cannot acquire sandbox allocation lock: 4294967295"},
                          Case{WAIT_TIMEOUT, "cannot acquire sandbox allocation lock: 258"}}) {
         sim::clear_journal();
-        fail_next("WaitForSingleObject", 6, "", c.wait_result);
+        sim::inject(fault_on("WaitForSingleObject", c.wait_result, 6));
         lock = DriveAllocationLock::acquire();
         ASSERT_FALSE(lock);
         EXPECT_EQ(lock.error().message, c.message);
@@ -283,7 +284,7 @@ TEST_F(MountRecordFile, ReportsARefusedWrite) {
 
     sim::reset();
     sim::make_directory("C:\\work\\scr");
-    fail_next("WriteFile", 112);
+    sim::inject(fault_on("WriteFile", 0, 112));
     written = record->write(project, scratch);
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error().message, "cannot write sandbox mount record: There is not enough "

@@ -2,6 +2,7 @@
 #include "paths/environment_rewrite.hpp"
 #include "platform/simulated/control.hpp"
 #include "sim/fault.hpp"
+#include "sim/sim_fixture.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +10,10 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-class EnvironmentRewrite : public ::testing::Test {
+class EnvironmentRewrite : public SimulatedWindows {
 protected:
     void SetUp() override {
-        sim::reset();
+        SimulatedWindows::SetUp();
         request.project = to_wide("\\\\?\\C:\\Work\\Proj");
         request.scratch = to_wide("\\\\?\\C:\\Work\\Scratch");
     }
@@ -113,13 +114,13 @@ TEST_F(EnvironmentRewrite, TheFourVariablesOverwriteWhatWasRewritten) {
 }
 
 TEST_F(EnvironmentRewrite, FailuresAreFatalStops) {
-    fail_next("GetEnvironmentStringsW", 8);
+    sim::inject(fault_on("GetEnvironmentStringsW", 0, 8));
     EXPECT_EQ(fatal_stop_of([&] { rewrite(); }),
               "failure getting env string from OS: Not enough memory resources are available to "
               "process this command. (os error 8)");
 
     sim::set_environment({"A=C:\\Work\\Proj"});
-    fail_next("SetEnvironmentVariableW", 5, "A");
+    sim::inject(fault_for("SetEnvironmentVariableW", "A", 0, 5));
     EXPECT_EQ(fatal_stop_of([&] { rewrite(); }),
               "failed to set environment variable \"A\" to \"X:\": Access is denied. (os error 5)");
     EXPECT_EQ(sim::unfreed_blocks(), 0U);

@@ -1,14 +1,15 @@
 #include "paths/program_resolution.hpp"
 #include "platform/simulated/control.hpp"
+#include "sim/sim_fixture.hpp"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class ProgramResolution : public ::testing::Test {
+class ProgramResolution : public SimulatedWindows {
 protected:
     void SetUp() override {
-        sim::reset();
+        SimulatedWindows::SetUp();
         sim::make_file("C:\\Work\\Proj\\bin\\tool.exe");
         sim::make_file("C:\\Work\\Scratch\\s.exe");
         sim::make_file("C:\\Work\\Project2\\p.exe");

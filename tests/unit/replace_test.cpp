@@ -11,11 +11,11 @@ TEST(ReplaceAll, Table) {
     };
     const Case cases[] = {
         {"C:\\work\\proj\\a", "C:\\work\\proj", "Z:", "Z:\\a"},
-        {"aaaa", "aa", "b", "bb"},              // no overlap
-        {"aaa", "a", "aa", "aaaaaa"},           // the replacement is never searched again
+        {"aaaa", "aa", "b", "bb"},    // no overlap
+        {"aaa", "a", "aa", "aaaaaa"}, // the replacement is never searched again
         {"abcabc", "abc", "", ""},
-        {"x", "", "y", "x"},                    // an empty pattern matches nothing
-        {"Proj proj", "proj", "P", "Proj P"},   // case-sensitive
+        {"x", "", "y", "x"},                  // an empty pattern matches nothing
+        {"Proj proj", "proj", "P", "Proj P"}, // case-sensitive
         {"C:/work", "C:\\work", "Z:", "C:/work"},
         {"", "a", "b", ""},
     };

@@ -4,6 +4,7 @@
 #include "mounts/drive_mapping.hpp"
 #include "mounts/mount_record.hpp"
 #include "paths/path_forms.hpp"
+#include "temp_directory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -35,25 +36,9 @@ DriveMapping allocate(const WideString& directory) {
     return std::move(*mapping);
 }
 
-// A fresh directory under the temporary directory, removed again at the end of the test.
-class TemporaryDirectory {
-public:
-    explicit TemporaryDirectory(const std::string& name) {
-        WCHAR temp[MAX_PATH] = {};
-        const DWORD length = GetTempPathW(MAX_PATH, temp);
-        path_ =
-            WideString(temp, length) + to_wide(name + "-" + std::to_string(GetCurrentProcessId()));
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~TemporaryDirectory() { RemoveDirectoryW(path_.c_str()); }
-    TemporaryDirectory(const TemporaryDirectory&) = delete;
-    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-
-    WideString canonical() const { return canonical_path(path_).value(); }
-
-private:
-    WideString path_;
-};
+WideString canonical(const std::string& path) {
+    return canonical_path(to_wide(path)).value();
+}
 
 std::string read_file(const WideString& path) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -76,10 +61,10 @@ TEST(WineDosDevices, TakesTheHighestFreeLettersAndLeavesNoDefinition) {
     ASSERT_EQ(query_error("Z:"), ERROR_INSUFFICIENT_BUFFER);
     ASSERT_EQ(query_error("Y:"), ERROR_FILE_NOT_FOUND);
     ASSERT_EQ(query_error("X:"), ERROR_FILE_NOT_FOUND);
-    const TemporaryDirectory scratch_directory("norix-wine-scr");
+    const TempDirectory temp;
     {
-        const DriveMapping project = allocate(canonical_path(to_wide("C:\\windows")).value());
-        const DriveMapping scratch = allocate(scratch_directory.canonical());
+        const DriveMapping project = allocate(canonical("C:\\windows"));
+        const DriveMapping scratch = allocate(canonical(temp.make_directory("scr")));
         EXPECT_EQ(project.drive(), "Y:");
         EXPECT_EQ(project.target(), "\\??\\C:\\windows");
         EXPECT_EQ(scratch.drive(), "X:");
@@ -91,14 +76,14 @@ TEST(WineDosDevices, TakesTheHighestFreeLettersAndLeavesNoDefinition) {
 }
 
 TEST(WineDosDevices, RecordIsWrittenBesideTheScratchDirectoryAndDeleted) {
-    const TemporaryDirectory scratch_directory("norix-wine-record");
-    const WideString scratch_path = scratch_directory.canonical();
+    const TempDirectory temp;
+    const WideString scratch_path = canonical(temp.make_directory("scr"));
     WideString record_path;
     {
         const auto record = MountRecord::for_scratch(scratch_path);
         ASSERT_TRUE(record) << record.error().message;
         record_path = record->record_path();
-        const DriveMapping project = allocate(canonical_path(to_wide("C:\\windows")).value());
+        const DriveMapping project = allocate(canonical("C:\\windows"));
         const DriveMapping scratch = allocate(scratch_path);
         ASSERT_TRUE(record->write(project, scratch));
         const std::string expected = project.drive() + '\0' + project.target() + '\0' +

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -89,5 +90,47 @@ std::vector<std::string> owned_mutexes();
 // blocks it has not given back (environment blocks, LocalAlloc memory).
 std::vector<std::string> open_handles();
 std::size_t unfreed_blocks();
+
+// Security. SIDs are handed out by the AppContainer functions and counted until FreeSid.
+std::size_t unfreed_sids();
+std::string sid_text(const void* sid);
+// The SID an AppContainer profile of this name has (case does not matter), made or not.
+std::string app_container_sid(std::string_view profile);
+bool profile_exists(std::string_view profile);
+
+// One access-allowed entry of a DACL. New files and directories allow BUILTIN\Administrators.
+struct AccessEntry {
+    std::string trustee; // SID text
+    Dword mask = 0;
+    Dword inheritance = 0;
+    bool operator==(const AccessEntry&) const = default;
+};
+// Nothing for a null DACL (everyone has every access).
+std::optional<std::vector<AccessEntry>> dacl_entries(std::string_view path);
+void set_null_dacl(std::string_view path);
+
+// Child processes. A program is a callback registered at a path (a file is made there); it runs
+// on its own thread once its process is resumed, acting as that process, and its result is the
+// exit code.
+struct ChildView {
+    Dword pid = 0;
+    std::u16string command_line;
+    std::vector<std::string> argv; // split by the C runtime rules
+    std::vector<std::string> environment;
+    std::string current_directory;
+    std::string app_container_sid; // empty outside an AppContainer
+    Dword capability_count = 0;
+    const void* std_handles[3] = {nullptr, nullptr, nullptr};
+    bool in_kill_on_close_job = false;
+};
+using Program = std::function<Dword(const ChildView&)>;
+void register_program(std::string_view path, Program program);
+// Called by a running program: a child of it, in its job, that runs until something ends it.
+Dword start_descendant();
+// The processes started in this machine (children and descendants) that have not ended.
+std::vector<Dword> live_processes();
+std::optional<Dword> exit_code_of(Dword pid);
+// Job objects that still have a handle.
+std::size_t live_jobs();
 
 } // namespace sim

@@ -26,8 +26,7 @@ std::vector<std::u16string>::iterator find_entry(std::vector<std::u16string>& en
 void reset_environment() {
     auto& process = current_process();
     process.environment = {u"=C:=C:\\", u"ProgramFiles=C:\\Program Files",
-                           u"ProgramFiles(x86)=C:\\Program Files (x86)",
-                           u"SystemRoot=C:\\Windows"};
+                           u"ProgramFiles(x86)=C:\\Program Files (x86)", u"SystemRoot=C:\\Windows"};
     process.command_line = u"norix-native-sandbox.exe";
 }
 

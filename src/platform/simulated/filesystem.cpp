@@ -10,12 +10,13 @@ namespace {
 struct Node {
     enum class Type { Directory, File, Symlink, Junction };
     Type type = Type::Directory;
-    std::u16string name; // as stored on disk
+    std::u16string name;                                      // as stored on disk
     std::map<std::u16string, std::shared_ptr<Node>> children; // by folded name
     std::string content;
     std::u16string target; // links
     DWORD deny = 0;        // opening fails with this
     Node* parent = nullptr;
+    Dacl dacl = std::vector<sim::AccessEntry>{{"S-1-5-32-544", 0x001F01FF, 3}};
 };
 
 struct Volume {
@@ -35,7 +36,9 @@ FileSystem& fs() {
     return instance;
 }
 
-bool is_separator(char16_t c) { return c == u'\\' || c == u'/'; }
+bool is_separator(char16_t c) {
+    return c == u'\\' || c == u'/';
+}
 
 std::vector<std::u16string> split(std::u16string_view text, bool verbatim) {
     std::vector<std::u16string> parts;
@@ -86,7 +89,9 @@ struct Resolved {
     DWORD error = 0;
 };
 
-Resolved failed(DWORD error) { return Resolved{std::nullopt, std::nullopt, {}, error}; }
+Resolved failed(DWORD error) {
+    return Resolved{std::nullopt, std::nullopt, {}, error};
+}
 
 constexpr int MAX_REPARSE = 63;
 
@@ -154,7 +159,8 @@ Resolved walk(Volume& volume, const std::vector<std::u16string>& names, bool fol
             return failed(ERROR_PATH_NOT_FOUND);
         }
         Node* node = found->second.get();
-        const bool is_link = node->type == Node::Type::Symlink || node->type == Node::Type::Junction;
+        const bool is_link =
+            node->type == Node::Type::Symlink || node->type == Node::Type::Junction;
         if (is_link && (!last || follow_last)) {
             if (depth >= MAX_REPARSE) {
                 return failed(ERROR_CANT_RESOLVE_FILENAME);
@@ -429,6 +435,33 @@ std::optional<std::u16string> full_path_of(std::u16string_view path, DWORD& erro
     return full;
 }
 
+Dacl* file_dacl(std::u16string_view path, DWORD& error) {
+    const auto resolved = resolve_win32(path, true);
+    if (!resolved.location) {
+        error = resolved.error;
+        return nullptr;
+    }
+    Node* node = resolved.location->node();
+    if (node->deny != 0) {
+        error = node->deny;
+        return nullptr;
+    }
+    return &node->dacl;
+}
+
+std::optional<std::u16string> final_file_path(std::u16string_view path) {
+    const auto resolved = resolve_win32(path, true);
+    if (!resolved.location || resolved.location->node()->type != Node::Type::File) {
+        return std::nullopt;
+    }
+    return resolved.location->final_path();
+}
+
+bool is_directory(std::u16string_view path) {
+    const auto resolved = resolve_win32(path, true);
+    return resolved.location && resolved.location->node()->type == Node::Type::Directory;
+}
+
 void reset_files() {
     fs() = FileSystem{};
     add_volume('C');
@@ -449,6 +482,9 @@ DWORD GetFullPathNameW(LPCWSTR file_name, DWORD buffer_length, LPWSTR buffer, LP
     if (auto fault = take_fault("GetFullPathNameW", path)) {
         set_last_error(fault->error);
         return static_cast<DWORD>(fault->result);
+    }
+    if (path.empty()) {
+        return 0; // with the last error left as it was
     }
     DWORD error = 0;
     const auto full = full_path_of(path, error);
@@ -476,8 +512,9 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD /*share_mode*/
     record("CreateFileW " + utf8(path));
     if (auto fault = take_fault("CreateFileW", path)) {
         set_last_error(fault->error);
-        return fault->result == 0 ? INVALID_HANDLE_VALUE
-                                  : reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(fault->result));
+        return fault->result == 0
+                   ? INVALID_HANDLE_VALUE
+                   : reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(fault->result));
     }
     const bool follow = (flags_and_attributes & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
     auto resolved = resolve_win32(path, follow);
@@ -718,9 +755,9 @@ BOOL DefineDosDeviceW(DWORD flags, LPCWSTR device_name, LPCWSTR target_path) {
     }
     // Removal looks at the newest definition first.
     for (auto it = definitions.rbegin(); it != definitions.rend(); ++it) {
-        const bool matches = raw.empty() || ((flags & DDD_EXACT_MATCH_ON_REMOVE) != 0
-                                                 ? *it == raw
-                                                 : it->starts_with(raw));
+        const bool matches =
+            raw.empty() ||
+            ((flags & DDD_EXACT_MATCH_ON_REMOVE) != 0 ? *it == raw : it->starts_with(raw));
         if (matches) {
             definitions.erase(std::next(it).base());
             return TRUE;
@@ -766,8 +803,8 @@ std::vector<std::string> defined_letters() {
     Guard guard;
     std::vector<std::string> letters;
     for (const auto& [device, targets] : fs().dos_devices) {
-        if (!targets.empty() && std::ranges::find(fs().protected_devices, device) ==
-                                    fs().protected_devices.end()) {
+        if (!targets.empty() &&
+            std::ranges::find(fs().protected_devices, device) == fs().protected_devices.end()) {
             letters.push_back(utf8(device));
         }
     }

@@ -9,25 +9,44 @@ namespace {
 
 const char* message_text(DWORD code) {
     switch (code) {
-    case 0: return "The operation completed successfully.";
-    case 2: return "The system cannot find the file specified.";
-    case 3: return "The system cannot find the path specified.";
-    case 5: return "Access is denied.";
-    case 6: return "The handle is invalid.";
-    case 8: return "Not enough memory resources are available to process this command.";
-    case 32: return "The process cannot access the file because it is being used by another process.";
-    case 50: return "The request is not supported.";
-    case 87: return "The parameter is incorrect.";
-    case 112: return "There is not enough space on the disk.";
-    case 122: return "The data area passed to a system call is too small.";
-    case 123: return "The filename, directory name, or volume label syntax is incorrect.";
-    case 161: return "The specified path is invalid.";
-    case 183: return "Cannot create a file when that file already exists.";
-    case 203: return "The system could not find the environment option that was entered.";
-    case 267: return "The directory name is invalid.";
-    case 1314: return "A required privilege is not held by the client.";
-    case 1921: return "The name of the file cannot be resolved by the system.";
-    default: return nullptr;
+    case 0:
+        return "The operation completed successfully.";
+    case 2:
+        return "The system cannot find the file specified.";
+    case 3:
+        return "The system cannot find the path specified.";
+    case 5:
+        return "Access is denied.";
+    case 6:
+        return "The handle is invalid.";
+    case 8:
+        return "Not enough memory resources are available to process this command.";
+    case 32:
+        return "The process cannot access the file because it is being used by another process.";
+    case 50:
+        return "The request is not supported.";
+    case 87:
+        return "The parameter is incorrect.";
+    case 112:
+        return "There is not enough space on the disk.";
+    case 122:
+        return "The data area passed to a system call is too small.";
+    case 123:
+        return "The filename, directory name, or volume label syntax is incorrect.";
+    case 161:
+        return "The specified path is invalid.";
+    case 183:
+        return "Cannot create a file when that file already exists.";
+    case 203:
+        return "The system could not find the environment option that was entered.";
+    case 267:
+        return "The directory name is invalid.";
+    case 1314:
+        return "A required privilege is not held by the client.";
+    case 1921:
+        return "The name of the file cannot be resolved by the system.";
+    default:
+        return nullptr;
     }
 }
 

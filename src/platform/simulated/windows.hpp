@@ -347,8 +347,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD attribute_count,
                                        DWORD flags, PSIZE_T size);
 BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute,
-                               PVOID value, SIZE_T size, PVOID previous_value,
-                               PSIZE_T return_size);
+                               PVOID value, SIZE_T size, PVOID previous_value, PSIZE_T return_size);
 void DeleteProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list);
 BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
                     LPSECURITY_ATTRIBUTES process_attributes,

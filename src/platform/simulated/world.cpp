@@ -24,10 +24,16 @@ std::condition_variable_any& world_signal() {
     return signal;
 }
 
-DWORD current_pid() { return this_pid; }
-void set_current_pid(DWORD pid) { this_pid = pid; }
+DWORD current_pid() {
+    return this_pid;
+}
+void set_current_pid(DWORD pid) {
+    this_pid = pid;
+}
 
-Process& current_process() { return *world().processes.at(this_pid); }
+Process& current_process() {
+    return *world().processes.at(this_pid);
+}
 
 HANDLE add_handle(std::shared_ptr<Object> object) {
     auto& w = world();
@@ -43,7 +49,9 @@ std::shared_ptr<Object> object_of(HANDLE handle) {
     return found == w.handles.end() ? nullptr : found->second.object;
 }
 
-void record(std::string entry) { world().journal.push_back(std::move(entry)); }
+void record(std::string entry) {
+    world().journal.push_back(std::move(entry));
+}
 
 std::optional<Fault> take_fault(std::string_view function, std::u16string_view argument) {
     auto& faults = world().faults;
@@ -62,7 +70,9 @@ std::optional<Fault> take_fault(std::string_view function, std::u16string_view a
     return std::nullopt;
 }
 
-void set_last_error(DWORD error) { last_error = error; }
+void set_last_error(DWORD error) {
+    last_error = error;
+}
 
 std::string utf8(std::u16string_view text) {
     std::string out;
@@ -168,14 +178,19 @@ DWORD Stream::file_type() const {
 
 using namespace sim::detail;
 
-DWORD GetLastError() { return last_error; }
-void SetLastError(DWORD error) { last_error = error; }
+DWORD GetLastError() {
+    return last_error;
+}
+void SetLastError(DWORD error) {
+    last_error = error;
+}
 
 BOOL CloseHandle(HANDLE handle) {
     Guard guard;
     auto& handles = world().handles;
     const auto found = handles.find(reinterpret_cast<std::uintptr_t>(handle));
-    record("CloseHandle " + std::string(found == handles.end() ? "?" : found->second.object->kind()));
+    record("CloseHandle " +
+           std::string(found == handles.end() ? "?" : found->second.object->kind()));
     if (auto fault = take_fault("CloseHandle")) {
         set_last_error(fault->error);
         return static_cast<BOOL>(fault->result);
@@ -184,7 +199,11 @@ BOOL CloseHandle(HANDLE handle) {
         set_last_error(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    const auto object = found->second.object;
     handles.erase(found);
+    if (object.use_count() == 1) {
+        object->last_handle_closed();
+    }
     return TRUE;
 }
 
@@ -224,6 +243,7 @@ namespace sim {
 
 void reset() {
     Guard guard;
+    reset_processes();
     auto& w = world();
     w = World{};
     auto launcher = std::make_shared<Process>();
@@ -231,6 +251,7 @@ void reset() {
     w.processes[1] = launcher;
     reset_files();
     reset_environment();
+    reset_security();
     reset_mutexes();
     set_stderr(StreamKind::Pipe);
     SetLastError(0);
@@ -242,7 +263,9 @@ void inject(Fault fault) {
     world().faults.push_back(PendingFault{std::move(fault), call});
 }
 
-const std::vector<std::string>& journal() { return world().journal; }
+const std::vector<std::string>& journal() {
+    return world().journal;
+}
 
 std::vector<std::string> journal_of(std::string_view function) {
     Guard guard;
@@ -304,8 +327,12 @@ Dword start_launcher() {
     return launcher->pid;
 }
 
-ProcessScope::ProcessScope(Dword pid) : previous_(current_pid()) { set_current_pid(pid); }
-ProcessScope::~ProcessScope() { set_current_pid(previous_); }
+ProcessScope::ProcessScope(Dword pid) : previous_(current_pid()) {
+    set_current_pid(pid);
+}
+ProcessScope::~ProcessScope() {
+    set_current_pid(previous_);
+}
 
 std::vector<std::string> open_handles() {
     Guard guard;

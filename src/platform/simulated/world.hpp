@@ -28,6 +28,8 @@ struct Object {
                                       DWORD /*milliseconds*/) {
         return std::nullopt;
     }
+    // Called by CloseHandle when the handle it closed was the object's last one.
+    virtual void last_handle_closed() {}
 };
 
 // Standard input, output or error of a simulated process.
@@ -113,9 +115,24 @@ std::u16string fold_case(std::u16string_view text);
 // Per-area state, cleared by sim::reset.
 void reset_files();
 void reset_environment();
+void reset_security();
+// Called with the world lock held once; lets running child programs finish first.
+void reset_processes();
 void reset_mutexes();
 
 // The file system: the path after Win32 normalisation (GetFullPathNameW rules).
 std::optional<std::u16string> full_path_of(std::u16string_view path, DWORD& error);
+
+// The DACL of the file or directory at a Win32 path, following links (nothing: a null DACL), or
+// null with the error that opening it gives.
+using Dacl = std::optional<std::vector<AccessEntry>>;
+Dacl* file_dacl(std::u16string_view path, DWORD& error);
+
+// Whether a regular file exists at a Win32 path; its final "\\?\" path when it does.
+std::optional<std::u16string> final_file_path(std::u16string_view path);
+bool is_directory(std::u16string_view path);
+
+// The text form ("S-1-15-2-...") of a SID the simulated Windows handed out and has not freed.
+std::optional<std::string> live_sid_text(const void* sid);
 
 } // namespace sim::detail

@@ -1,0 +1,291 @@
+// SIDs, AppContainer profiles and the DACLs of files, with the ACL functions of advapi32.
+#include "platform/simulated/world.hpp"
+
+#include <algorithm>
+#include <set>
+
+namespace sim::detail {
+namespace {
+
+struct Sid {
+    std::string text;
+    bool freed = false;
+};
+
+// A block the caller frees with LocalFree; the ACL header is what the caller sees, the entries
+// stay here.
+struct AclBlock {
+    ACL header{};
+    std::vector<AccessEntry> entries;
+};
+
+struct SecurityDescriptor {
+    AclBlock dacl;
+    bool has_dacl = false; // false: a null DACL
+};
+
+struct Security {
+    std::vector<std::unique_ptr<Sid>> sids;
+    std::set<std::u16string> profiles; // folded names
+    std::vector<std::unique_ptr<AclBlock>> acls;
+    std::vector<std::unique_ptr<SecurityDescriptor>> descriptors;
+};
+
+Security& security() {
+    static Security instance;
+    return instance;
+}
+
+// Seven sub-authorities from the folded name, as Windows derives them from a hash of it.
+std::string derived_sid_text(std::u16string_view name) {
+    const std::u16string folded = fold_case(name);
+    std::string text = "S-1-15-2";
+    for (std::uint32_t round = 1; round <= 7; ++round) {
+        std::uint32_t hash = 2166136261U ^ round;
+        for (const char16_t c : folded) {
+            hash = (hash ^ c) * 16777619U;
+        }
+        text += "-" + std::to_string(hash);
+    }
+    return text;
+}
+
+PSID new_sid(std::string text) {
+    auto& sids = security().sids;
+    sids.push_back(std::make_unique<Sid>(Sid{std::move(text)}));
+    return sids.back().get();
+}
+
+Sid* find_sid(const void* sid) {
+    for (const auto& owned : security().sids) {
+        if (owned.get() == sid) {
+            return owned.get();
+        }
+    }
+    return nullptr;
+}
+
+// The entries of a list the caller may still read: a merged list not yet freed, or the DACL inside
+// a descriptor not yet freed.
+const std::vector<AccessEntry>* live_entries_of(const ACL* acl) {
+    const auto& live = world().local_allocations;
+    for (const auto& block : security().acls) {
+        if (&block->header == acl && live.contains(acl)) {
+            return &block->entries;
+        }
+    }
+    for (const auto& descriptor : security().descriptors) {
+        if (descriptor->has_dacl && &descriptor->dacl.header == acl &&
+            live.contains(descriptor.get())) {
+            return &descriptor->dacl.entries;
+        }
+    }
+    return nullptr;
+}
+
+HRESULT check_profile_name(std::u16string_view name) {
+    return name.empty() || name.size() > 64 ? E_INVALIDARG : S_OK;
+}
+
+} // namespace
+
+void reset_security() {
+    security() = Security{};
+}
+
+std::optional<std::string> live_sid_text(const void* sid) {
+    const Sid* found = find_sid(sid);
+    if (found == nullptr || found->freed) {
+        return std::nullopt;
+    }
+    return found->text;
+}
+
+} // namespace sim::detail
+
+using namespace sim::detail;
+using sim::AccessEntry;
+
+PVOID FreeSid(PSID sid) {
+    Guard guard;
+    record("FreeSid");
+    Sid* found = find_sid(sid);
+    if (found == nullptr || found->freed) {
+        return sid;
+    }
+    found->freed = true;
+    return nullptr;
+}
+
+HRESULT CreateAppContainerProfile(PCWSTR name, PCWSTR display_name, PCWSTR description,
+                                  PSID_AND_ATTRIBUTES /*capabilities*/, DWORD capability_count,
+                                  PSID* sid) {
+    Guard guard;
+    const std::u16string_view key(name);
+    record("CreateAppContainerProfile " + utf8(key) + " | " + utf8(display_name) + " | " +
+           utf8(description) + " | " + std::to_string(capability_count));
+    if (auto fault = take_fault("CreateAppContainerProfile", key)) {
+        return static_cast<HRESULT>(fault->result);
+    }
+    if (const HRESULT refused = check_profile_name(key); FAILED(refused)) {
+        return refused;
+    }
+    if (!security().profiles.insert(fold_case(key)).second) {
+        return static_cast<HRESULT>(0x800700B7U);
+    }
+    *sid = new_sid(derived_sid_text(key));
+    return S_OK;
+}
+
+HRESULT DeriveAppContainerSidFromAppContainerName(PCWSTR name, PSID* sid) {
+    Guard guard;
+    const std::u16string_view key(name);
+    record("DeriveAppContainerSidFromAppContainerName " + utf8(key));
+    if (auto fault = take_fault("DeriveAppContainerSidFromAppContainerName", key)) {
+        return static_cast<HRESULT>(fault->result);
+    }
+    if (const HRESULT refused = check_profile_name(key); FAILED(refused)) {
+        return refused;
+    }
+    *sid = new_sid(derived_sid_text(key));
+    return S_OK;
+}
+
+DWORD GetNamedSecurityInfoW(LPCWSTR object_name, SE_OBJECT_TYPE object_type,
+                            SECURITY_INFORMATION security_info, PSID* owner, PSID* group,
+                            PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* security_descriptor) {
+    Guard guard;
+    const std::u16string_view path(object_name);
+    record("GetNamedSecurityInfoW " + utf8(path) + " " + std::to_string(object_type) + " " +
+           std::to_string(security_info));
+    if (auto fault = take_fault("GetNamedSecurityInfoW", path)) {
+        return static_cast<DWORD>(fault->result);
+    }
+    if (object_type != SE_FILE_OBJECT || security_info != DACL_SECURITY_INFORMATION ||
+        owner != nullptr || group != nullptr || sacl != nullptr || dacl == nullptr ||
+        security_descriptor == nullptr) {
+        return ERROR_INVALID_PARAMETER; // only the form the system uses is modelled
+    }
+    DWORD error = 0;
+    const Dacl* stored = file_dacl(path, error);
+    if (stored == nullptr) {
+        return error;
+    }
+    auto descriptor = std::make_unique<SecurityDescriptor>();
+    descriptor->has_dacl = stored->has_value();
+    if (*stored) {
+        descriptor->dacl.entries = **stored;
+        descriptor->dacl.header.AceCount = static_cast<WORD>((*stored)->size());
+    }
+    *dacl = descriptor->has_dacl ? &descriptor->dacl.header : nullptr;
+    *security_descriptor = descriptor.get();
+    world().local_allocations[descriptor.get()] = "security descriptor";
+    security().descriptors.push_back(std::move(descriptor));
+    return ERROR_SUCCESS;
+}
+
+DWORD SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL old_acl, PACL* new_acl) {
+    Guard guard;
+    record("SetEntriesInAclW " + std::to_string(count));
+    if (auto fault = take_fault("SetEntriesInAclW")) {
+        return static_cast<DWORD>(fault->result);
+    }
+    std::vector<AccessEntry> merged;
+    if (old_acl != nullptr) {
+        const auto* old_entries = live_entries_of(old_acl);
+        if (old_entries == nullptr) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        merged = *old_entries;
+    }
+    for (ULONG i = 0; i < count; ++i) {
+        const EXPLICIT_ACCESS_W& entry = entries[i];
+        const auto trustee = live_sid_text(entry.Trustee.ptstrName);
+        if (entry.grfAccessMode != GRANT_ACCESS || entry.Trustee.TrusteeForm != TRUSTEE_IS_SID ||
+            entry.Trustee.pMultipleTrustee != nullptr || !trustee) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        // GRANT_ACCESS adds to what the list already allows the trustee with the same
+        // inheritance.
+        const auto same = std::ranges::find_if(merged, [&](const AccessEntry& existing) {
+            return existing.trustee == *trustee && existing.inheritance == entry.grfInheritance;
+        });
+        if (same != merged.end()) {
+            same->mask |= entry.grfAccessPermissions;
+        } else {
+            merged.push_back(
+                AccessEntry{*trustee, entry.grfAccessPermissions, entry.grfInheritance});
+        }
+    }
+    auto block = std::make_unique<AclBlock>();
+    block->entries = std::move(merged);
+    block->header.AceCount = static_cast<WORD>(block->entries.size());
+    *new_acl = &block->header;
+    world().local_allocations[&block->header] = "acl";
+    security().acls.push_back(std::move(block));
+    return ERROR_SUCCESS;
+}
+
+DWORD SetNamedSecurityInfoW(LPWSTR object_name, SE_OBJECT_TYPE object_type,
+                            SECURITY_INFORMATION security_info, PSID owner, PSID group, PACL dacl,
+                            PACL sacl) {
+    Guard guard;
+    const std::u16string_view path(object_name);
+    record("SetNamedSecurityInfoW " + utf8(path) + " " + std::to_string(object_type) + " " +
+           std::to_string(security_info));
+    if (auto fault = take_fault("SetNamedSecurityInfoW", path)) {
+        return static_cast<DWORD>(fault->result);
+    }
+    if (object_type != SE_FILE_OBJECT || security_info != DACL_SECURITY_INFORMATION ||
+        owner != nullptr || group != nullptr || sacl != nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const auto* entries = dacl == nullptr ? nullptr : live_entries_of(dacl);
+    if (dacl != nullptr && entries == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    DWORD error = 0;
+    Dacl* stored = file_dacl(path, error);
+    if (stored == nullptr) {
+        return error;
+    }
+    *stored = entries == nullptr ? Dacl{} : Dacl{*entries};
+    return ERROR_SUCCESS;
+}
+
+namespace sim {
+
+std::size_t unfreed_sids() {
+    Guard guard;
+    return static_cast<std::size_t>(
+        std::ranges::count_if(security().sids, [](const auto& sid) { return !sid->freed; }));
+}
+
+std::string sid_text(const void* sid) {
+    Guard guard;
+    const Sid* found = find_sid(sid);
+    return found == nullptr ? std::string("?") : found->text;
+}
+
+std::string app_container_sid(std::string_view profile) {
+    return derived_sid_text(utf16(profile));
+}
+
+bool profile_exists(std::string_view profile) {
+    Guard guard;
+    return security().profiles.contains(fold_case(utf16(profile)));
+}
+
+std::optional<std::vector<AccessEntry>> dacl_entries(std::string_view path) {
+    Guard guard;
+    DWORD error = 0;
+    return *file_dacl(utf16(path), error);
+}
+
+void set_null_dacl(std::string_view path) {
+    Guard guard;
+    DWORD error = 0;
+    *file_dacl(utf16(path), error) = std::nullopt;
+}
+
+} // namespace sim

@@ -1,0 +1,64 @@
+#include "run/child_command_line.hpp"
+
+#include "common/text.hpp"
+
+#include <algorithm>
+
+namespace {
+
+// The Unicode White_Space property; every such character lies in the Basic Multilingual Plane.
+bool is_white_space(WCHAR c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+           c == 0x205F || c == 0x3000;
+}
+
+bool needs_quotes(std::string_view text) {
+    if (text.empty() || text.find('"') != std::string_view::npos) {
+        return true;
+    }
+    return std::ranges::any_of(to_wide(text), is_white_space);
+}
+
+} // namespace
+
+std::string quote_argument(std::string_view text) {
+    if (!needs_quotes(text)) {
+        return std::string(text);
+    }
+    // Backslashes and quotes are ASCII and never part of a longer UTF-8 sequence, so the text is
+    // walked byte by byte and every other byte is copied as it is.
+    std::string quoted = "\"";
+    std::size_t i = 0;
+    while (i <= text.size()) {
+        std::size_t backslashes = 0;
+        while (i < text.size() && text[i] == '\\') {
+            ++backslashes;
+            ++i;
+        }
+        if (i == text.size()) {
+            // Doubled so the closing quote stays a quote.
+            quoted.append(2 * backslashes, '\\');
+            break;
+        }
+        if (text[i] == '"') {
+            quoted.append(2 * backslashes + 1, '\\');
+        } else {
+            quoted.append(backslashes, '\\');
+        }
+        quoted.push_back(text[i]);
+        ++i;
+    }
+    quoted.push_back('"');
+    return quoted;
+}
+
+std::string build_command_line(std::string_view program,
+                               const std::vector<std::string>& arguments) {
+    std::string line = quote_argument(program);
+    for (const auto& argument : arguments) {
+        line.push_back(' ');
+        line += quote_argument(argument);
+    }
+    return line;
+}

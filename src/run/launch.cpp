@@ -1,0 +1,194 @@
+#include "run/launch.hpp"
+
+#include "common/text.hpp"
+#include "run/trace.hpp"
+
+namespace {
+
+// The exit code of a child that is ended because it could not be put into the job.
+constexpr UINT UNCONTAINED_CHILD_EXIT_CODE = 1;
+
+// The attribute list in a buffer of the size the platform asks for. The list itself is deleted
+// right after process creation (or a failed update); the buffer lives until the launch ends.
+class ProcThreadAttributeList {
+public:
+    ProcThreadAttributeList() = default;
+    ProcThreadAttributeList(const ProcThreadAttributeList&) = delete;
+    ProcThreadAttributeList& operator=(const ProcThreadAttributeList&) = delete;
+    ~ProcThreadAttributeList() { remove(); }
+
+    // One attribute: the security capabilities, by address, so `capabilities` must stay in place
+    // and unchanged until the process is created.
+    Result<void> initialise(SECURITY_CAPABILITIES& capabilities) {
+        SIZE_T size = 0;
+        // The probe fails by design (insufficient buffer) and only reports the size.
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        if (size == 0) {
+            return std::unexpected(win32_failure("cannot size process attribute list"));
+        }
+        buffer_.assign(size, 0);
+        if (!InitializeProcThreadAttributeList(list(), 1, 0, &size)) {
+            return std::unexpected(win32_failure("cannot initialize process attribute list"));
+        }
+        initialised_ = true;
+        if (!UpdateProcThreadAttribute(list(), 0, PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES,
+                                       &capabilities, sizeof(capabilities),
+                                       nullptr, // no previous value
+                                       nullptr)) {
+            remove();
+            return std::unexpected(win32_failure("cannot apply AppContainer process attribute"));
+        }
+        return {};
+    }
+
+    LPPROC_THREAD_ATTRIBUTE_LIST list() {
+        return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+    }
+
+    // Keeps the last-error value, so a failure read after it still names the failed call.
+    void remove() {
+        if (initialised_) {
+            const DWORD error = GetLastError();
+            DeleteProcThreadAttributeList(list());
+            SetLastError(error);
+            initialised_ = false;
+        }
+    }
+
+private:
+    std::vector<BYTE> buffer_;
+    bool initialised_ = false;
+};
+
+// The handles of the created child. Until the child is inside the kill-on-close job nothing else
+// would ever end it: a suspended process stays in the system for good, keeping its image file
+// open. So a child closed before it is contained is terminated first.
+class CreatedChild {
+public:
+    explicit CreatedChild(const PROCESS_INFORMATION& information)
+        : process_(information.hProcess), thread_(information.hThread) {}
+    CreatedChild(const CreatedChild&) = delete;
+    CreatedChild& operator=(const CreatedChild&) = delete;
+    ~CreatedChild() { close(); }
+
+    HANDLE process() const { return process_.get(); }
+    HANDLE thread() const { return thread_.get(); }
+    void contained() { contained_ = true; }
+    void close_thread() { thread_.reset(); }
+    void close_process() { process_.reset(); }
+
+    // Ends an uncontained child, then closes the thread handle and the process handle.
+    void close() {
+        if (process_ && !contained_) {
+            const DWORD error = GetLastError();
+            TerminateProcess(process_.get(), UNCONTAINED_CHILD_EXIT_CODE);
+            SetLastError(error);
+        }
+        thread_.reset();
+        process_.reset();
+    }
+
+private:
+    UniqueHandle process_;
+    UniqueHandle thread_;
+    bool contained_ = false;
+};
+
+} // namespace
+
+Result<UniqueHandle> create_sandbox_job() {
+    const HANDLE created = CreateJobObjectW(nullptr,  // no security attributes: not inheritable
+                                            nullptr); // unnamed
+    if (created == nullptr || created == INVALID_HANDLE_VALUE) {
+        return std::unexpected(win32_failure("cannot create sandbox job"));
+    }
+    UniqueHandle job(created);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof(limits))) {
+        job.reset();
+        return std::unexpected(win32_failure("cannot configure sandbox job"));
+    }
+    return job;
+}
+
+Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view command_line,
+                                 std::string_view current_directory) {
+    SECURITY_CAPABILITIES capabilities{};
+    capabilities.AppContainerSid = app_container_sid;
+    capabilities.Capabilities = nullptr; // none: no network access
+    capabilities.CapabilityCount = 0;
+    capabilities.Reserved = 0;
+    ProcThreadAttributeList attributes;
+    if (auto made = attributes.initialise(capabilities); !made) {
+        return std::unexpected(made.error());
+    }
+
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    // Passed on as they are, null or invalid ones included.
+    startup.StartupInfo.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.StartupInfo.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.StartupInfo.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.lpAttributeList = attributes.list();
+
+    // CreateProcessW may write into the command line, so it gets a buffer of its own.
+    WideString wide_command_line = to_wide(command_line);
+    const WideString wide_directory = to_wide(current_directory);
+
+    trace_stage("create-process");
+    PROCESS_INFORMATION information{};
+    const BOOL created = CreateProcessW(nullptr, // the program is the command line's first token
+                                        wide_command_line.data(),
+                                        nullptr, // process security attributes
+                                        nullptr, // thread security attributes
+                                        TRUE,    // the child shares the standard handles
+                                        EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED,
+                                        nullptr, // the launcher's own environment
+                                        wide_directory.c_str(), &startup.StartupInfo, &information);
+    attributes.remove();
+    if (!created) {
+        return std::unexpected(win32_failure("cannot create AppContainer process"));
+    }
+    CreatedChild child(information);
+
+    trace_stage("assign-job");
+    auto job = create_sandbox_job();
+    if (!job) {
+        child.close();
+        return std::unexpected(job.error());
+    }
+    if (!AssignProcessToJobObject(job->get(), child.process())) {
+        const SandboxFailure failed = win32_failure("cannot assign AppContainer process to job");
+        child.close();
+        job->reset();
+        return std::unexpected(failed);
+    }
+    // From here on the job ends the child when its handle closes.
+    child.contained();
+
+    trace_stage("resume");
+    const DWORD resumed = ResumeThread(child.thread());
+    child.close_thread();
+    if (resumed == static_cast<DWORD>(-1)) {
+        child.close_process();
+        job->reset();
+        return std::unexpected(win32_failure("cannot resume AppContainer process"));
+    }
+
+    trace_stage("wait");
+    // A failed wait shows in the exit code read below: a running child reports STILL_ACTIVE.
+    WaitForSingleObject(child.process(), INFINITE);
+    trace_stage("settled");
+
+    DWORD exit_code = FALLBACK_EXIT_CODE;
+    const BOOL read = GetExitCodeProcess(child.process(), &exit_code);
+    child.close_process();
+    job->reset();
+    if (!read) {
+        return std::unexpected(win32_failure("cannot read AppContainer exit code"));
+    }
+    return exit_code < 256 ? static_cast<int>(exit_code) : FALLBACK_EXIT_CODE;
+}

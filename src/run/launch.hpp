@@ -1,0 +1,24 @@
+// The child's launch: suspended inside the AppContainer, into a kill-on-close job, resumed and
+// waited for.
+#pragma once
+
+#include "common/failure.hpp"
+#include "common/resource.hpp"
+
+#include <string_view>
+#include <vector>
+
+// The run's exit code when the child's own code does not fit in 0..255.
+inline constexpr int FALLBACK_EXIT_CODE = 125;
+
+// An unnamed, non-inheritable job whose processes, descendants included, are ended when its last
+// handle closes. No other limit.
+Result<UniqueHandle> create_sandbox_job();
+
+// Starts `command_line` suspended as the AppContainer `app_container_sid` with no capabilities,
+// the launcher's standard handles and environment, in `current_directory`; puts it into a sandbox
+// job, resumes it and waits for it without a time limit. Gives the child's exit code when it is
+// below 256, else FALLBACK_EXIT_CODE. Every buffer and handle of the launch is released before it
+// returns; a child that never reached the job is ended, not left suspended.
+Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view command_line,
+                                 std::string_view current_directory);

@@ -1,0 +1,97 @@
+// The quoting checked against splitters we did not write: Wine's CommandLineToArgvW and the argv
+// that the C runtime of a real child program builds.
+#include "common/resource.hpp"
+#include "common/text.hpp"
+#include "run/child_command_line.hpp"
+#include "unit/command_line_generator.hpp"
+
+#include <gtest/gtest.h>
+#include <shellapi.h>
+
+namespace {
+
+std::vector<std::string> expected_elements(const std::string& program,
+                                           const std::vector<std::string>& arguments) {
+    std::vector<std::string> elements{program};
+    elements.insert(elements.end(), arguments.begin(), arguments.end());
+    return elements;
+}
+
+std::string helper_path() {
+    WCHAR buffer[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    std::string path = to_utf8(WideStringView(buffer, length));
+    return path.substr(0, path.find_last_of('\\') + 1) + "print_argv.exe";
+}
+
+// Starts the helper with `command_line` and reads back the argv it received.
+std::vector<std::string> child_argv(const std::string& command_line) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    EXPECT_TRUE(CreatePipe(&read_end, &write_end, &inheritable, 0));
+    UniqueHandle reader(read_end);
+    UniqueHandle writer(write_end);
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = write_end;
+    PROCESS_INFORMATION information{};
+    WideString line = to_wide(command_line);
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &information)) {
+        ADD_FAILURE() << "CreateProcessW: " << GetLastError();
+        return {};
+    }
+    UniqueHandle process(information.hProcess);
+    UniqueHandle thread(information.hThread);
+    writer.reset();
+
+    std::u16string received;
+    char16_t chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(read_end, chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+        received.append(chunk, got / sizeof(char16_t));
+    }
+    WaitForSingleObject(process.get(), INFINITE);
+    std::vector<std::string> elements;
+    for (std::size_t start = 0; start < received.size();) {
+        const std::size_t end = received.find(u'\0', start);
+        elements.push_back(to_utf8(
+            WideStringView(reinterpret_cast<const WCHAR*>(received.data()) + start, end - start)));
+        start = end + 1;
+    }
+    return elements;
+}
+
+} // namespace
+
+TEST(WineCommandLine, RoundTripsThroughCommandLineToArgvW) {
+    ArgumentGenerator generator(7);
+    for (int round = 0; round < 500; ++round) {
+        const std::string program = round % 2 == 0 ? "C:\\Program Files\\t.exe" : "Z:\\t.exe";
+        const auto arguments = generator.arguments();
+        const WideString line = to_wide(build_command_line(program, arguments));
+        int count = 0;
+        LPWSTR* split = CommandLineToArgvW(line.c_str(), &count);
+        ASSERT_NE(split, nullptr);
+        std::vector<std::string> elements;
+        for (int i = 0; i < count; ++i) {
+            elements.push_back(to_utf8(reinterpret_cast<const WCHAR*>(split[i])));
+        }
+        LocalFree(split);
+        ASSERT_EQ(elements, expected_elements(program, arguments)) << to_utf8(line);
+    }
+}
+
+TEST(WineCommandLine, RoundTripsThroughARealChildArgv) {
+    const std::string program = helper_path();
+    ArgumentGenerator generator(11);
+    for (int round = 0; round < 25; ++round) {
+        const auto arguments = generator.arguments();
+        const std::string line = build_command_line(program, arguments);
+        ASSERT_EQ(child_argv(line), expected_elements(program, arguments)) << line;
+    }
+}
