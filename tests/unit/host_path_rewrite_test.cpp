@@ -1,5 +1,4 @@
 #include "paths/argument_translation.hpp"
-#include "paths/environment_rewrite.hpp"
 #include "paths/host_path_rewrite.hpp"
 
 #include <gtest/gtest.h>
@@ -55,19 +54,6 @@ TEST(RewriteHostPath, StopsWhereTheHostNameEnds) {
 
 TEST(RewriteHostPath, ReplacementIsNeverSearchedAgain) {
     EXPECT_EQ(rewrite_host_path("C:\\a\\b", "C:\\a", "C:\\a\\x"), "C:\\a\\x\\b");
-}
-
-TEST(EscapeBackslashes, DoublesEveryBackslash) {
-    EXPECT_EQ(escape_backslashes("C:\\Work\\Proj"), "C:\\\\Work\\\\Proj");
-    EXPECT_EQ(escape_backslashes("\\\\"), "\\\\\\\\");
-    EXPECT_EQ(escape_backslashes("X:"), "X:");
-    EXPECT_EQ(escape_backslashes("a/b"), "a/b");
-}
-
-TEST(StripTrailingBackslashes, KeepsSlashes) {
-    EXPECT_EQ(strip_trailing_backslashes("X:\\"), "X:");
-    EXPECT_EQ(strip_trailing_backslashes("X:\\\\"), "X:");
-    EXPECT_EQ(strip_trailing_backslashes("X:/"), "X:/");
 }
 
 TEST(TranslateArgument, Table) {
