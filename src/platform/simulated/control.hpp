@@ -79,6 +79,13 @@ private:
     Dword previous_;
 };
 
+// Ends a launcher started by start_launcher as if it were killed: its handles close, and the
+// mutexes it owned are abandoned (the next wait that takes one returns WAIT_ABANDONED).
+void end_launcher(Dword pid);
+
+// The names of the mutexes the current launcher owns.
+std::vector<std::string> owned_mutexes();
+
 // What the launcher still holds: the kinds of its open handles ("file", "find", ...), and the
 // blocks it has not given back (environment blocks, LocalAlloc memory).
 std::vector<std::string> open_handles();

@@ -252,6 +252,7 @@ void reset() {
     reset_files();
     reset_environment();
     reset_security();
+    reset_mutexes();
     set_stderr(StreamKind::Pipe);
     SetLastError(0);
 }

@@ -118,6 +118,7 @@ void reset_environment();
 void reset_security();
 // Called with the world lock held once; lets running child programs finish first.
 void reset_processes();
+void reset_mutexes();
 
 // The file system: the path after Win32 normalisation (GetFullPathNameW rules).
 std::optional<std::u16string> full_path_of(std::u16string_view path, DWORD& error);

@@ -1,0 +1,30 @@
+// The cross-process lock under which a run finds free drive letters, defines them and writes its
+// mount record: finding a free letter and defining it is not atomic between processes.
+#pragma once
+
+#include "common/failure.hpp"
+#include "common/resource.hpp"
+
+inline constexpr const char* DRIVE_ALLOCATION_MUTEX = "Local\\Norix.NativeSandbox.DriveAllocation";
+
+// The named mutex of the current Windows session, held. Move-only; the holder gives the mutex up
+// by release() or by going out of scope.
+class DriveAllocationLock {
+public:
+    // Waits without a time limit. A mutex abandoned by a holder that ended counts as acquired.
+    static Result<DriveAllocationLock> acquire();
+
+    DriveAllocationLock(DriveAllocationLock&&) noexcept = default;
+    DriveAllocationLock& operator=(DriveAllocationLock&& other) noexcept;
+    DriveAllocationLock(const DriveAllocationLock&) = delete;
+    DriveAllocationLock& operator=(const DriveAllocationLock&) = delete;
+    ~DriveAllocationLock() { release(); }
+
+    // ReleaseMutex, then CloseHandle; failures are ignored. Does nothing when no longer held.
+    void release();
+
+private:
+    explicit DriveAllocationLock(UniqueHandle mutex) : mutex_(std::move(mutex)) {}
+
+    UniqueHandle mutex_;
+};

@@ -1,0 +1,63 @@
+#include "mounts/drive_mapping.hpp"
+
+#include "paths/path_forms.hpp"
+
+#include <utility>
+
+DriveMapping::DriveMapping(DriveMapping&& other) noexcept
+    : drive_(std::exchange(other.drive_, {})), target_(std::exchange(other.target_, {})) {}
+
+DriveMapping& DriveMapping::operator=(DriveMapping&& other) noexcept {
+    if (this != &other) {
+        remove();
+        drive_ = std::exchange(other.drive_, {});
+        target_ = std::exchange(other.target_, {});
+    }
+    return *this;
+}
+
+void DriveMapping::remove() {
+    if (drive_.empty()) {
+        return;
+    }
+    const DWORD error = GetLastError();
+    const WideString drive = to_wide(drive_);
+    const WideString target = to_wide(target_);
+    DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE |
+                         DDD_NO_BROADCAST_SYSTEM,
+                     drive.c_str(), target.c_str());
+    SetLastError(error);
+    drive_.clear();
+}
+
+Result<DriveMapping> allocate_drive_mapping(const WideString& directory) {
+    const std::string display = display_path(directory);
+    // Only drive paths can be DOS device targets here; a share ("\\server\share") fails on its
+    // second character.
+    if (display.size() < 2 || display[1] != ':') {
+        return failure("Windows sandbox mounts must use local drive paths");
+    }
+    const std::string target = "\\??\\" + display;
+    const WideString wide_target = to_wide(target);
+    for (char letter = 'Z'; letter >= 'D'; --letter) {
+        const std::string drive{letter, ':'};
+        const WideString wide_drive = to_wide(drive);
+        // Too small for any target on purpose: a defined letter fails with 122, and only 2 says
+        // the letter is free.
+        WCHAR listing[4] = {};
+        if (QueryDosDeviceW(wide_drive.c_str(), listing, 4) != 0 ||
+            GetLastError() != ERROR_FILE_NOT_FOUND) {
+            continue;
+        }
+        // A letter Windows refuses (protected, or defined meanwhile) is passed over.
+        if (DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_NO_BROADCAST_SYSTEM, wide_drive.c_str(),
+                             wide_target.c_str()) != FALSE) {
+            return DriveMapping(drive, target);
+        }
+    }
+    return failure("no DOS drive slot is available for the native sandbox");
+}
+
+std::string mount_root(const DriveMapping& mapping) {
+    return mapping.drive() + "\\";
+}

@@ -1,0 +1,39 @@
+// A drive letter defined onto a host directory for the length of a run.
+#pragma once
+
+#include "common/failure.hpp"
+#include "common/text.hpp"
+
+#include <string>
+
+// One defined DOS device: `drive` ("Z:") and its raw NT `target` ("\??\C:\work\proj"). Move-only;
+// destroying it removes exactly this definition, so a definition of the same letter that someone
+// else stacked on top, with another target, stays.
+class DriveMapping {
+public:
+    DriveMapping(DriveMapping&& other) noexcept;
+    DriveMapping& operator=(DriveMapping&& other) noexcept;
+    DriveMapping(const DriveMapping&) = delete;
+    DriveMapping& operator=(const DriveMapping&) = delete;
+    ~DriveMapping() { remove(); }
+
+    const std::string& drive() const { return drive_; }
+    const std::string& target() const { return target_; }
+
+private:
+    friend Result<DriveMapping> allocate_drive_mapping(const WideString& directory);
+    DriveMapping(std::string drive, std::string target)
+        : drive_(std::move(drive)), target_(std::move(target)) {}
+
+    void remove();
+
+    std::string drive_; // empty once moved from
+    std::string target_;
+};
+
+// Defines the highest free letter from Z: down to D: onto `directory` (a canonical local drive
+// path). Call it only while holding the DriveAllocationLock.
+Result<DriveMapping> allocate_drive_mapping(const WideString& directory);
+
+// The drive followed by one backslash ("Z:\").
+std::string mount_root(const DriveMapping& mapping);

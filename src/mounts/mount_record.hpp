@@ -1,0 +1,35 @@
+// The file beside the scratch directory that names a run's two drive-letter definitions while
+// they exist, so that letters left behind by a run that was cut off can be traced. Written once,
+// never read by the launcher.
+#pragma once
+
+#include "common/failure.hpp"
+#include "common/text.hpp"
+#include "mounts/drive_mapping.hpp"
+
+// Owns the record file's path; destroying it deletes the file (whether or not this run wrote it),
+// ignoring failures. Move-only.
+class MountRecord {
+public:
+    // The path "<parent of scratch>\.<scratch name>.norix-native-sandbox-mounts"; touches no disk.
+    static Result<MountRecord> for_scratch(const WideString& scratch);
+
+    MountRecord(MountRecord&& other) noexcept;
+    MountRecord& operator=(MountRecord&& other) noexcept;
+    MountRecord(const MountRecord&) = delete;
+    MountRecord& operator=(const MountRecord&) = delete;
+    ~MountRecord() { remove(); }
+
+    // Replaces the file with four NUL-terminated UTF-8 fields: the project's drive and target,
+    // then the scratch directory's.
+    Result<void> write(const DriveMapping& project, const DriveMapping& scratch) const;
+
+    const WideString& record_path() const { return record_path_; }
+
+private:
+    explicit MountRecord(WideString record_path) : record_path_(std::move(record_path)) {}
+
+    void remove();
+
+    WideString record_path_; // empty once moved from
+};

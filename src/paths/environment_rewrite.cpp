@@ -1,0 +1,104 @@
+#include "paths/environment_rewrite.hpp"
+
+#include "common/failure.hpp"
+#include "common/text.hpp"
+#include "paths/host_path_rewrite.hpp"
+#include "paths/path_forms.hpp"
+
+#include <vector>
+
+namespace {
+
+struct Variable {
+    WideString name; // as it stands in the block, with its case and any unpaired surrogate
+    WideString value;
+};
+
+// Owns a block from GetEnvironmentStringsW until FreeEnvironmentStringsW.
+class EnvironmentBlock {
+public:
+    EnvironmentBlock() : block_(GetEnvironmentStringsW()) {
+        if (block_ == nullptr) {
+            throw FatalStop("failure getting env string from OS: " + os_error_text(GetLastError()));
+        }
+    }
+    ~EnvironmentBlock() { FreeEnvironmentStringsW(block_); }
+    EnvironmentBlock(const EnvironmentBlock&) = delete;
+    EnvironmentBlock& operator=(const EnvironmentBlock&) = delete;
+
+    const WCHAR* entries() const { return block_; }
+
+private:
+    LPWSTR block_;
+};
+
+// A copy of the launcher's variables in block order. The name of an entry ends at the first "="
+// after its first character, so per-drive entries such as "=C:=C:\Work" keep their leading "=";
+// an entry without such an "=" is no variable.
+std::vector<Variable> environment_snapshot() {
+    std::vector<Variable> variables;
+    const EnvironmentBlock block;
+    for (const WCHAR* entry = block.entries(); *entry != WCHAR{};) {
+        const WideStringView text(entry);
+        entry += text.size() + 1;
+        const std::size_t equals = text.find(WCHAR('='), 1);
+        if (equals == WideStringView::npos) {
+            continue;
+        }
+        variables.push_back(
+            {WideString(text.substr(0, equals)), WideString(text.substr(equals + 1))});
+    }
+    return variables;
+}
+
+void set_variable(const WideString& name, const WideString& value) {
+    if (SetEnvironmentVariableW(name.c_str(), value.c_str()) == FALSE) {
+        const DWORD error = GetLastError();
+        throw FatalStop("failed to set environment variable \"" + to_utf8(name) + "\" to \"" +
+                        to_utf8(value) + "\": " + os_error_text(error));
+    }
+}
+
+HostMount escaped(const HostMount& plain) {
+    return {escape_backslashes(plain.host), escape_backslashes(plain.mount)};
+}
+
+} // namespace
+
+std::string escape_backslashes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        out.push_back(c);
+        if (c == '\\') {
+            out.push_back('\\');
+        }
+    }
+    return out;
+}
+
+void rewrite_environment(const SandboxRequest& request, std::string_view project_root,
+                         std::string_view scratch_root) {
+    const HostMount project = project_host_mount(request, project_root);
+    const HostMount scratch = scratch_host_mount(request, scratch_root);
+    // Escaped forms go first: a plain drive-root host ("C:\") also matches the start of an
+    // escaped path ("C:\\Work").
+    const HostMount rules[] = {escaped(project), escaped(scratch), project, scratch};
+    for (const auto& variable : environment_snapshot()) {
+        const auto value = to_utf8_exact(variable.value);
+        if (!value) {
+            continue;
+        }
+        std::string rewritten = *value;
+        for (const auto& rule : rules) {
+            rewritten = rewrite_host_path(rewritten, rule.host, rule.mount);
+        }
+        if (rewritten != *value) {
+            set_variable(variable.name, to_wide(rewritten));
+        }
+    }
+}
+
+void set_environment_variable(std::string_view name, std::string_view value) {
+    set_variable(to_wide(name), to_wide(value));
+}

@@ -1,0 +1,84 @@
+#include "paths/program_resolution.hpp"
+
+#include "paths/path_forms.hpp"
+
+#include <optional>
+
+namespace {
+
+constexpr const char* TRUSTED_ROOT_VARIABLES[] = {"SystemRoot", "ProgramFiles",
+                                                  "ProgramFiles(x86)"};
+
+// The value of a variable of the launcher, or nothing when it is unset or empty.
+std::optional<WideString> environment_value(const char* name) {
+    const WideString wide_name = to_wide(name);
+    WideString buffer(MAX_PATH, WCHAR{});
+    for (;;) {
+        const DWORD length = GetEnvironmentVariableW(wide_name.c_str(), buffer.data(),
+                                                     static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            return std::nullopt;
+        }
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(length); // too small: the size needed, with the NUL
+    }
+}
+
+// `canonical` in the mount form of `directory` when it lies inside it.
+std::optional<std::string> in_mount(const WideString& canonical, const WideString& directory,
+                                    std::string_view mount_root) {
+    const auto remainder = remainder_under(canonical, directory);
+    if (!remainder) {
+        return std::nullopt;
+    }
+    return to_utf8(join_path(to_wide(mount_root), *remainder));
+}
+
+} // namespace
+
+std::vector<WideString> trusted_runtime_roots() {
+    std::vector<WideString> roots;
+    for (const char* name : TRUSTED_ROOT_VARIABLES) {
+        const auto value = environment_value(name);
+        if (!value) {
+            continue;
+        }
+        if (auto root = canonical_path(*value)) {
+            roots.push_back(std::move(*root));
+        }
+    }
+    return roots;
+}
+
+Result<std::string> resolve_program(const SandboxRequest& request, std::string_view project_root,
+                                    std::string_view scratch_root) {
+    const WideString program = to_wide(request.program);
+    const bool absolute = is_absolute_path(program);
+    if (!absolute && path_elements(program).size() == 1) {
+        return request.program;
+    }
+    const WideString candidate = absolute ? program : join_path(request.project, program);
+    const auto canonical = canonical_path(candidate);
+    if (!canonical) {
+        return failure("cannot resolve sandbox program " + to_utf8(candidate) + ": " +
+                       os_error_text(canonical.error()));
+    }
+    if (auto mounted = in_mount(*canonical, request.project, project_root)) {
+        return std::move(*mounted);
+    }
+    if (auto mounted = in_mount(*canonical, request.scratch, scratch_root)) {
+        return std::move(*mounted);
+    }
+    if (!absolute) {
+        return failure("relative sandbox program escaped the project mount");
+    }
+    for (const auto& root : trusted_runtime_roots()) {
+        if (remainder_under(*canonical, root)) {
+            return display_path(*canonical);
+        }
+    }
+    return failure("absolute sandbox program is outside trusted system runtime roots");
+}

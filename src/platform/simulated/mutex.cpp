@@ -1,0 +1,134 @@
+// Named mutexes shared by the simulated launcher processes, with abandonment when an owner ends.
+#include "platform/simulated/world.hpp"
+
+#include <chrono>
+#include <utility>
+
+namespace sim::detail {
+namespace {
+
+// Owned by a process rather than a thread: every simulated launcher has one thread.
+struct Mutex : Object {
+    std::u16string name;
+    DWORD owner = 0; // pid, 0 when free
+    unsigned recursion = 0;
+    bool abandoned = false; // the next wait that takes it returns WAIT_ABANDONED
+
+    const char* kind() const override { return "mutex"; }
+
+    std::optional<DWORD> wait(std::unique_lock<std::recursive_mutex>& lock,
+                              DWORD milliseconds) override {
+        const DWORD me = current_pid();
+        if (owner == me) {
+            ++recursion;
+            return WAIT_OBJECT_0;
+        }
+        if (milliseconds == INFINITE) {
+            world_signal().wait(lock, [&] { return owner == 0; });
+        } else if (!world_signal().wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                            [&] { return owner == 0; })) {
+            return WAIT_TIMEOUT;
+        }
+        owner = me;
+        recursion = 1;
+        return std::exchange(abandoned, false) ? WAIT_ABANDONED : WAIT_OBJECT_0;
+    }
+};
+
+// A named mutex lives while a handle refers to it.
+std::map<std::u16string, std::weak_ptr<Mutex>>& named_mutexes() {
+    static std::map<std::u16string, std::weak_ptr<Mutex>> table;
+    return table;
+}
+
+} // namespace
+
+void reset_mutexes() {
+    named_mutexes().clear();
+}
+
+} // namespace sim::detail
+
+using namespace sim::detail;
+
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES /*attributes*/, BOOL initial_owner, LPCWSTR name) {
+    Guard guard;
+    const std::u16string key = name == nullptr ? u"" : std::u16string(name);
+    record("CreateMutexW " + utf8(key));
+    if (auto fault = take_fault("CreateMutexW", key)) {
+        set_last_error(fault->error);
+        return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(fault->result));
+    }
+    // Names in the Local namespace are compared as they are, case included.
+    if (!key.empty()) {
+        if (auto existing = named_mutexes()[key].lock()) {
+            set_last_error(ERROR_ALREADY_EXISTS);
+            return add_handle(existing);
+        }
+    }
+    auto mutex = std::make_shared<Mutex>();
+    mutex->name = key;
+    if (initial_owner != FALSE) {
+        mutex->owner = current_pid();
+        mutex->recursion = 1;
+    }
+    if (!key.empty()) {
+        named_mutexes()[key] = mutex;
+    }
+    set_last_error(0);
+    return add_handle(mutex);
+}
+
+BOOL ReleaseMutex(HANDLE handle) {
+    Guard guard;
+    record("ReleaseMutex");
+    if (auto fault = take_fault("ReleaseMutex")) {
+        set_last_error(fault->error);
+        return static_cast<BOOL>(fault->result);
+    }
+    const auto mutex = object_as<Mutex>(handle);
+    if (!mutex) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (mutex->owner != current_pid()) {
+        set_last_error(ERROR_NOT_OWNER);
+        return FALSE;
+    }
+    if (--mutex->recursion == 0) {
+        mutex->owner = 0;
+        world_signal().notify_all();
+    }
+    return TRUE;
+}
+
+namespace sim {
+
+void end_launcher(Dword pid) {
+    Guard guard;
+    auto& w = world();
+    for (auto it = w.handles.begin(); it != w.handles.end();) {
+        if (const auto mutex = std::dynamic_pointer_cast<Mutex>(it->second.object);
+            mutex && mutex->owner == pid) {
+            mutex->owner = 0;
+            mutex->recursion = 0;
+            mutex->abandoned = true;
+        }
+        it = it->second.owner == pid ? w.handles.erase(it) : std::next(it);
+    }
+    w.processes.erase(pid);
+    world_signal().notify_all();
+}
+
+std::vector<std::string> owned_mutexes() {
+    Guard guard;
+    std::vector<std::string> names;
+    for (const auto& [name, weak] : named_mutexes()) {
+        if (const auto mutex = weak.lock(); mutex && mutex->owner == current_pid()) {
+            names.push_back(utf8(name));
+        }
+    }
+    return names;
+}
+
+} // namespace sim

@@ -1,0 +1,107 @@
+#include "paths/program_resolution.hpp"
+#include "platform/simulated/control.hpp"
+#include "sim/sim_fixture.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ProgramResolution : public SimulatedWindows {
+protected:
+    void SetUp() override {
+        SimulatedWindows::SetUp();
+        sim::make_file("C:\\Work\\Proj\\bin\\tool.exe");
+        sim::make_file("C:\\Work\\Scratch\\s.exe");
+        sim::make_file("C:\\Work\\Project2\\p.exe");
+        sim::make_file("C:\\x.exe");
+        sim::make_file("C:\\Other\\o.exe");
+        sim::make_junction("C:\\Work\\Proj\\link", "C:\\Other");
+        sim::make_file("C:\\Windows\\System32\\cmd.exe");
+        sim::make_file("C:\\Program Files\\App\\app.exe");
+        request.project = to_wide("\\\\?\\C:\\Work\\Proj");
+        request.scratch = to_wide("\\\\?\\C:\\Work\\Scratch");
+    }
+
+    // The resolved program, or its failure text.
+    std::string resolve(const char* program) {
+        request.program = program;
+        auto resolved = resolve_program(request, "X:\\", "Y:\\");
+        return resolved ? *resolved : resolved.error().message;
+    }
+
+    SandboxRequest request;
+};
+
+constexpr const char* ESCAPED = "relative sandbox program escaped the project mount";
+constexpr const char* UNTRUSTED =
+    "absolute sandbox program is outside trusted system runtime roots";
+
+} // namespace
+
+TEST_F(ProgramResolution, Table) {
+    struct Case {
+        const char* program;
+        const char* expected;
+    };
+    const Case cases[] = {
+        // One relative element is left to the system's search.
+        {"cmd.exe", "cmd.exe"},
+        {"tool", "tool"},
+        {".", "."},
+        {"..", ".."},
+        {"C:", "C:"},
+        {"\\", "\\"},
+        // Inside the project or the scratch directory: the mount form, in the case on disk.
+        {"bin\\tool.exe", "X:\\bin\\tool.exe"},
+        {"bin/tool.exe", "X:\\bin\\tool.exe"},
+        {"BIN\\TOOL.EXE", "X:\\bin\\tool.exe"},
+        {"C:\\Work\\Proj\\bin\\tool.exe", "X:\\bin\\tool.exe"},
+        {"..\\Scratch\\s.exe", "Y:\\s.exe"},
+        {"C:\\Work\\Scratch\\s.exe", "Y:\\s.exe"},
+        {".\\bin\\..\\bin", "X:\\bin"},
+        // Relative programs that leave both directories.
+        {"..\\..\\..\\..\\x.exe", ESCAPED},
+        {"link\\o.exe", ESCAPED},
+        {"\\Windows\\System32\\cmd.exe", ESCAPED},
+        {"..\\Project2\\p.exe", ESCAPED},
+        // Absolute programs outside both directories.
+        {"c:\\windows\\system32\\CMD.EXE", "C:\\Windows\\System32\\cmd.exe"},
+        {"C:\\Windows\\System32", "C:\\Windows\\System32"},
+        {"C:\\Program Files\\App\\app.exe", "C:\\Program Files\\App\\app.exe"},
+        {"C:\\Work\\Project2\\p.exe", UNTRUSTED},
+        {"C:\\Other\\o.exe", UNTRUSTED},
+        // Nothing to canonicalise.
+        {".\\cmd.exe", "cannot resolve sandbox program \\\\?\\C:\\Work\\Proj\\cmd.exe: The system "
+                       "cannot find the file specified. (os error 2)"},
+        {"sub/tool.exe", "cannot resolve sandbox program \\\\?\\C:\\Work\\Proj\\sub\\tool.exe: The "
+                         "system cannot find the path specified. (os error 3)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(resolve(c.program), c.expected) << c.program;
+    }
+}
+
+TEST_F(ProgramResolution, ProjectIsTestedBeforeScratch) {
+    request.scratch = to_wide("\\\\?\\C:\\Work\\Proj\\bin");
+    EXPECT_EQ(resolve("C:\\Work\\Proj\\bin\\tool.exe"), "X:\\bin\\tool.exe");
+}
+
+TEST_F(ProgramResolution, TrustedRootsComeFromTheEnvironmentAsItStands) {
+    EXPECT_EQ(trusted_runtime_roots(), (std::vector<WideString>{
+                                           to_wide("\\\\?\\C:\\Windows"),
+                                           to_wide("\\\\?\\C:\\Program Files"),
+                                           to_wide("\\\\?\\C:\\Program Files (x86)"),
+                                       }));
+
+    // Longer than the first buffer the value is read into.
+    const std::string deep = "C:\\" + std::string(150, 'a') + "\\" + std::string(150, 'b');
+    sim::make_file(deep + "\\deep.exe");
+    sim::set_environment({"SystemRoot=C:\\Missing", "ProgramFiles(x86)=" + deep});
+    EXPECT_EQ(trusted_runtime_roots(), std::vector<WideString>{to_wide("\\\\?\\" + deep)});
+    EXPECT_EQ(resolve((deep + "\\deep.exe").c_str()), deep + "\\deep.exe");
+    EXPECT_EQ(resolve("C:\\Windows\\System32\\cmd.exe"), UNTRUSTED);
+
+    sim::set_environment({"ProgramFiles="});
+    EXPECT_TRUE(trusted_runtime_roots().empty());
+    EXPECT_EQ(resolve("C:\\Windows\\System32\\cmd.exe"), UNTRUSTED);
+}
