@@ -68,6 +68,5 @@ Result<int> run_sandbox(const SandboxRequest& request) {
     }
     const std::vector<std::string> arguments =
         translate_arguments(request, project_root, scratch_root);
-    return launch_sandbox_child(sid->get(), build_command_line(*program, arguments),
-                                project_root);
+    return launch_sandbox_child(sid->get(), build_command_line(*program, arguments), project_root);
 }
