@@ -2,6 +2,7 @@
 // that the C runtime of a real child program builds.
 #include "common/resource.hpp"
 #include "common/text.hpp"
+#include "entry/split_command_line.hpp"
 #include "run/child_command_line.hpp"
 #include "unit/command_line_generator.hpp"
 
@@ -93,5 +94,26 @@ TEST(WineCommandLine, RoundTripsThroughARealChildArgv) {
         const auto arguments = generator.arguments();
         const std::string line = build_command_line(program, arguments);
         ASSERT_EQ(child_argv(line), expected_elements(program, arguments)) << line;
+    }
+}
+
+TEST(WineCommandLine, SplittingAgreesWithARealChildArgv) {
+    const char* const tails[] = {
+        "a\"b c\"d e",        "  a\t\tb  ",     "a\\\\\\\"b", "a\\\\\"b c\"", "a\\b\\",
+        "\"a\"\"b\" c",       "\"\"",           "\"a b",      "\"\"\"\"",     "a\\\\\\\\\"b c\" d",
+        "\"a\\\"\" \"\\\\\"", "x \"y\"\"\"z\"", "\\\\\\\"\"", "\"\"a\"\" b",
+    };
+    for (const char* tail : tails) {
+        std::string line = "\"";
+        line.append(helper_path()).append("\" ").append(tail);
+        std::vector<std::string> expected;
+        for (const auto& element : split_command_line(to_wide(line))) {
+            expected.push_back(to_utf8(element));
+        }
+        const auto received = child_argv(line);
+        ASSERT_FALSE(received.empty()) << line;
+        EXPECT_EQ(std::vector<std::string>(received.begin() + 1, received.end()),
+                  std::vector<std::string>(expected.begin() + 1, expected.end()))
+            << line;
     }
 }
