@@ -1,9 +1,11 @@
-// The real norix-native-sandbox.exe, started as a separate process under Wine.
+// The real norix-native-sandbox.exe, started as a separate process.
 //
-// Wine 8 has no AppContainer profiles: the exe loads the test-double userenv.dll built beside
-// it (WINEDLLOVERRIDES="userenv=n,b"). The grants, letters, record, environment and program
-// resolution then run for real, and Wine refuses the AppContainer process attribute with 50.
+// Wine 8 has no AppContainer profiles: there the copy of the exe in wine-double/ runs, beside a
+// test double of userenv.dll (WINEDLLOVERRIDES="userenv=n,b"). The grants, letters, record,
+// environment and program resolution then run for real, and Wine refuses the AppContainer
+// process attribute with 50. On Windows the exe itself runs the child to its end.
 #include "common/text.hpp"
+#include "platform.hpp"
 #include "run/child_command_line.hpp"
 #include "temp_directory.hpp"
 
@@ -30,7 +32,8 @@ std::string module_directory() {
 // The exe sits in the build directory, one level above the test binary.
 std::string launcher_path() {
     const std::string tests = module_directory();
-    return tests.substr(0, tests.find_last_of('\\')) + "\\norix-native-sandbox.exe";
+    const std::string build = tests.substr(0, tests.find_last_of('\\'));
+    return build + (running_on_wine() ? "\\wine-double" : "") + "\\norix-native-sandbox.exe";
 }
 
 struct Outcome {
@@ -210,7 +213,11 @@ TEST_F(EndToEnd, CommandLineFailures) {
 }
 
 TEST_F(EndToEnd, ScratchAtADriveRootHasNoParent) {
-    // M: is a Wine drive whose root is a real directory (make_fixtures.sh).
+    if (!running_on_wine()) {
+        GTEST_SKIP() << "Wine only";
+    }
+    // M: is a Wine drive whose root is a real directory (make_fixtures.sh). On Windows a drive
+    // root would mean granting the AppContainer the whole drive.
     std::vector<std::string> args = arguments("bin\\tool.exe");
     args[3] = "M:\\";
     const Outcome outcome = run_launcher(args);
@@ -241,6 +248,9 @@ TEST_F(EndToEnd, ProgramResolutionFailures) {
 }
 
 TEST_F(EndToEnd, AcceptedProgramReachesTheAppContainerAttribute) {
+    if (!running_on_wine()) {
+        GTEST_SKIP() << "Wine only";
+    }
     for (const std::string& program :
          {std::string("bin\\tool.exe"), std::string("C:\\windows\\system32\\cmd.exe")}) {
         const Outcome outcome = run_launcher(arguments(program));
@@ -254,6 +264,9 @@ TEST_F(EndToEnd, AcceptedProgramReachesTheAppContainerAttribute) {
 }
 
 TEST_F(EndToEnd, ProfileFailuresOfTheDouble) {
+    if (!running_on_wine()) {
+        GTEST_SKIP() << "Wine only";
+    }
     SetEnvironmentVariableW(L"NORIX_USERENV_DOUBLE_FAIL", L"create=0x80070005");
     const Outcome created = run_launcher(arguments("bin\\tool.exe"));
     SetEnvironmentVariableW(L"NORIX_USERENV_DOUBLE_FAIL", nullptr);
@@ -272,10 +285,103 @@ TEST_F(EndToEnd, ProfileFailuresOfTheDouble) {
 }
 
 TEST_F(EndToEnd, WithoutTraceOnlyTheFailureLine) {
+    if (!running_on_wine()) {
+        GTEST_SKIP() << "Wine only";
+    }
     const Outcome outcome = run_launcher(arguments("bin\\tool.exe"), false);
     EXPECT_EQ(outcome.status, 126U);
     EXPECT_EQ(outcome.error,
               "native sandbox failed: cannot apply AppContainer process attribute: Win32 50\n");
+}
+
+// On Windows the run goes to its end: the child runs in the AppContainer, on the mounts.
+class FullRun : public EndToEnd {
+protected:
+    void SetUp() override {
+        if (running_on_wine()) {
+            GTEST_SKIP() << "Windows only: Wine refuses the AppContainer attribute";
+        }
+        EndToEnd::SetUp();
+        const std::string child = module_directory() + "\\sandbox_child.exe";
+        ASSERT_NE(CopyFileW(to_wide(child).c_str(), to_wide(project_ + "\\bin\\child.exe").c_str(),
+                            FALSE),
+                  FALSE);
+        // The two letters the run will take: the highest free ones.
+        for (char letter = 'Z'; letter >= 'D' && letters_.size() < 2; --letter) {
+            const std::string name{letter, ':'};
+            WCHAR target[8];
+            if (QueryDosDeviceW(to_wide(name).c_str(), target, 8) == 0 &&
+                GetLastError() == ERROR_FILE_NOT_FOUND) {
+                letters_.push_back(name);
+            }
+        }
+        ASSERT_EQ(letters_.size(), 2U);
+    }
+
+    Outcome run_child(const std::vector<std::string>& child_arguments) const {
+        std::vector<std::string> args = {"--project", project_,        "--scratch", scratch_,
+                                         "--profile", "norix-e2e",     "--network", "deny",
+                                         "--",        "bin\\child.exe"};
+        args.insert(args.end(), child_arguments.begin(), child_arguments.end());
+        return run_launcher(args, false);
+    }
+
+    std::vector<std::string> letters_;
+};
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST_F(FullRun, ChildSeesItsMountsArgumentsAndEnvironment) {
+    SetEnvironmentVariableW(L"NORIX_E2E_PATH", to_wide(project_ + "\\bin;C:\\Windows").c_str());
+    const Outcome outcome = run_child({"7", "plain", project_ + "\\data", scratch_ + "\\out"});
+    SetEnvironmentVariableW(L"NORIX_E2E_PATH", nullptr);
+    const std::string& p = letters_[0];
+    const std::string& s = letters_[1];
+    EXPECT_EQ(outcome.status, 7U);
+    EXPECT_EQ(lines_of(outcome.error),
+              (std::vector<std::string>{
+                  "argv=" + p + "\\bin\\child.exe", "argv=7", "argv=plain", "argv=" + p + "\\data",
+                  "argv=" + s + "\\out", "cwd=" + p + "\\", "NORIX_PROJECT_ROOT=" + p + "\\",
+                  "NORIX_SCRATCH_ROOT=" + s + "\\", "TEMP=" + s + "\\", "TMP=" + s + "\\",
+                  "NORIX_E2E_PATH=" + p + "\\bin;C:\\Windows"}));
+    expect_nothing_left();
+}
+
+TEST_F(FullRun, ExitCodesPassBackOrFallBack) {
+    const std::pair<const char*, DWORD> cases[] = {
+        {"0", 0}, {"255", 255}, {"256", 125}, {"0xC0000005", 125}};
+    for (const auto& [code, status] : cases) {
+        EXPECT_EQ(run_child({code}).status, status) << code;
+    }
+    expect_nothing_left();
+}
+
+TEST_F(FullRun, GrandchildEndsWithTheJob) {
+    const Outcome outcome = run_child({"0", "grandchild"});
+    EXPECT_EQ(outcome.status, 0U);
+    DWORD pid = 0;
+    for (const auto& line : lines_of(outcome.error)) {
+        if (line.starts_with("grandchild=")) {
+            pid = static_cast<DWORD>(std::stoul(line.substr(11)));
+        }
+    }
+    ASSERT_NE(pid, 0U) << outcome.error;
+    const HANDLE grandchild = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (grandchild != nullptr) { // gone already, or ending
+        EXPECT_EQ(WaitForSingleObject(grandchild, 5000), WAIT_OBJECT_0);
+        CloseHandle(grandchild);
+    }
 }
 
 } // namespace
