@@ -43,7 +43,7 @@ bool is_valid_profile_name(std::string_view name) {
     return name.size() <= MAX_PROFILE_NAME && std::ranges::all_of(name, is_profile_character);
 }
 
-Result<WideString> resolve_sandbox_mount(WideString value) {
+Result<WideString> resolve_sandbox_mount(const WideString& value) {
     const auto canonical = canonical_path(value);
     if (!canonical) {
         return failure("cannot resolve " + to_utf8(value) + ": " +

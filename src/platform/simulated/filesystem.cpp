@@ -327,6 +327,9 @@ std::u16string environment_value(std::u16string_view name) {
 Node* make_node(std::string_view path, Node::Type type, bool parents) {
     DWORD error = 0;
     const auto full = full_path_of(utf16(path), error);
+    if (!full) {
+        throw std::logic_error("sim: not a path: " + std::string(path));
+    }
     const auto nt = nt_from_full(*full);
     auto parts = split(std::u16string_view(nt).substr(4), true);
     if (parts.back().empty()) {
@@ -842,7 +845,10 @@ void make_junction(std::string_view path, std::string_view target) {
 void deny_access(std::string_view path, Dword error) {
     Guard guard;
     const auto resolved = resolve_win32(utf16(path), false);
-    resolved.location.value().node()->deny = error;
+    if (!resolved.location) {
+        throw std::logic_error("sim: no such file: " + std::string(path));
+    }
+    resolved.location->node()->deny = error;
 }
 
 std::optional<std::string> file_content(std::string_view path) {
@@ -862,7 +868,11 @@ bool path_exists(std::string_view path) {
 void set_current_directory(std::string_view path) {
     Guard guard;
     DWORD error = 0;
-    auto full = full_path_of(utf16(path), error).value();
+    auto resolved = full_path_of(utf16(path), error);
+    if (!resolved) {
+        throw std::logic_error("sim: not a path: " + std::string(path));
+    }
+    std::u16string full = std::move(*resolved);
     if (full.size() > 3 && full.ends_with(u'\\')) {
         full.pop_back();
     }

@@ -268,7 +268,7 @@ std::shared_ptr<Child> spawn(std::u16string command_line, std::vector<std::u16st
     return child;
 }
 
-std::optional<std::vector<std::u16string>> environment_from_block(const WCHAR* block) {
+std::vector<std::u16string> environment_from_block(const WCHAR* block) {
     std::vector<std::u16string> entries;
     for (const WCHAR* entry = block; *entry != 0; entry += entries.back().size() + 1) {
         entries.emplace_back(entry);
@@ -431,7 +431,7 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
     auto child = spawn(line,
                        environment == nullptr
                            ? launcher.environment
-                           : *environment_from_block(static_cast<const WCHAR*>(environment)),
+                           : environment_from_block(static_cast<const WCHAR*>(environment)),
                        directory, std_handles);
     child->program = *program;
     if (sid) {
@@ -583,7 +583,11 @@ namespace sim {
 void register_program(std::string_view path, Program program) {
     Guard guard;
     make_file(path);
-    processes().programs[fold_case(*final_file_path(utf16(path)))] = std::move(program);
+    const auto final_path = final_file_path(utf16(path));
+    if (!final_path) {
+        throw std::logic_error("sim: cannot register a program at " + std::string(path));
+    }
+    processes().programs[fold_case(*final_path)] = std::move(program);
 }
 
 Dword start_descendant() {

@@ -54,8 +54,8 @@ HRESULT derive_sid(const wchar_t* name, PSID* sid) {
     SID_IDENTIFIER_AUTHORITY authority = {{0, 0, 0, 0, 0, 15}};
     PSID created = nullptr;
     // AllocateAndInitializeSid takes at most eight sub-authorities: the first is 2, then seven.
-    if (AllocateAndInitializeSid(&authority, 8, 2, parts[0], parts[1], parts[2], parts[3],
-                                 parts[4], parts[5], parts[6], &created) == FALSE) {
+    if (AllocateAndInitializeSid(&authority, 8, 2, parts[0], parts[1], parts[2], parts[3], parts[4],
+                                 parts[5], parts[6], &created) == FALSE) {
         return HRESULT_FROM_WIN32(GetLastError());
     }
     *sid = created;
@@ -64,9 +64,10 @@ HRESULT derive_sid(const wchar_t* name, PSID* sid) {
 
 } // namespace
 
-extern "C" __declspec(dllexport) HRESULT WINAPI CreateAppContainerProfile(
-    const wchar_t* name, const wchar_t* /*display_name*/, const wchar_t* /*description*/,
-    void* /*capabilities*/, DWORD /*capability_count*/, PSID* sid) {
+extern "C" __declspec(dllexport) HRESULT WINAPI
+    CreateAppContainerProfile(const wchar_t* name, const wchar_t* /*display_name*/,
+                              const wchar_t* /*description*/, void* /*capabilities*/,
+                              DWORD /*capability_count*/, PSID* sid) {
     if (const HRESULT failure = chosen_failure(L"create"); failure != S_OK) {
         return failure;
     }
@@ -88,7 +89,7 @@ extern "C" __declspec(dllexport) HRESULT WINAPI CreateAppContainerProfile(
 }
 
 extern "C" __declspec(dllexport) HRESULT WINAPI
-DeriveAppContainerSidFromAppContainerName(const wchar_t* name, PSID* sid) {
+    DeriveAppContainerSidFromAppContainerName(const wchar_t* name, PSID* sid) {
     if (const HRESULT failure = chosen_failure(L"derive"); failure != S_OK) {
         return failure;
     }
