@@ -116,7 +116,7 @@ MachineShape typical_shape() {
         "APPDATA=C:\\Users\\dev\\AppData\\Roaming",
         "CommonProgramFiles=C:\\Program Files\\Common Files",
         "COMPUTERNAME=DEVBOX",
-        "ComSpec=C:\\Windows\\system32\\cmd.exe",
+        "DriverData=C:\\Windows\\System32\\Drivers\\DriverData",
         "HOMEDRIVE=C:",
         "HOMEPATH=\\Users\\dev",
         "LOCALAPPDATA=C:\\Users\\dev\\AppData\\Local",
