@@ -13,9 +13,8 @@ std::u16string_view entry_name(std::u16string_view entry) {
     return equals == std::u16string_view::npos ? entry : entry.substr(0, equals);
 }
 
-// Orders two names as the block is sorted: unit by unit, without regard to case. Compares in
-// place: a lookup walks the whole block, and copying every name made the benchmarks measure the
-// copies.
+// Orders two names as the block is sorted: unit by unit, without regard to case. Every lookup
+// walks the whole block, so the names are compared in place, not copied.
 int compare_names(std::u16string_view a, std::u16string_view b) {
     for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
         if (a[i] == b[i]) {
