@@ -1,5 +1,8 @@
 #include "common/text.hpp"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace {
 
 constexpr char32_t REPLACEMENT = 0xFFFD;
@@ -94,12 +97,21 @@ template <class Emit> void decode_utf16(WideStringView text, Emit emit) {
     }
 }
 
+// The texts converted are mostly ASCII (paths, variables, arguments), which stands for itself in
+// both forms: the leading ASCII run is copied in one go, and only the rest is decoded.
+template <class To, class From> std::size_t copy_ascii_run(To& out, From text) {
+    const auto end = std::ranges::find_if(
+        text, [](auto unit) { return static_cast<std::uint32_t>(unit) >= 0x80; });
+    out.assign(text.begin(), end);
+    return static_cast<std::size_t>(end - text.begin());
+}
+
 } // namespace
 
 WideString to_wide(std::string_view text) {
     WideString out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
+    for (std::size_t i = copy_ascii_run(out, text); i < text.size();) {
         append_utf16(out, decode_utf8(text, i));
     }
     return out;
@@ -108,7 +120,8 @@ WideString to_wide(std::string_view text) {
 std::string to_utf8(WideStringView text) {
     std::string out;
     out.reserve(text.size());
-    decode_utf16(text,
+    const std::size_t ascii = copy_ascii_run(out, text);
+    decode_utf16(text.substr(ascii),
                  [&](std::optional<char32_t> c) { append_utf8(out, c.value_or(REPLACEMENT)); });
     return out;
 }
@@ -116,8 +129,9 @@ std::string to_utf8(WideStringView text) {
 std::optional<std::string> to_utf8_exact(WideStringView text) {
     std::string out;
     out.reserve(text.size());
+    const std::size_t ascii = copy_ascii_run(out, text);
     bool valid = true;
-    decode_utf16(text, [&](std::optional<char32_t> c) {
+    decode_utf16(text.substr(ascii), [&](std::optional<char32_t> c) {
         if (c) {
             append_utf8(out, *c);
         } else {

@@ -5,6 +5,7 @@
 #include "paths/host_path_rewrite.hpp"
 #include "paths/path_forms.hpp"
 
+#include <optional>
 #include <vector>
 
 namespace {
@@ -89,12 +90,16 @@ void rewrite_environment(const SandboxRequest& request, std::string_view project
         if (!value) {
             continue;
         }
-        std::string rewritten = *value;
+        // Most values name neither directory: they are only searched, never copied.
+        std::optional<std::string> rewritten;
         for (const auto& rule : rules) {
-            rewritten = rewrite_host_path(rewritten, rule.host, rule.mount);
+            const std::string_view current = rewritten ? *rewritten : *value;
+            if (current.find(rule.host) != std::string_view::npos) {
+                rewritten = rewrite_host_path(current, rule.host, rule.mount);
+            }
         }
-        if (rewritten != *value) {
-            set_variable(variable.name, to_wide(rewritten));
+        if (rewritten && *rewritten != *value) {
+            set_variable(variable.name, to_wide(*rewritten));
         }
     }
 }

@@ -14,10 +14,20 @@ bool is_white_space(WCHAR c) {
 }
 
 bool needs_quotes(std::string_view text) {
-    if (text.empty() || text.find('"') != std::string_view::npos) {
+    if (text.empty()) {
         return true;
     }
-    return std::ranges::any_of(to_wide(text), is_white_space);
+    bool ascii = true;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '"' || byte == ' ' || (byte >= 0x09 && byte <= 0x0D)) {
+            return true;
+        }
+        ascii = ascii && byte < 0x80;
+    }
+    // The other White_Space characters lie outside ASCII; only such a text is decoded to find
+    // them.
+    return !ascii && std::ranges::any_of(to_wide(text), is_white_space);
 }
 
 } // namespace

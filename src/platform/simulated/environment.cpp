@@ -13,11 +13,27 @@ std::u16string_view entry_name(std::u16string_view entry) {
     return equals == std::u16string_view::npos ? entry : entry.substr(0, equals);
 }
 
+// Orders two names as the block is sorted: unit by unit, without regard to case. Every lookup
+// walks the whole block, so the names are compared in place, not copied.
+int compare_names(std::u16string_view a, std::u16string_view b) {
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+        if (a[i] == b[i]) {
+            continue;
+        }
+        const char16_t x = fold_unit(a[i]);
+        const char16_t y = fold_unit(b[i]);
+        if (x != y) {
+            return x < y ? -1 : 1;
+        }
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
 std::vector<std::u16string>::iterator find_entry(std::vector<std::u16string>& environment,
                                                  std::u16string_view name) {
-    const std::u16string wanted = fold_case(name);
     return std::ranges::find_if(environment, [&](const std::u16string& entry) {
-        return fold_case(entry_name(entry)) == wanted;
+        const std::u16string_view entry_key = entry_name(entry);
+        return entry_key.size() == name.size() && compare_names(entry_key, name) == 0;
     });
 }
 
@@ -87,7 +103,7 @@ BOOL SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value) {
     }
     // Windows keeps the block sorted by name, without regard to case.
     const auto position = std::ranges::find_if(environment, [&](const std::u16string& other) {
-        return fold_case(entry_name(other)) > fold_case(key);
+        return compare_names(entry_name(other), key) > 0;
     });
     environment.insert(position, std::move(entry));
     return TRUE;

@@ -233,7 +233,13 @@ void start_running(const std::shared_ptr<Child>& child) {
     if (!child->program) {
         return;
     }
-    processes().threads.emplace_back([child, program = child->program, view = view_of(*child)] {
+    // As on Windows, the child works out its own argv and environment, on its own thread.
+    processes().threads.emplace_back([child, program = child->program] {
+        sim::ChildView view;
+        {
+            Guard guard;
+            view = view_of(*child);
+        }
         DWORD exit_code = 0;
         {
             ProcessScope scope(child->pid);

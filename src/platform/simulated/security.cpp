@@ -45,7 +45,10 @@ std::string derived_sid_text(std::u16string_view name) {
         for (const char16_t c : folded) {
             hash = (hash ^ c) * 16777619U;
         }
-        text += "-" + std::to_string(hash);
+        // Appended in two steps: GCC 12 at -O2 takes "-" + std::to_string() for an overlapping
+        // copy.
+        text += '-';
+        text += std::to_string(hash);
     }
     return text;
 }

@@ -146,10 +146,7 @@ std::string hex(std::uint64_t value) {
 std::u16string fold_case(std::u16string_view text) {
     std::u16string out(text);
     for (auto& c : out) {
-        if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
-            (c >= 0x430 && c <= 0x44F)) {
-            c = static_cast<char16_t>(c - 0x20);
-        }
+        c = fold_unit(c);
     }
     return out;
 }

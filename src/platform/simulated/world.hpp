@@ -111,6 +111,14 @@ std::u16string utf16(std::string_view text);
 std::string hex(std::uint64_t value);
 
 std::u16string fold_case(std::u16string_view text);
+// One unit as fold_case folds it: ASCII, Latin-1 and basic Cyrillic letters to upper case.
+inline char16_t fold_unit(char16_t c) {
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
+        (c >= 0x430 && c <= 0x44F)) {
+        return static_cast<char16_t>(c - 0x20);
+    }
+    return c;
+}
 
 // Per-area state, cleared by sim::reset.
 void reset_files();
