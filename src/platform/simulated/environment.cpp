@@ -29,11 +29,27 @@ int compare_names(std::u16string_view a, std::u16string_view b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+// Whether two names of the same length are equal without regard to case. Names often share a
+// prefix ("NORIX_", "PROCESSOR_"), so the comparison starts at their ends.
+bool same_name(std::u16string_view a, std::u16string_view b) {
+    for (std::size_t i = a.size(); i-- > 0;) {
+        if (a[i] != b[i] && fold_unit(a[i]) != fold_unit(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::vector<std::u16string>::iterator find_entry(std::vector<std::u16string>& environment,
                                                  std::u16string_view name) {
+    if (name.empty() || name.find(u'=', 1) != std::u16string_view::npos) {
+        return environment.end(); // no entry has such a name
+    }
+    // An entry has this name when its "=" stands right after it; only then are the names
+    // compared, so a lookup costs one unit per entry for most of the block.
     return std::ranges::find_if(environment, [&](const std::u16string& entry) {
-        const std::u16string_view entry_key = entry_name(entry);
-        return entry_key.size() == name.size() && compare_names(entry_key, name) == 0;
+        return entry.size() > name.size() && entry[name.size()] == u'=' &&
+               same_name(std::u16string_view(entry).substr(0, name.size()), name);
     });
 }
 
