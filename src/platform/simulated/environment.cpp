@@ -70,9 +70,8 @@ DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {
     Guard guard;
     const std::u16string_view wanted(name);
     record("GetEnvironmentVariableW " + utf8(wanted));
-    if (auto fault = take_fault("GetEnvironmentVariableW", wanted)) {
-        set_last_error(fault->error);
-        return static_cast<DWORD>(fault->result);
+    if (const auto failed = injected<DWORD>("GetEnvironmentVariableW", wanted)) {
+        return *failed;
     }
     auto& environment = current_process().environment;
     const auto found = find_entry(environment, wanted);
@@ -96,9 +95,8 @@ BOOL SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value) {
     const std::u16string_view key(name);
     record("SetEnvironmentVariableW " + utf8(key) + "=" +
            (value == nullptr ? "(removed)" : utf8(value)));
-    if (auto fault = take_fault("SetEnvironmentVariableW", key)) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("SetEnvironmentVariableW", key)) {
+        return *failed;
     }
     if (key.empty() || key.find(u'=', 1) != std::u16string_view::npos) {
         set_last_error(ERROR_INVALID_PARAMETER);
@@ -202,9 +200,8 @@ BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD chars_to_write, LPD
     if (chars_written != nullptr) {
         *chars_written = 0;
     }
-    if (auto fault = take_fault("WriteConsoleW")) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("WriteConsoleW")) {
+        return *failed;
     }
     const auto stream = object_as<Stream>(console);
     if (!stream || stream->type != sim::StreamKind::Console) {

@@ -482,9 +482,8 @@ DWORD GetFullPathNameW(LPCWSTR file_name, DWORD buffer_length, LPWSTR buffer, LP
     Guard guard;
     const std::u16string_view path(file_name);
     record("GetFullPathNameW " + utf8(path));
-    if (auto fault = take_fault("GetFullPathNameW", path)) {
-        set_last_error(fault->error);
-        return static_cast<DWORD>(fault->result);
+    if (const auto failed = injected<DWORD>("GetFullPathNameW", path)) {
+        return *failed;
     }
     if (path.empty()) {
         return 0; // with the last error left as it was
@@ -571,9 +570,8 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD /*share_mode*/
 DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD buffer_length, DWORD flags) {
     Guard guard;
     record("GetFinalPathNameByHandleW " + std::to_string(buffer_length) + " " + hex(flags));
-    if (auto fault = take_fault("GetFinalPathNameByHandleW")) {
-        set_last_error(fault->error);
-        return static_cast<DWORD>(fault->result);
+    if (const auto failed = injected<DWORD>("GetFinalPathNameByHandleW")) {
+        return *failed;
     }
     const auto object = object_as<FileObject>(file);
     if (!object) {
@@ -592,9 +590,8 @@ DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD buffer_length,
 BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
     Guard guard;
     record("GetFileInformationByHandle");
-    if (auto fault = take_fault("GetFileInformationByHandle")) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("GetFileInformationByHandle")) {
+        return *failed;
     }
     const auto object = object_as<FileObject>(file);
     if (!object) {
@@ -654,9 +651,8 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_
     if (bytes_written != nullptr) {
         *bytes_written = 0;
     }
-    if (auto fault = take_fault("WriteFile")) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("WriteFile")) {
+        return *failed;
     }
     if (!object) {
         set_last_error(ERROR_INVALID_HANDLE);
@@ -678,9 +674,8 @@ BOOL DeleteFileW(LPCWSTR file_name) {
     Guard guard;
     const std::u16string_view path(file_name);
     record("DeleteFileW " + utf8(path));
-    if (auto fault = take_fault("DeleteFileW", path)) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("DeleteFileW", path)) {
+        return *failed;
     }
     const auto resolved = resolve_win32(path, false);
     if (!resolved.location) {
@@ -712,9 +707,8 @@ DWORD QueryDosDeviceW(LPCWSTR device_name, LPWSTR target_path, DWORD max) {
     Guard guard;
     const std::u16string_view name(device_name);
     record("QueryDosDeviceW " + utf8(name) + " " + std::to_string(max));
-    if (auto fault = take_fault("QueryDosDeviceW", name)) {
-        set_last_error(fault->error);
-        return static_cast<DWORD>(fault->result);
+    if (const auto failed = injected<DWORD>("QueryDosDeviceW", name)) {
+        return *failed;
     }
     const auto found = fs().dos_devices.find(fold_case(name));
     if (found == fs().dos_devices.end() || found->second.empty()) {
@@ -740,9 +734,8 @@ BOOL DefineDosDeviceW(DWORD flags, LPCWSTR device_name, LPCWSTR target_path) {
     const std::u16string_view name(device_name);
     const std::u16string target = target_path == nullptr ? u"" : std::u16string(target_path);
     record("DefineDosDeviceW " + hex(flags) + " " + utf8(name) + " " + utf8(target));
-    if (auto fault = take_fault("DefineDosDeviceW", name)) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("DefineDosDeviceW", name)) {
+        return *failed;
     }
     const std::u16string key = fold_case(name);
     if (std::ranges::find(fs().protected_devices, key) != fs().protected_devices.end()) {

@@ -82,9 +82,8 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES /*attributes*/, BOOL initial_owner, LP
 BOOL ReleaseMutex(HANDLE handle) {
     Guard guard;
     record("ReleaseMutex");
-    if (auto fault = take_fault("ReleaseMutex")) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("ReleaseMutex")) {
+        return *failed;
     }
     const auto mutex = object_as<Mutex>(handle);
     if (!mutex) {

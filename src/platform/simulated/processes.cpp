@@ -317,9 +317,8 @@ BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD 
     Guard guard;
     record("InitializeProcThreadAttributeList " + std::string(list == nullptr ? "null" : "buffer") +
            " " + std::to_string(attribute_count) + " " + std::to_string(*size));
-    if (auto fault = take_fault("InitializeProcThreadAttributeList")) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("InitializeProcThreadAttributeList")) {
+        return *failed;
     }
     const SIZE_T needed = 16 + 32 * static_cast<SIZE_T>(attribute_count);
     if (flags != 0 || attribute_count == 0) {
@@ -340,9 +339,8 @@ BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, D
                                PSIZE_T return_size) {
     Guard guard;
     record("UpdateProcThreadAttribute " + hex(attribute) + " " + std::to_string(size));
-    if (auto fault = take_fault("UpdateProcThreadAttribute")) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("UpdateProcThreadAttribute")) {
+        return *failed;
     }
     const auto found = processes().attribute_lists.find(list);
     if (found == processes().attribute_lists.end() || flags != 0 || previous_value != nullptr ||
@@ -378,9 +376,8 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
     const std::u16string token = program_token(line);
     record("CreateProcessW " + hex(creation_flags) + " inherit=" + std::to_string(inherit_handles) +
            " " + utf8(line));
-    if (auto fault = take_fault("CreateProcessW", token)) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("CreateProcessW", token)) {
+        return *failed;
     }
     if (application_name != nullptr || command_line == nullptr) {
         set_last_error(ERROR_INVALID_PARAMETER); // not modelled
@@ -494,9 +491,8 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS info_class, LPVOID i
     }
     record("SetInformationJobObject " + std::to_string(info_class) + " " +
            std::to_string(info_length) + " " + limits);
-    if (auto fault = take_fault("SetInformationJobObject")) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("SetInformationJobObject")) {
+        return *failed;
     }
     const auto object = fail_unless<JobObject>(job);
     if (!object) {
@@ -514,9 +510,8 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS info_class, LPVOID i
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
     Guard guard;
     record("AssignProcessToJobObject");
-    if (auto fault = take_fault("AssignProcessToJobObject")) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("AssignProcessToJobObject")) {
+        return *failed;
     }
     const auto job_object = fail_unless<JobObject>(job);
     const auto process_object = fail_unless<ProcessObject>(process);
@@ -534,9 +529,8 @@ BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
 DWORD ResumeThread(HANDLE thread) {
     Guard guard;
     record("ResumeThread");
-    if (auto fault = take_fault("ResumeThread")) {
-        set_last_error(fault->error);
-        return static_cast<DWORD>(fault->result);
+    if (const auto failed = injected<DWORD>("ResumeThread")) {
+        return *failed;
     }
     const auto object = fail_unless<ThreadObject>(thread);
     if (!object) {
@@ -553,9 +547,8 @@ DWORD ResumeThread(HANDLE thread) {
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code) {
     Guard guard;
     record("GetExitCodeProcess");
-    if (auto fault = take_fault("GetExitCodeProcess")) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("GetExitCodeProcess")) {
+        return *failed;
     }
     const auto object = fail_unless<ProcessObject>(process);
     if (!object) {
@@ -568,9 +561,8 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code) {
 BOOL TerminateProcess(HANDLE process, UINT exit_code) {
     Guard guard;
     record("TerminateProcess " + std::to_string(exit_code));
-    if (auto fault = take_fault("TerminateProcess")) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("TerminateProcess")) {
+        return *failed;
     }
     const auto object = fail_unless<ProcessObject>(process);
     if (!object) {

@@ -193,9 +193,8 @@ BOOL CloseHandle(HANDLE handle) {
     const auto found = handles.find(reinterpret_cast<std::uintptr_t>(handle));
     record("CloseHandle " +
            std::string(found == handles.end() ? "?" : found->second.object->kind()));
-    if (auto fault = take_fault("CloseHandle")) {
-        set_last_error(fault->error);
-        return static_cast<BOOL>(fault->result);
+    if (const auto failed = injected<BOOL>("CloseHandle")) {
+        return *failed;
     }
     if (found == handles.end() || found->second.owner == 0) {
         set_last_error(ERROR_INVALID_HANDLE);
@@ -213,9 +212,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     Guard guard;
     const auto object = object_of(handle);
     record("WaitForSingleObject " + std::string(object ? object->kind() : "?"));
-    if (auto fault = take_fault("WaitForSingleObject")) {
-        set_last_error(fault->error);
-        return static_cast<DWORD>(fault->result);
+    if (const auto failed = injected<DWORD>("WaitForSingleObject")) {
+        return *failed;
     }
     const auto result = object ? object->wait(guard.lock(), milliseconds) : std::nullopt;
     if (!result) {

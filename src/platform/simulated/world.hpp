@@ -106,6 +106,18 @@ void record(std::string entry);
 std::optional<Fault> take_fault(std::string_view function, std::u16string_view argument = {});
 void set_last_error(DWORD error);
 
+// What a fault injected for this call makes it return, with the last error set; nothing when no
+// fault fires now.
+template <class R>
+std::optional<R> injected(std::string_view function, std::u16string_view argument = {}) {
+    const auto fault = take_fault(function, argument);
+    if (!fault) {
+        return std::nullopt;
+    }
+    set_last_error(fault->error);
+    return static_cast<R>(fault->result);
+}
+
 std::string utf8(std::u16string_view text);
 std::u16string utf16(std::string_view text);
 std::string hex(std::uint64_t value);
