@@ -1,8 +1,6 @@
+// Where the program is found: in a mount, or under a trusted runtime root.
 #include "paths/program_resolution.hpp"
-#include "platform/simulated/control.hpp"
 #include "sim/sim_fixture.hpp"
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -46,13 +44,10 @@ TEST_F(ProgramResolution, Table) {
     const Case cases[] = {
         // One relative element is left to the system's search.
         {"cmd.exe", "cmd.exe"},
-        {"tool", "tool"},
         {".", "."},
-        {"..", ".."},
         {"C:", "C:"},
         {"\\", "\\"},
         // Inside the project or the scratch directory: the mount form, in the case on disk.
-        {"bin\\tool.exe", "X:\\bin\\tool.exe"},
         {"bin/tool.exe", "X:\\bin\\tool.exe"},
         {"BIN\\TOOL.EXE", "X:\\bin\\tool.exe"},
         {"C:\\Work\\Proj\\bin\\tool.exe", "X:\\bin\\tool.exe"},
@@ -66,13 +61,10 @@ TEST_F(ProgramResolution, Table) {
         {"..\\Project2\\p.exe", ESCAPED},
         // Absolute programs outside both directories.
         {"c:\\windows\\system32\\CMD.EXE", "C:\\Windows\\System32\\cmd.exe"},
-        {"C:\\Windows\\System32", "C:\\Windows\\System32"},
         {"C:\\Program Files\\App\\app.exe", "C:\\Program Files\\App\\app.exe"},
         {"C:\\Work\\Project2\\p.exe", UNTRUSTED},
         {"C:\\Other\\o.exe", UNTRUSTED},
         // Nothing to canonicalise.
-        {".\\cmd.exe", "cannot resolve sandbox program \\\\?\\C:\\Work\\Proj\\cmd.exe: The system "
-                       "cannot find the file specified. (os error 2)"},
         {"sub/tool.exe", "cannot resolve sandbox program \\\\?\\C:\\Work\\Proj\\sub\\tool.exe: The "
                          "system cannot find the path specified. (os error 3)"},
     };
