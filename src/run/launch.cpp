@@ -1,7 +1,7 @@
 #include "run/launch.hpp"
 
 #include "common/text.hpp"
-#include "run/trace.hpp"
+#include "common/trace.hpp"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "run/app_container.hpp"
 #include "run/child_command_line.hpp"
 #include "run/launch.hpp"
-#include "run/trace.hpp"
+#include "common/trace.hpp"
 
 // Every resource of the run is a guard declared in the order it is acquired, so that leaving
 // the function by any way (a failure, the end of the run, a fatal stop unwinding) releases them

@@ -1,5 +1,5 @@
 #include "platform/simulated/control.hpp"
-#include "run/trace.hpp"
+#include "common/trace.hpp"
 
 #include <gtest/gtest.h>
 

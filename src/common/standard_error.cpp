@@ -1,4 +1,4 @@
-#include "run/standard_error.hpp"
+#include "common/standard_error.hpp"
 
 #include "common/text.hpp"
 
