@@ -114,6 +114,7 @@ TEST_F(DriveMounts, RecordIsNamedBesideTheScratchDirectory) {
          "\\\\?\\UNC\\srv\\share\\.s.norix-native-sandbox-mounts"},
         {to_wide("\\\\?\\C:\\"), "sandbox scratch path has no parent"},
         {to_wide("\\\\?\\C:"), "sandbox scratch path has no parent"},
+        {to_wide("scr"), "sandbox scratch path has no parent"},
         {to_wide("\\\\?\\C:\\work\\.."), "sandbox scratch path has no UTF-8 name"},
         {unpaired, "sandbox scratch path has no UTF-8 name"},
     };
@@ -153,6 +154,9 @@ TEST_F(DriveMounts, RecordWriteFailures) {
     const std::pair<sim::Fault, const char*> cases[] = {
         {fault_on("CreateFileW", ~0ULL, 5), "Access is denied. (os error 5)"},
         {fault_on("WriteFile", 0, 112), "There is not enough space on the disk. (os error 112)"},
+        // A write that takes nothing but reports success, leaving a stale last-error value.
+        {fault_on("WriteFile", TRUE, 5),
+         "The system cannot write to the specified device. (os error 29)"},
     };
     for (const auto& [fault, message] : cases) {
         sim::inject(fault);

@@ -1,6 +1,6 @@
 // The process entry and what reaches standard error: the failure line, the stage trace.
+#include "common/trace.hpp"
 #include "entry/process_entry.hpp"
-#include "run/trace.hpp"
 #include "sim/sim_fixture.hpp"
 
 namespace {

@@ -158,6 +158,13 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
     const auto program = [](const char* path) {
         return [path](Strings& arguments) { arguments[9] = path; };
     };
+    // Twelve trace lines and the record come first; then "create-process".
+    const auto trace_write_fails = [](std::uint64_t result, sim::Dword error) {
+        return [=](Strings&) {
+            trace_on();
+            sim::inject(fault_on("WriteFile", result, error, 14));
+        };
+    };
     const std::string no_letter = "no DOS drive slot is available for the native sandbox";
     const std::string out_of_memory =
         "Not enough memory resources are available to process this command. (os error 8)";
@@ -178,7 +185,7 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
              sim::add_volume('S');
              arguments[3] = "S:\\";
          },
-         "sandbox scratch path has no parent", "S"},
+         "sandbox scratch path has no parent", "S", 126, 0},
         {fails("CreateMutexW", 0, 5), "cannot create sandbox allocation lock: Win32 5", "RS"},
         {fails("WaitForSingleObject", WAIT_FAILED, 6),
          "cannot acquire sandbox allocation lock: 4294967295", "mRS"},
@@ -211,12 +218,11 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
         {fails("UpdateProcThreadAttribute", 0, 50),
          "cannot apply AppContainer process attribute: Win32 50", "LAYZRS"},
         {fails("CreateProcessW", 0, 2), "cannot create AppContainer process: Win32 2", "LAYZRS"},
-        {[](Strings&) {
-             trace_on();
-             // Twelve trace lines and the record come first; then "create-process".
-             sim::inject(fault_on("WriteFile", 0, 232, 14));
-         },
-         "cannot write stage trace to standard error: Win32 232", "LAYZRS", 101},
+        {trace_write_fails(0, 232), "cannot write stage trace to standard error: Win32 232",
+         "LAYZRS", 101},
+        // A write that takes nothing but reports success, leaving a stale last-error value.
+        {trace_write_fails(TRUE, 5), "cannot write stage trace to standard error: Win32 29",
+         "LAYZRS", 101},
         {fails("CreateJobObjectW", 0, 5), "cannot create sandbox job: Win32 5", "LATtpYZRS"},
         {fails("CreateJobObjectW", ~0ULL, 6), "cannot create sandbox job: Win32 6", "LATtpYZRS"},
         {fails("SetInformationJobObject", 0, 87), "cannot configure sandbox job: Win32 87",

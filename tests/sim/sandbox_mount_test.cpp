@@ -14,6 +14,9 @@ protected:
         sim::make_directory("C:\\Locked");
         sim::deny_access("C:\\Locked");
         sim::set_current_directory("C:\\Work\\Proj");
+        // "\xED\xA0\x80" makes the simulated name hold the unpaired surrogate U+D800.
+        sim::make_directory("C:\\Work\\Bad\xED\xA0\x80");
+        sim::make_symlink("C:\\Work\\Link", "C:\\Work\\Bad\xED\xA0\x80");
     }
 };
 
@@ -46,6 +49,8 @@ TEST_F(SandboxMount, RequestHoldsCanonicalPathsOrTheFirstFailure) {
         {with(".", "missing", "bad/name"),
          "cannot resolve missing: The system cannot find the file specified. (os error 2)"},
         {with(".", "C:\\Work\\Scratch", "bad/name"), "invalid AppContainer profile name"},
+        {with("C:\\Work\\Proj", "\\\\?\\C:\\Work\\Link"),
+         "sandbox mount path is not valid Unicode: C:\\Work\\Link"},
         {{"--project", ".", "--network", "deny", "--", "t"}, "missing --scratch"},
         {{"--project", ".", "--scratch", ".", "--network", "deny", "--", "t"}, "missing --profile"},
     };
@@ -59,6 +64,9 @@ TEST_F(SandboxMount, RequestHoldsCanonicalPathsOrTheFirstFailure) {
         ADD_FAILURE() << call;
     }
     EXPECT_EQ(sim::open_handles(), Strings{});
+    sim::set_current_directory("C:\\Work\\Bad\xED\xA0\x80");
+    EXPECT_EQ(outcome(with(".", "C:\\Work\\Scratch")),
+              "sandbox mount path is not valid Unicode: .");
 }
 
 TEST_F(SandboxMount, AttributeQueryFailureMeansNotADirectory) {
