@@ -24,22 +24,12 @@ protected:
     UniqueSid sid_;
 };
 
-TEST_F(MountGrant, MergesOneInheritableEntryForTheGroupThroughThePlainPath) {
-    ASSERT_TRUE(grant().has_value());
-    EXPECT_EQ(sim::dacl_entries("C:\\Work\\Proj"), (std::vector{granted(), ADMINISTRATORS}));
-    EXPECT_EQ(
-        journal_without({"GetEnvironmentVariableW"}),
-        (Strings{traced("grant-mount path=\\\\?\\C:\\Work\\Proj"), traced("acl-read"),
-                 "GetNamedSecurityInfoW C:\\Work\\Proj 1 4", traced("acl-merge"),
-                 "SetEntriesInAclW 1",
-                 "SetEntriesInAclW entry 0x1301bf mode=1 inherit=0x3 form=0 type=2 multiple=0",
-                 traced("acl-set"), "SetNamedSecurityInfoW C:\\Work\\Proj 1 4", "LocalFree acl",
-                 "LocalFree security descriptor", traced("acl-done")}));
-    EXPECT_EQ(sim::unfreed_blocks(), 0U);
-
-    sim::set_null_dacl("C:\\Work\\Proj"); // open to everyone: the list holds the entry alone
+// The calls of a grant are in the run's journal; here what the merge gives and how it fails.
+TEST_F(MountGrant, NullDaclGivesTheEntryAlone) {
+    sim::set_null_dacl("C:\\Work\\Proj"); // open to everyone
     ASSERT_TRUE(grant().has_value());
     EXPECT_EQ(sim::dacl_entries("C:\\Work\\Proj"), std::vector{granted()});
+    EXPECT_EQ(sim::unfreed_blocks(), 0U);
 }
 
 TEST_F(MountGrant, ShareIsNamedPlainButReportedCanonical) {

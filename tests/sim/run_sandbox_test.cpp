@@ -16,17 +16,8 @@ constexpr const char* RECORD = "\\\\?\\C:\\Work\\.Scratch.norix-native-sandbox-m
 const sim::AccessEntry ADMINISTRATORS{"S-1-5-32-544", 0x001F01FF, 3, true};
 
 Strings standard_arguments() {
-    return {"--project",
-            "C:\\Work\\Proj",
-            "--scratch",
-            "C:\\Work\\Scratch",
-            "--profile",
-            "agent",
-            "--network",
-            "deny",
-            "--",
-            "bin\\tool.exe",
-            "C:\\Work\\Proj\\src\\main.c"};
+    return split("--project C:\\Work\\Proj --scratch C:\\Work\\Scratch --profile agent --network "
+                 "deny -- bin\\tool.exe C:\\Work\\Proj\\src\\main.c");
 }
 
 int run_with(const Strings& arguments) {
@@ -37,24 +28,18 @@ int run_with(const Strings& arguments) {
 // closed), m the lock's handle alone, A the attribute list, T the child ended, t p j the thread,
 // process and job handles closed, Y Z the letters removed, R the record deleted, S the SID freed.
 std::string releases() {
-    const std::pair<std::string, char> calls[] = {
-        {"ReleaseMutex", 'L'},
-        {"CloseHandle mutex", 'm'},
-        {"DeleteProcThreadAttributeList", 'A'},
-        {"TerminateProcess 1", 'T'},
-        {"CloseHandle thread", 't'},
-        {"CloseHandle process", 'p'},
-        {"CloseHandle job", 'j'},
-        {"DefineDosDeviceW 0xf Y: \\??\\C:\\Work\\Scratch", 'Y'},
-        {"DefineDosDeviceW 0xf Z: \\??\\C:\\Work\\Proj", 'Z'},
-        {std::string("DeleteFileW ") + RECORD, 'R'},
-        {"FreeSid", 'S'}};
+    const Strings calls = split(
+        std::string("ReleaseMutex;CloseHandle mutex;DeleteProcThreadAttributeList;TerminateProcess "
+                    "1;CloseHandle thread;CloseHandle process;CloseHandle job;DefineDosDeviceW 0xf "
+                    "Y: \\??\\C:\\Work\\Scratch;DefineDosDeviceW 0xf Z: "
+                    "\\??\\C:\\Work\\Proj;DeleteFileW ") +
+            RECORD + ";FreeSid",
+        ';');
     std::string code;
     for (const auto& line : sim::journal()) {
-        for (const auto& [call, letter] : calls) {
-            if (line == call && !(letter == 'm' && code.ends_with('L'))) {
-                code += letter;
-            }
+        const auto found = std::ranges::find(calls, line) - calls.begin();
+        if (found < 11 && !(found == 1 && code.ends_with('L'))) {
+            code += "LmATtpjYZRS"[found];
         }
     }
     return code;
@@ -158,11 +143,11 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
     const auto program = [](const char* path) {
         return [path](Strings& arguments) { arguments[9] = path; };
     };
-    // Twelve trace lines and the record come first; then "create-process".
-    const auto trace_write_fails = [](std::uint64_t result, sim::Dword error) {
+    // Twelve trace lines and the record come first; then "create-process", "assign-job", "resume".
+    const auto trace_write_fails = [](std::uint64_t result, sim::Dword error, unsigned call = 14) {
         return [=](Strings&) {
             trace_on();
-            sim::inject(fault_on("WriteFile", result, error, 14));
+            sim::inject(fault_on("WriteFile", result, error, call));
         };
     };
     const std::string no_letter = "no DOS drive slot is available for the native sandbox";
@@ -229,6 +214,9 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
          "LAjTtpYZRS"},
         {fails("AssignProcessToJobObject", 0, 5),
          "cannot assign AppContainer process to job: Win32 5", "LATtpjYZRS"},
+        // Inside the job the child is ended by the job's close, not terminated.
+        {trace_write_fails(0, 232, 16), "cannot write stage trace to standard error: Win32 232",
+         "LAjtpYZRS", 101},
         {fails("ResumeThread", 0xFFFFFFFF, 5), "cannot resume AppContainer process: Win32 5",
          "LAtpjYZRS"},
         {fails("GetExitCodeProcess", 0, 6), "cannot read AppContainer exit code: Win32 6",
@@ -276,30 +264,47 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
             trace +
             "sandbox-stage=create-process\nsandbox-stage=assign-job\n"
             "sandbox-stage=resume\nsandbox-stage=wait\nsandbox-stage=settled\n");
-    // From the environment rewrite on, in order: the rewrite, the four variables, the program,
-    // the launch with its trace lines, the releases.
+    // Every call of the run from the profile on, in order, the trace lines among them.
     const Strings calls = journal_without({"GetEnvironmentVariableW"});
-    const auto from = std::ranges::find(calls, "GetEnvironmentStringsW");
+    const auto from = std::ranges::find(calls, "CreateAppContainerProfile agent | agent | Norix "
+                                               "isolated Agent process | null 0");
     EXPECT_EQ(
         joined(Strings(from, calls.end())),
-        "GetEnvironmentStringsW; FreeEnvironmentStringsW; SetEnvironmentVariableW =C:=Z:; "
-        "SetEnvironmentVariableW PATH=Z:\\bin;C:\\Windows; SetEnvironmentVariableW TEMP=Y:\\t; "
-        "SetEnvironmentVariableW NORIX_PROJECT_ROOT=Z:\\; SetEnvironmentVariableW "
-        "NORIX_SCRATCH_ROOT=Y:\\; SetEnvironmentVariableW TEMP=Y:\\; SetEnvironmentVariableW "
-        "TMP=Y:\\; "
-        "CreateFileW \\\\?\\C:\\Work\\Proj\\bin\\tool.exe; GetFinalPathNameByHandleW 260 0x0; "
-        "CloseHandle file; InitializeProcThreadAttributeList null 1 0; "
-        "InitializeProcThreadAttributeList buffer 1 48; UpdateProcThreadAttribute 0x20009 24; " +
-            traced("create-process") +
-            "; CreateProcessW 0x80004 inherit=1 start=0x100 capabilities=0 reserved=0 "
-            "Z:\\bin\\tool.exe Z:\\src\\main.c; DeleteProcThreadAttributeList; " +
-            traced("assign-job") +
-            "; CreateJobObjectW; SetInformationJobObject 9 144 0x2000; AssignProcessToJobObject; " +
-            traced("resume") + "; ResumeThread; CloseHandle thread; " + traced("wait") +
-            "; WaitForSingleObject process INFINITE; " + traced("settled") +
-            "; GetExitCodeProcess; CloseHandle process; CloseHandle job; DefineDosDeviceW 0xf Y: "
-            "\\??\\C:\\Work\\Scratch; DefineDosDeviceW 0xf Z: \\??\\C:\\Work\\Proj; DeleteFileW " +
-            RECORD + "; FreeSid");
+        R"(CreateAppContainerProfile agent | agent | Norix isolated Agent process | null 0; )"
+        R"(WriteFile stream 28; WriteFile stream 48; WriteFile stream 23; )"
+        R"(GetNamedSecurityInfoW C:\Work\Proj 1 4; WriteFile stream 24; SetEntriesInAclW 1; )"
+        R"(SetEntriesInAclW entry 0x1301bf mode=1 inherit=0x3 form=0 type=2 multiple=0; )"
+        R"(WriteFile stream 22; SetNamedSecurityInfoW C:\Work\Proj 1 4; LocalFree acl; )"
+        R"(LocalFree security descriptor; WriteFile stream 23; WriteFile stream 28; )"
+        R"(WriteFile stream 51; WriteFile stream 23; GetNamedSecurityInfoW C:\Work\Scratch 1 4; )"
+        R"(WriteFile stream 24; SetEntriesInAclW 1; )"
+        R"(SetEntriesInAclW entry 0x1301bf mode=1 inherit=0x3 form=0 type=2 multiple=0; )"
+        R"(WriteFile stream 22; SetNamedSecurityInfoW C:\Work\Scratch 1 4; LocalFree acl; )"
+        R"(LocalFree security descriptor; WriteFile stream 23; )"
+        R"(CreateMutexW Local\Norix.NativeSandbox.DriveAllocation; )"
+        R"(WaitForSingleObject mutex INFINITE; QueryDosDeviceW Z: 4; )"
+        R"(DefineDosDeviceW 0x9 Z: \??\C:\Work\Proj; QueryDosDeviceW Z: 4; QueryDosDeviceW Y: 4; )"
+        R"(DefineDosDeviceW 0x9 Y: \??\C:\Work\Scratch; )"
+        R"(CreateFileW \\?\C:\Work\.Scratch.norix-native-sandbox-mounts; WriteFile file 43; )"
+        R"(CloseHandle file; ReleaseMutex; CloseHandle mutex; GetEnvironmentStringsW; )"
+        R"(FreeEnvironmentStringsW; SetEnvironmentVariableW =C:=Z:; )"
+        R"(SetEnvironmentVariableW PATH=Z:\bin;C:\Windows; SetEnvironmentVariableW TEMP=Y:\t; )"
+        R"(SetEnvironmentVariableW NORIX_PROJECT_ROOT=Z:\; )"
+        R"(SetEnvironmentVariableW NORIX_SCRATCH_ROOT=Y:\; SetEnvironmentVariableW TEMP=Y:\; )"
+        R"(SetEnvironmentVariableW TMP=Y:\; CreateFileW \\?\C:\Work\Proj\bin\tool.exe; )"
+        R"(GetFinalPathNameByHandleW 260 0x0; CloseHandle file; )"
+        R"(InitializeProcThreadAttributeList null 1 0; )"
+        R"(InitializeProcThreadAttributeList buffer 1 48; UpdateProcThreadAttribute 0x20009 24; )"
+        R"(WriteFile stream 29; )"
+        R"(CreateProcessW 0x80004 inherit=1 start=0x100 capabilities=0 reserved=0 )"
+        R"(Z:\bin\tool.exe Z:\src\main.c; )"
+        R"(DeleteProcThreadAttributeList; WriteFile stream 25; CreateJobObjectW; )"
+        R"(SetInformationJobObject 9 144 0x2000; AssignProcessToJobObject; WriteFile stream 21; )"
+        R"(ResumeThread; CloseHandle thread; WriteFile stream 19; )"
+        R"(WaitForSingleObject process INFINITE; WriteFile stream 22; GetExitCodeProcess; )"
+        R"(CloseHandle process; CloseHandle job; DefineDosDeviceW 0xf Y: \??\C:\Work\Scratch; )"
+        R"(DefineDosDeviceW 0xf Z: \??\C:\Work\Proj; )"
+        R"(DeleteFileW \\?\C:\Work\.Scratch.norix-native-sandbox-mounts; FreeSid)");
     EXPECT_EQ(seen_.current_directory, "Z:\\");
     EXPECT_EQ(seen_.argv, (Strings{"Z:\\bin\\tool.exe", "Z:\\src\\main.c"}));
     EXPECT_EQ(seen_.environment,

@@ -38,6 +38,19 @@ inline Strings journal_without(std::initializer_list<std::string_view> functions
     return lines;
 }
 
+// The pieces of a text between separators.
+inline Strings split(std::string_view text, char separator = ' ') {
+    Strings pieces(1);
+    for (const char c : text) {
+        if (c == separator) {
+            pieces.emplace_back();
+        } else {
+            pieces.back().push_back(c);
+        }
+    }
+    return pieces;
+}
+
 // Journal lines in one text, "; " between them, so that tables can hold several to a line.
 inline std::string joined(const Strings& lines) {
     std::string text;
