@@ -253,17 +253,18 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
         return sim::Dword{0};
     });
     EXPECT_EQ(run_with(standard_arguments()), 0);
-    const std::string trace = "sandbox-stage=acl-read\nsandbox-stage=acl-merge\n"
-                              "sandbox-stage=acl-set\nsandbox-stage=acl-done\n";
+    const std::string acl = "acl-read; sandbox-stage=acl-merge; sandbox-stage=acl-set; "
+                            "sandbox-stage=acl-done; ";
     EXPECT_EQ(
-        sim::stderr_text(),
-        "sandbox-stage=grant-project\nsandbox-stage=grant-mount path=\\\\?\\C:\\Work\\Proj\n" +
-            trace +
-            "sandbox-stage=grant-scratch\n"
-            "sandbox-stage=grant-mount path=\\\\?\\C:\\Work\\Scratch\n" +
-            trace +
-            "sandbox-stage=create-process\nsandbox-stage=assign-job\n"
-            "sandbox-stage=resume\nsandbox-stage=wait\nsandbox-stage=settled\n");
+        joined(split(sim::stderr_text(), '\n')),
+        R"(sandbox-stage=grant-project; sandbox-stage=grant-mount path=\\?\C:\Work\Proj; )"
+        "sandbox-stage=" +
+            acl +
+            R"(sandbox-stage=grant-scratch; sandbox-stage=grant-mount path=\\?\C:\Work\Scratch; )"
+            "sandbox-stage=" +
+            acl +
+            "sandbox-stage=create-process; sandbox-stage=assign-job; sandbox-stage=resume; "
+            "sandbox-stage=wait; sandbox-stage=settled; ");
     // Every call of the run from the profile on, in order, the trace lines among them.
     const Strings calls = journal_without({"GetEnvironmentVariableW"});
     const auto from = std::ranges::find(calls, "CreateAppContainerProfile agent | agent | Norix "
@@ -307,11 +308,10 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
         R"(DeleteFileW \\?\C:\Work\.Scratch.norix-native-sandbox-mounts; FreeSid)");
     EXPECT_EQ(seen_.current_directory, "Z:\\");
     EXPECT_EQ(seen_.argv, (Strings{"Z:\\bin\\tool.exe", "Z:\\src\\main.c"}));
-    EXPECT_EQ(seen_.environment,
-              (Strings{"=C:=Z:", "NORIX_PROJECT_ROOT=Z:\\",
-                       "NORIX_SANDBOX_TRACE=", "NORIX_SCRATCH_ROOT=Y:\\",
-                       "PATH=Z:\\bin;C:\\Windows", "ProjectOld=C:\\Work\\Project2",
-                       "SystemRoot=C:\\Windows", "TEMP=Y:\\", "TMP=Y:\\"}));
+    EXPECT_EQ(joined(seen_.environment),
+              R"(=C:=Z:; NORIX_PROJECT_ROOT=Z:\; NORIX_SANDBOX_TRACE=; NORIX_SCRATCH_ROOT=Y:\; )"
+              R"(PATH=Z:\bin;C:\Windows; ProjectOld=C:\Work\Project2; SystemRoot=C:\Windows; )"
+              R"(TEMP=Y:\; TMP=Y:\)");
     EXPECT_EQ(seen_.app_container_sid, sim::app_container_sid("agent"));
     EXPECT_TRUE(seen_.in_kill_on_close_job);
     for (int i = 0; i < 3; ++i) {

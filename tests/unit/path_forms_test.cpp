@@ -22,29 +22,22 @@ TEST(DisplayPath, StripsTheVerbatimPrefix) {
     }
 }
 
-// Elements written compactly: P(prefix) R(root) .(current) ..(parent) or the name; "abs" when
-// the path is absolute.
+// Elements written compactly: a prefix with its kind (VU VD V Dev U D), R a root (R0 without a
+// separator of its own), "." and "..", names as they are; "abs" first for an absolute path.
 std::string describe(const char* path) {
+    static const char* const PREFIXES[] = {"VU:", "VD:", "V:", "Dev:", "U:", "D:"};
+    static const char* const KINDS[] = {"", "R", ".", "..", ""};
     const WideString wide = to_wide(path);
     std::string out = is_absolute_path(wide) ? "abs" : "";
     for (const auto& element : path_elements(wide)) {
         out += out.empty() ? "" : "|";
-        switch (element.kind) {
-        case PathElement::Kind::Prefix:
-            out += "P:" + to_utf8(element.text(wide));
-            break;
-        case PathElement::Kind::Root:
-            out += element.length == 0 ? "R0" : "R";
-            break;
-        case PathElement::Kind::CurrentDir:
-            out += ".";
-            break;
-        case PathElement::Kind::ParentDir:
-            out += "..";
-            break;
-        case PathElement::Kind::Name:
+        out += KINDS[static_cast<int>(element.kind)];
+        if (element.kind == PathElement::Kind::Prefix) {
+            out += PREFIXES[static_cast<int>(element.prefix)] + to_utf8(element.text(wide));
+        } else if (element.kind == PathElement::Kind::Name) {
             out += to_utf8(element.text(wide));
-            break;
+        } else if (element.kind == PathElement::Kind::Root && element.length == 0) {
+            out += "0";
         }
     }
     return out;
@@ -52,34 +45,34 @@ std::string describe(const char* path) {
 
 TEST(PathElements, Table) {
     const std::pair<const char*, const char*> cases[] = {
-        {"C:\\Work\\Proj", "abs|P:C:|R|Work|Proj"},
-        {"C:/Work//Proj/", "abs|P:C:|R|Work|Proj"},
-        {"C:x", "P:C:|x"},
-        {"a:", "P:a:"},
-        {"z:", "P:z:"},
-        {"A:", "P:A:"},
-        {"Z:", "P:Z:"},
+        {"C:\\Work\\Proj", "abs|D:C:|R|Work|Proj"},
+        {"C:/Work//Proj/", "abs|D:C:|R|Work|Proj"},
+        {"C:x", "D:C:|x"},
+        {"a:", "D:a:"},
+        {"z:", "D:z:"},
+        {"A:", "D:A:"},
+        {"Z:", "D:Z:"},
         {"\\x", "R|x"},
         {".\\x", ".|x"},
         {"a\\.\\b\\..\\c", "a|b|..|c"},
-        {"C:.\\x", "P:C:|.|x"},
+        {"C:.\\x", "D:C:|.|x"},
         {"..", ".."},
         {"", ""},
         {"@:x", "@:x"},
         {"[:x", "[:x"},
         {"`:x", "`:x"},
         {"{:x", "{:x"},
-        {"\\\\?\\C:\\Work", "abs|P:\\\\?\\C:|R|Work"},
-        {"\\\\?\\C:", "abs|P:\\\\?\\C:|R0"},
-        {"\\\\?\\C:x", "abs|P:\\\\?\\C:x|R0"},
-        {"\\\\?\\C:\\a/b", "abs|P:\\\\?\\C:|R|a/b"}, // only "\" separates after a verbatim prefix
-        {"\\\\?\\UNC\\srv\\share\\d", "abs|P:\\\\?\\UNC\\srv\\share|R|d"},
-        {"\\\\?\\UNC\\srv", "abs|P:\\\\?\\UNC\\srv|R0"},
-        {"\\\\?\\Volume{x}\\d", "abs|P:\\\\?\\Volume{x}|R|d"},
-        {"\\\\.\\pipe\\x", "abs|P:\\\\.\\pipe|R|x"},
+        {"\\\\?\\C:\\Work", "abs|VD:\\\\?\\C:|R|Work"},
+        {"\\\\?\\C:", "abs|VD:\\\\?\\C:|R0"},
+        {"\\\\?\\C:x", "abs|V:\\\\?\\C:x|R0"},
+        {"\\\\?\\C:\\a/b", "abs|VD:\\\\?\\C:|R|a/b"}, // only "\" separates after a verbatim prefix
+        {"\\\\?\\UNC\\srv\\share\\d", "abs|VU:\\\\?\\UNC\\srv\\share|R|d"},
+        {"\\\\?\\UNC\\srv", "abs|VU:\\\\?\\UNC\\srv|R0"},
+        {"\\\\?\\Volume{x}\\d", "abs|V:\\\\?\\Volume{x}|R|d"},
+        {"\\\\.\\pipe\\x", "abs|Dev:\\\\.\\pipe|R|x"},
         {"\\\\.", "R"},
-        {"\\\\srv\\share\\d", "abs|P:\\\\srv\\share|R|d"},
-        {"//srv/share", "abs|P://srv/share|R0"},
+        {"\\\\srv\\share\\d", "abs|U:\\\\srv\\share|R|d"},
+        {"//srv/share", "abs|U://srv/share|R0"},
         {"\\\\srv", "R|srv"}, // no share: not a prefix
         {"\\\\srv\\", "R|srv"},
     };
