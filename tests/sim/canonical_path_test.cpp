@@ -26,7 +26,6 @@ TEST_F(CanonicalPath, ResolvesAsTheFileSystemReports) {
         {"c:/Work/Proj/bin/", "\\\\?\\C:\\Work\\Proj\\bin"},
         {".", "\\\\?\\C:\\Work"},
         {"Proj\\bin\\..\\bin\\TOOL.EXE", "\\\\?\\C:\\Work\\Proj\\bin\\tool.exe"},
-        {"\\Work\\Proj", "\\\\?\\C:\\Work\\Proj"},
         {"C:Proj", "\\\\?\\C:\\Work\\Proj"},
         {"C:\\Work\\Proj\\outside", "\\\\?\\D:\\Elsewhere\\Real"},
         {"C:\\Work\\Proj\\outside\\..", "\\\\?\\C:\\Work\\Proj"}, // ".." settles on the text first
@@ -34,7 +33,6 @@ TEST_F(CanonicalPath, ResolvesAsTheFileSystemReports) {
         {"C:\\Work\\link\\tool.exe", "\\\\?\\C:\\Work\\Proj\\bin\\tool.exe"},
         {"\\\\srv\\share\\d", "\\\\?\\UNC\\srv\\share\\d"},
         {"C:\\Work\\missing", "error 2"},
-        {"C:\\Work\\Proj\\bin\\tool.exe\\x", "error 3"},
         {"C:\\Work\\loop", "error 1921"},
     };
     for (const auto& [path, expected] : cases) {
@@ -62,16 +60,15 @@ TEST_F(CanonicalPath, ShortAbsolutePathsOpenAsTypedOthersThroughTheVerbatimForm)
     EXPECT_EQ(canonical(below), "\\\\?\\" + below);
     EXPECT_EQ(canonical(at), "\\\\?\\" + at);
     EXPECT_EQ(canonical(deep.substr(8)), "\\\\?\\" + deep);
-    EXPECT_EQ(journal_without({"GetFinalPathNameByHandleW", "CloseHandle"}),
-              (Strings{"GetFullPathNameW .", "CreateFileW \\\\?\\C:\\Work", "CreateFileW " + below,
-                       "GetFullPathNameW " + at, "CreateFileW \\\\?\\" + at,
-                       "GetFullPathNameW " + deep.substr(8), "GetFullPathNameW " + deep.substr(8),
-                       "CreateFileW \\\\?\\" + deep}));
-    // The final path grows the buffer to the size reported.
-    EXPECT_EQ(sim::journal_of("GetFinalPathNameByHandleW"),
-              (Strings{"GetFinalPathNameByHandleW 260 0x0", "GetFinalPathNameByHandleW 260 0x0",
-                       "GetFinalPathNameByHandleW 260 0x0", "GetFinalPathNameByHandleW 260 0x0",
-                       "GetFinalPathNameByHandleW " + std::to_string(deep.size() + 5) + " 0x0"}));
+    // The final path grows its buffer to the size reported.
+    EXPECT_EQ(joined(journal_without({"CloseHandle"})),
+              joined({"GetFullPathNameW .", "CreateFileW \\\\?\\C:\\Work",
+                      "GetFinalPathNameByHandleW 260 0x0", "CreateFileW " + below,
+                      "GetFinalPathNameByHandleW 260 0x0", "GetFullPathNameW " + at,
+                      "CreateFileW \\\\?\\" + at, "GetFinalPathNameByHandleW 260 0x0",
+                      "GetFullPathNameW " + deep.substr(8), "GetFullPathNameW " + deep.substr(8),
+                      "CreateFileW \\\\?\\" + deep, "GetFinalPathNameByHandleW 260 0x0",
+                      "GetFinalPathNameByHandleW " + std::to_string(deep.size() + 5) + " 0x0"}));
 }
 
 TEST_F(CanonicalPath, EveryStepReportsItsError) {

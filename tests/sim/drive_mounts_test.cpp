@@ -1,6 +1,5 @@
-// Drive letters, the allocation lock and the mount record, each on its own; the run table has
-// how they fail inside a run, and two launchers at once.
-#include "mounts/drive_allocation_lock.hpp"
+// Drive letters and the mount record, each on its own; the run has their calls, the allocation
+// lock and how each fails inside a run.
 #include "mounts/drive_mapping.hpp"
 #include "mounts/mount_record.hpp"
 #include "sim/sim_fixture.hpp"
@@ -33,8 +32,6 @@ std::string drive_or_failure(const WideString& directory) {
     return mapping ? mapping->drive() : mapping.error().message;
 }
 
-// The calls of the letters, the lock and the record are in the run's journal; here the choices
-// and failures of each.
 TEST_F(DriveMounts, PassesOverLettersInUseOrRefused) {
     sim::define_dos_device("Z:", "\\??\\D:\\other");
     sim::inject(fault_for("DefineDosDeviceW", "X:", 0, 5));
@@ -124,7 +121,6 @@ TEST_F(DriveMounts, RecordWriteFailures) {
     const DriveMapping scratch = allocate(SCRATCH);
     const auto record = MountRecord::for_scratch(SCRATCH);
     const std::pair<sim::Fault, const char*> cases[] = {
-        {fault_on("CreateFileW", ~0ULL, 5), "Access is denied. (os error 5)"},
         {fault_on("WriteFile", 0, 112), "There is not enough space on the disk. (os error 112)"},
         // A write that takes nothing but reports success, leaving a stale last-error value.
         {fault_on("WriteFile", TRUE, 5),
