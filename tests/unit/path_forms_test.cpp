@@ -15,6 +15,7 @@ TEST(DisplayPath, StripsTheVerbatimPrefix) {
         {to_wide("\\\\?\\UNC\\"), "\\\\"},
         {to_wide("\\\\?\\unc\\srv\\x"), "unc\\srv\\x"}, // only the exact UNC form is a share
         {to_wide("\\\\?"), "\\\\?"},
+        {to_wide("x\\?\\C:\\Work"), "x\\?\\C:\\Work"},
         {unpaired, "C:\\a\xEF\xBF\xBD"},
     };
     for (const auto& [path, expected] : cases) {
@@ -68,11 +69,13 @@ TEST(PathElements, Table) {
         {"\\\\?\\C:\\a/b", "abs|VD:\\\\?\\C:|R|a/b"}, // only "\" separates after a verbatim prefix
         {"\\\\?\\UNC\\srv\\share\\d", "abs|VU:\\\\?\\UNC\\srv\\share|R|d"},
         {"\\\\?\\UNC\\srv", "abs|VU:\\\\?\\UNC\\srv|R0"},
+        {"\\\\?\\UNC\\a/b\\c", "abs|VU:\\\\?\\UNC\\a/b\\c|R0"},
         {"\\\\?\\Volume{x}\\d", "abs|V:\\\\?\\Volume{x}|R|d"},
         {"\\\\.\\pipe\\x", "abs|Dev:\\\\.\\pipe|R|x"},
         {"\\\\.", "R"},
         {"\\\\srv\\share\\d", "abs|U:\\\\srv\\share|R|d"},
         {"//srv/share", "abs|U://srv/share|R0"},
+        {"\\\\a\\b\\x.", "abs|U:\\\\a\\b|R|x."},
         {"\\\\srv", "R|srv"}, // no share: not a prefix
         {"\\\\srv\\", "R|srv"},
     };
@@ -94,6 +97,10 @@ TEST(RemainderUnder, Table) {
         {"\\\\?\\D:\\Work\\Proj\\x", "\\\\?\\C:\\Work\\Proj", "(none)"},
         {"\\\\?\\UNC\\srv\\share\\d\\x", "\\\\?\\UNC\\srv\\share\\d", "x"},
         {"\\\\?\\UNC\\srv\\share\\d\\x", "\\\\?\\UNC\\SRV\\share\\d", "(none)"},
+        {"\\\\?\\A:\\x", "\\\\?\\a:", "x"},
+        {"\\\\?\\z:\\x", "\\\\?\\Z:", "x"},
+        {"C:\\x", "C:x", "(none)"},
+        {"C:\\x", "", "C:\\x"},
         {"C:\\a\\b/", "C:\\a", "b"},
         {"\\\\?\\C:\\a\\b/", "\\\\?\\C:\\a", "b/"},
     };
