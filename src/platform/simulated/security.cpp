@@ -114,7 +114,8 @@ std::vector<AccessEntry> inherited_entries(const Dacl& parent, bool directory) {
     }
     for (const auto& entry : *parent) {
         const DWORD flags = entry.inheritance;
-        // A directory takes what containers or objects inherit, a file what objects inherit;
+        // A directory takes what containers or objects inherit (an entry for objects only passes
+        // on to its files; it is not marked inherit-only here), a file what objects inherit;
         // NO_PROPAGATE_INHERIT_ACE stops it one level down.
         if ((flags & (directory ? SUB_CONTAINERS_AND_OBJECTS_INHERIT : OBJECT_INHERIT_ACE)) != 0) {
             const bool further = directory && (flags & NO_PROPAGATE_INHERIT_ACE) == 0;
