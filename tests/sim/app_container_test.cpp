@@ -8,7 +8,8 @@ using ProfileSid = SimulatedWindows;
 
 TEST(HresultText, LowerCaseHexWithoutLeadingZeros) {
     EXPECT_EQ(hresult_text(E_ACCESSDENIED), "0x80070005");
-    EXPECT_EQ(hresult_text(E_OUTOFMEMORY), "0x8007000e");
+    EXPECT_EQ(hresult_text(static_cast<HRESULT>(0xFEDCBA98)), "0xfedcba98");
+    EXPECT_EQ(hresult_text(0x1234567), "0x1234567");
     EXPECT_EQ(hresult_text(0), "0x0");
 }
 

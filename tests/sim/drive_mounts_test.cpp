@@ -1,5 +1,6 @@
-// Drive letters and the mount record, each on its own; the run has their calls, the allocation
-// lock and how each fails inside a run.
+// Drive letters, the mount record and the allocation lock, each on its own; the run has their
+// calls and how each fails inside a run.
+#include "mounts/drive_allocation_lock.hpp"
 #include "mounts/drive_mapping.hpp"
 #include "mounts/mount_record.hpp"
 #include "sim/sim_fixture.hpp"
@@ -71,6 +72,23 @@ TEST_F(DriveMounts, RemovalLeavesADefinitionWithAnotherTargetAndTheLastError) {
     EXPECT_EQ(sim::dos_device_targets("Z:"), Strings{"\\??\\D:\\theirs"});
     EXPECT_EQ(sim::dos_device_targets("Y:"), Strings{});
     EXPECT_EQ(GetLastError(), 1234U);
+}
+
+TEST_F(DriveMounts, MoveAssignmentReleasesWhatItHeldFirst) {
+    DriveMapping mapping = allocate(PROJECT);
+    mapping = allocate(SCRATCH);
+    auto record = MountRecord::for_scratch(SCRATCH);
+    *record = std::move(*MountRecord::for_scratch(PROJECT));
+    auto lock = DriveAllocationLock::acquire();
+    *lock = std::move(*DriveAllocationLock::acquire());
+    EXPECT_EQ(
+        joined(journal_without(
+            {"QueryDosDeviceW", "CreateFileW", "CreateMutexW", "WaitForSingleObject"})),
+        R"(DefineDosDeviceW 0x9 Z: \??\C:\work\proj; DefineDosDeviceW 0x9 Y: \??\C:\work\scr; )"
+        R"(DefineDosDeviceW 0xf Z: \??\C:\work\proj; DeleteFileW \\?\C:\work\.scr.norix-native-sandbox-mounts; )"
+        "ReleaseMutex; CloseHandle mutex");
+    EXPECT_EQ(sim::defined_letters(), Strings{"Y:"});
+    EXPECT_EQ(sim::owned_mutexes(), Strings{DRIVE_ALLOCATION_MUTEX});
 }
 
 TEST_F(DriveMounts, RecordIsNamedBesideTheScratchDirectory) {
