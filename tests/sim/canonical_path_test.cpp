@@ -52,23 +52,53 @@ TEST_F(CanonicalPath, ShortAbsolutePathsOpenAsTypedOthersThroughTheVerbatimForm)
     while (deep.size() < 600) {
         deep += "\\directory";
     }
-    sim::make_directory(below);
-    sim::make_directory(deep);
+    const std::string unc = "\\\\srv\\share" + at.substr(2);
+    sim::add_share("srv", "share");
+    for (const auto& directory : {below, deep, unc}) {
+        sim::make_directory(directory);
+    }
     sim::set_current_directory("C:\\Work");
-    sim::clear_journal();
-    EXPECT_EQ(canonical("."), "\\\\?\\C:\\Work");
-    EXPECT_EQ(canonical(below), "\\\\?\\" + below);
-    EXPECT_EQ(canonical(at), "\\\\?\\" + at);
-    EXPECT_EQ(canonical(deep.substr(8)), "\\\\?\\" + deep);
+    // What is typed, its canonical path, and the calls up to the open.
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"C:\\", "\\\\?\\C:\\", "CreateFileW C:\\"},
+        {below, "\\\\?\\" + below, "CreateFileW " + below},
+        {".", "\\\\?\\C:\\Work", "GetFullPathNameW .; CreateFileW \\\\?\\C:\\Work"},
+        {".\\directory", "\\\\?\\C:\\Work\\directory",
+         "GetFullPathNameW .\\directory; CreateFileW \\\\?\\C:\\Work\\directory"},
+        {at, "\\\\?\\" + at, "GetFullPathNameW " + at + "; CreateFileW \\\\?\\" + at},
+        {"\\\\.\\" + at, "\\\\?\\" + at,
+         "GetFullPathNameW \\\\.\\" + at + "; CreateFileW \\\\?\\" + at},
+        {unc, "\\\\?\\UNC" + unc.substr(1),
+         "GetFullPathNameW " + unc + "; CreateFileW \\\\?\\UNC" + unc.substr(1)},
+        {deep.substr(8), "\\\\?\\" + deep,
+         "GetFullPathNameW " + deep.substr(8) + "; GetFullPathNameW " + deep.substr(8) +
+             "; CreateFileW \\\\?\\" + deep},
+    };
+    for (const auto& [typed, expected, calls] : cases) {
+        sim::clear_journal();
+        EXPECT_EQ(canonical(typed), expected) << typed;
+        EXPECT_EQ(joined(journal_without({"CloseHandle", "GetFinalPathNameByHandleW"})), calls)
+            << typed;
+    }
     // The final path grows its buffer to the size reported.
-    EXPECT_EQ(joined(journal_without({"CloseHandle"})),
-              joined({"GetFullPathNameW .", "CreateFileW \\\\?\\C:\\Work",
-                      "GetFinalPathNameByHandleW 260 0x0", "CreateFileW " + below,
-                      "GetFinalPathNameByHandleW 260 0x0", "GetFullPathNameW " + at,
-                      "CreateFileW \\\\?\\" + at, "GetFinalPathNameByHandleW 260 0x0",
-                      "GetFullPathNameW " + deep.substr(8), "GetFullPathNameW " + deep.substr(8),
-                      "CreateFileW \\\\?\\" + deep, "GetFinalPathNameByHandleW 260 0x0",
-                      "GetFinalPathNameByHandleW " + std::to_string(deep.size() + 5) + " 0x0"}));
+    EXPECT_EQ(joined(sim::journal_of("GetFinalPathNameByHandleW")),
+              "GetFinalPathNameByHandleW 260 0x0; GetFinalPathNameByHandleW " +
+                  std::to_string(deep.size() + 5) + " 0x0");
+}
+
+TEST_F(CanonicalPath, AttributesOfWhatCannotBeOpenedComeFromItsDirectory) {
+    sim::make_directory("C:\\pagefile"); // held open without sharing
+    sim::deny_access("C:\\pagefile", 32);
+    sim::make_directory("C:\\locked");
+    sim::deny_access("C:\\locked", 5);
+    for (const auto& [path, expected] :
+         {std::pair{"C:\\pagefile", "attributes 16"}, std::pair{"C:\\locked", "error 5"}}) {
+        const auto attributes = file_attributes(to_wide(path));
+        EXPECT_EQ(attributes ? "attributes " + std::to_string(*attributes)
+                             : "error " + std::to_string(attributes.error()),
+                  expected);
+    }
+    EXPECT_EQ(sim::open_handles(), Strings{});
 }
 
 TEST_F(CanonicalPath, EveryStepReportsItsError) {

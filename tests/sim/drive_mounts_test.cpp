@@ -102,6 +102,7 @@ TEST_F(DriveMounts, RecordIsNamedBesideTheScratchDirectory) {
         {to_wide("\\\\?\\C:\\"), "sandbox scratch path has no parent"},
         {to_wide("\\\\?\\C:"), "sandbox scratch path has no parent"},
         {to_wide("scr"), "sandbox scratch path has no parent"},
+        {to_wide("\\x"), "\\.x.norix-native-sandbox-mounts"},
         {to_wide("\\\\?\\C:\\work\\.."), "sandbox scratch path has no UTF-8 name"},
         {unpaired, "sandbox scratch path has no UTF-8 name"},
     };

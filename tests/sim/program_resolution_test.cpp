@@ -87,4 +87,6 @@ TEST_F(ProgramResolution, TrustedRootsComeFromTheEnvironmentAsItStands) {
     EXPECT_EQ(roots(), "\\\\?\\" + deep);
     EXPECT_EQ(resolve((deep + "\\deep.exe").c_str()), deep + "\\deep.exe");
     EXPECT_EQ(resolve("C:\\Windows\\System32\\cmd.exe"), UNTRUSTED);
+    sim::set_environment({"SystemRoot=\\"}); // one unit is a value too
+    EXPECT_EQ(roots(), "\\\\?\\C:\\");
 }
