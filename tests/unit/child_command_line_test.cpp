@@ -68,6 +68,11 @@ TEST(SplitCommandLine, CRuntimeRules) {
     for (const auto& [line, elements] : cases) {
         EXPECT_EQ(split_utf8(line), elements) << line;
     }
+    for (const char* line : {"p a ", "p a\\"}) { // nothing past the end of the text is read
+        const WideString text = to_wide(line);
+        EXPECT_EQ(split_command_line(WideStringView(text).substr(0, 3)),
+                  (std::vector{to_wide("p"), to_wide("a")}));
+    }
 }
 
 TEST(BuildCommandLine, RoundTripsThroughTheCRuntimeSplit) {
