@@ -54,7 +54,7 @@ TEST(Text, UnpairedSurrogatesAreReplacedOrRefused) {
         {units({'a', 0xDBFF}), "a" + R},
         {units({0xD800, 0xE000}), R + "\xEE\x80\x80"},
         {units({0xD800, 0xDBFF}), R + R},
-        {units({0xDFFF, 0xDC00}), R + R},
+        {units({0xDFFF, 0xDC00, 0xDC00, 0xDFFF}), R + R + R + R},
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(to_utf8(text), expected) << expected;
