@@ -65,6 +65,7 @@ TEST_F(CanonicalPath, ShortAbsolutePathsOpenAsTypedOthersThroughTheVerbatimForm)
         {".", "\\\\?\\C:\\Work", "GetFullPathNameW .; CreateFileW \\\\?\\C:\\Work"},
         {".\\directory", "\\\\?\\C:\\Work\\directory",
          "GetFullPathNameW .\\directory; CreateFileW \\\\?\\C:\\Work\\directory"},
+        {"..\\Work", "\\\\?\\C:\\Work", "GetFullPathNameW ..\\Work; CreateFileW \\\\?\\C:\\Work"},
         {at, "\\\\?\\" + at, "GetFullPathNameW " + at + "; CreateFileW \\\\?\\" + at},
         {"\\\\.\\" + at, "\\\\?\\" + at,
          "GetFullPathNameW \\\\.\\" + at + "; CreateFileW \\\\?\\" + at},
