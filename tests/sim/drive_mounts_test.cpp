@@ -85,7 +85,8 @@ TEST_F(DriveMounts, MoveAssignmentReleasesWhatItHeldFirst) {
         joined(journal_without(
             {"QueryDosDeviceW", "CreateFileW", "CreateMutexW", "WaitForSingleObject"})),
         R"(DefineDosDeviceW 0x9 Z: \??\C:\work\proj; DefineDosDeviceW 0x9 Y: \??\C:\work\scr; )"
-        R"(DefineDosDeviceW 0xf Z: \??\C:\work\proj; DeleteFileW \\?\C:\work\.scr.norix-native-sandbox-mounts; )"
+        R"(DefineDosDeviceW 0xf Z: \??\C:\work\proj; )"
+        R"(DeleteFileW \\?\C:\work\.scr.norix-native-sandbox-mounts; )"
         "ReleaseMutex; CloseHandle mutex");
     EXPECT_EQ(sim::defined_letters(), Strings{"Y:"});
     EXPECT_EQ(sim::owned_mutexes(), Strings{DRIVE_ALLOCATION_MUTEX});
