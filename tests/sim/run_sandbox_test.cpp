@@ -26,13 +26,12 @@ int run_with(const Strings& arguments) {
 // closed), m the lock's handle alone, A the attribute list, T the child ended, t p j the thread,
 // process and job handles closed, Y Z the letters removed, R the record deleted, S the SID freed.
 std::string releases() {
-    const Strings calls = split(
-        std::string("ReleaseMutex;CloseHandle mutex;DeleteProcThreadAttributeList;TerminateProcess "
-                    "1;CloseHandle thread;CloseHandle process;CloseHandle job;DefineDosDeviceW 0xf "
-                    "Y: \\??\\C:\\Work\\Scratch;DefineDosDeviceW 0xf Z: "
-                    "\\??\\C:\\Work\\Proj;DeleteFileW ") +
-            RECORD + ";FreeSid",
-        ';');
+    const Strings calls = split("ReleaseMutex;CloseHandle mutex;DeleteProcThreadAttributeList;"
+                                "TerminateProcess 1;CloseHandle thread;CloseHandle process;"
+                                "CloseHandle job;DefineDosDeviceW 0xf Y: \\??\\C:\\Work\\Scratch;"
+                                "DefineDosDeviceW 0xf Z: \\??\\C:\\Work\\Proj;DeleteFileW " +
+                                    std::string(RECORD) + ";FreeSid",
+                                ';');
     std::string code;
     for (const auto& line : sim::journal()) {
         const auto found = std::ranges::find(calls, line) - calls.begin();
