@@ -76,11 +76,14 @@ TEST_F(DriveMounts, RemovalLeavesADefinitionWithAnotherTargetAndTheLastError) {
 
 TEST_F(DriveMounts, MoveAssignmentReleasesWhatItHeldFirst) {
     DriveMapping mapping = allocate(PROJECT);
-    mapping = allocate(SCRATCH);
+    DriveMapping other_mapping = allocate(SCRATCH);
+    mapping = std::move(other_mapping);
     auto record = MountRecord::for_scratch(SCRATCH);
-    *record = std::move(*MountRecord::for_scratch(PROJECT));
+    auto other_record = MountRecord::for_scratch(PROJECT);
+    *record = std::move(*other_record);
     auto lock = DriveAllocationLock::acquire();
-    *lock = std::move(*DriveAllocationLock::acquire());
+    auto other_lock = DriveAllocationLock::acquire();
+    *lock = std::move(*other_lock);
     EXPECT_EQ(
         joined(journal_without(
             {"QueryDosDeviceW", "CreateFileW", "CreateMutexW", "WaitForSingleObject"})),
