@@ -11,29 +11,19 @@ std::string canonical(const std::string& path) {
     return result ? to_utf8(*result) : "error " + std::to_string(result.error());
 }
 
-TEST_F(CanonicalPath, ResolvesAsTheFileSystemReports) {
-    sim::make_file("C:\\Work\\Proj\\bin\\tool.exe");
+// How the file system resolves a path is the simulated Windows' own; these rows show what of it
+// the canonical form keeps.
+TEST_F(CanonicalPath, IsTheFinalPathOfWhatOpens) {
     sim::add_volume('D');
+    sim::make_directory("C:\\Work\\Proj");
     sim::make_directory("D:\\Elsewhere\\Real");
     sim::make_junction("C:\\Work\\Proj\\outside", "D:\\Elsewhere\\Real");
-    sim::make_symlink("C:\\Work\\link", "Proj\\bin");
-    sim::make_symlink("C:\\Work\\loop", "C:\\Work\\loop");
-    sim::add_share("srv", "share");
-    sim::make_directory("\\\\srv\\share\\d");
-    sim::set_current_directory("C:\\Work");
     const std::pair<const char*, const char*> cases[] = {
-        {"C:\\work\\PROJ", "\\\\?\\C:\\Work\\Proj"},
-        {"c:/Work/Proj/bin/", "\\\\?\\C:\\Work\\Proj\\bin"},
-        {".", "\\\\?\\C:\\Work"},
-        {"Proj\\bin\\..\\bin\\TOOL.EXE", "\\\\?\\C:\\Work\\Proj\\bin\\tool.exe"},
-        {"C:Proj", "\\\\?\\C:\\Work\\Proj"},
+        {"c:/work/PROJ/", "\\\\?\\C:\\Work\\Proj"},
         {"C:\\Work\\Proj\\outside", "\\\\?\\D:\\Elsewhere\\Real"},
         {"C:\\Work\\Proj\\outside\\..", "\\\\?\\C:\\Work\\Proj"}, // ".." settles on the text first
         {"\\\\?\\C:\\Work\\Proj\\outside\\..", "error 123"},      // verbatim: ".." is not a name
-        {"C:\\Work\\link\\tool.exe", "\\\\?\\C:\\Work\\Proj\\bin\\tool.exe"},
-        {"\\\\srv\\share\\d", "\\\\?\\UNC\\srv\\share\\d"},
         {"C:\\Work\\missing", "error 2"},
-        {"C:\\Work\\loop", "error 1921"},
     };
     for (const auto& [path, expected] : cases) {
         EXPECT_EQ(canonical(path), expected) << path;
