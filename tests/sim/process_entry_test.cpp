@@ -50,15 +50,17 @@ TEST_F(ProcessEntry, FailureLineReachesEveryKindOfStandardError) {
     }
 }
 
-TEST_F(ProcessEntry, WithoutStandardErrorNothingIsWrittenAndTheStatusStands) {
+TEST_F(ProcessEntry, StatusWhenStandardErrorIsMissingOrRefusesTheLine) {
     sim::set_stderr(std::nullopt);
     trace_on();
     trace_stage("resume");
     EXPECT_EQ(run_process(to_wide("n.exe")), 126);
     EXPECT_EQ(journal_without({"GetEnvironmentVariableW", "SetEnvironmentVariableW"}), Strings{});
-    sim::set_stderr(sim::StreamKind::Pipe, 232);
-    EXPECT_EQ(run_process(to_wide("n.exe")), 101); // a failure line that cannot be written
-    EXPECT_EQ(sim::stderr_text(), "");
+    sim::set_stderr(sim::StreamKind::Pipe);
+    sim::inject(fault_on("WriteFile", 0, 232)); // the failure line cannot be written, the next can
+    EXPECT_EQ(run_process(to_wide("n.exe")), 101);
+    EXPECT_EQ(sim::stderr_text(),
+              "native sandbox fatal error: cannot write the failure line to standard error\n");
 }
 
 TEST_F(ProcessEntry, UnpairedSurrogateStopsBeforeAnythingElse) {

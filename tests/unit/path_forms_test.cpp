@@ -72,6 +72,7 @@ TEST(PathElements, Table) {
         {"\\\\?\\UNC\\a/b\\c", "abs|VU:\\\\?\\UNC\\a/b\\c|R0"},
         {"\\\\?\\Volume{x}\\d", "abs|V:\\\\?\\Volume{x}|R|d"},
         {"\\\\.\\pipe\\x", "abs|Dev:\\\\.\\pipe|R|x"},
+        {"\\\\.\\", "abs|Dev:\\\\.\\|R0"},
         {"\\\\.", "R"},
         {"\\\\srv\\share\\d", "abs|U:\\\\srv\\share|R|d"},
         {"//srv/share", "abs|U://srv/share|R0"},
