@@ -122,6 +122,7 @@ TEST(JoinPath, Table) {
         {"\\\\?\\C:\\Work\\Proj", "", "\\\\?\\C:\\Work\\Proj"},
         {"\\\\?\\C:\\Work\\..\\Proj", "x", "\\\\?\\C:\\Proj\\x"},
         {"\\\\?\\C:\\", "x", "\\\\?\\C:\\x"},
+        {"\\\\?\\C:\\..\\Proj", "x", "\\\\?\\C:\\Proj\\x"},
         {"\\\\?\\UNC\\srv\\share\\d", "..\\..\\x", "\\\\?\\UNC\\srv\\share\\x"},
         {"X:\\", "bin\\tool.exe", "X:\\bin\\tool.exe"},
         {"X:", "bin", "X:\\bin"},

@@ -60,6 +60,8 @@ TEST(Text, UnpairedSurrogatesAreReplacedOrRefused) {
         EXPECT_EQ(to_utf8(text), expected) << expected;
         EXPECT_EQ(to_utf8_exact(text), std::nullopt) << expected;
     }
+    const WideString pair = units({0xD800, 0xDC00}); // a view that ends inside a pair
+    EXPECT_EQ(to_utf8(WideStringView(pair).substr(0, 1)), R);
 }
 
 } // namespace
