@@ -64,9 +64,3 @@ inline std::string joined(const Strings& lines) {
 inline void trace_on() {
     SetEnvironmentVariableW(to_wide("NORIX_SANDBOX_TRACE").c_str(), to_wide("").c_str());
 }
-
-// The journal line of a stage trace line written to a pipe.
-inline std::string traced(std::string_view stage) {
-    return "WriteFile stream " +
-           std::to_string(std::string_view("sandbox-stage=\n").size() + stage.size());
-}
