@@ -71,7 +71,7 @@ TEST(PathElements, Table) {
         {"\\\\?\\UNC\\srv\\share\\d", "abs|VU:\\\\?\\UNC\\srv\\share|R|d"},
         {"\\\\?\\UNC\\srv", "abs|VU:\\\\?\\UNC\\srv|R0"},
         {"\\\\?\\UNC\\a/b\\c", "abs|VU:\\\\?\\UNC\\a/b\\c|R0"},
-        {"\\\\?\\Volume{x}\\d", "abs|V:\\\\?\\Volume{x}|R|d"},
+        {"\\\\?\\Volume{x}/y\\d", "abs|V:\\\\?\\Volume{x}/y|R|d"},
         {"\\\\.\\pipe\\x", "abs|Dev:\\\\.\\pipe|R|x"},
         {"\\\\.\\", "abs|Dev:\\\\.\\|R0"},
         {"\\\\.", "R"},
