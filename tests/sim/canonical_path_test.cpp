@@ -52,6 +52,8 @@ TEST_F(CanonicalPath, ShortAbsolutePathsOpenAsTypedOthersThroughTheVerbatimForm)
     const std::tuple<std::string, std::string, std::string> cases[] = {
         {"C:\\", "\\\\?\\C:\\", "CreateFileW C:\\"},
         {below, "\\\\?\\" + below, "CreateFileW " + below},
+        {"\\\\srv\\share\\Work", "\\\\?\\UNC\\srv\\share\\Work",
+         "CreateFileW \\\\srv\\share\\Work"},
         {".", "\\\\?\\C:\\Work", "GetFullPathNameW .; CreateFileW \\\\?\\C:\\Work"},
         {".\\directory", "\\\\?\\C:\\Work\\directory",
          "GetFullPathNameW .\\directory; CreateFileW \\\\?\\C:\\Work\\directory"},

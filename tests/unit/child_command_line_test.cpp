@@ -65,7 +65,8 @@ TEST(SplitCommandLine, CRuntimeRules) {
         {"p a\\b\\", {"p", "a\\b\\"}},          // other backslashes are literal
         {"p \"a\"\"b\" c", {"p", "a\"b", "c"}}, // "" inside quotes
         {"p \"\"", {"p", ""}},
-        {"p \"a b", {"p", "a b"}}, // unterminated quote runs to the end
+        {"p \"a\"\"", {"p", "a\""}}, // "" that ends the line
+        {"p \"a b", {"p", "a b"}},   // unterminated quote runs to the end
     };
     for (const auto& [line, elements] : cases) {
         EXPECT_EQ(split_utf8(line), elements) << line;
