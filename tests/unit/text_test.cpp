@@ -18,6 +18,7 @@ TEST(Text, ValidTextRoundTripsAtEveryBoundary) {
         {"\xEE\x80\x80", units({0xE000})},
         {"\xEF\xBF\xBF", units({0xFFFF})},
         {"\xF0\x90\x80\x80", units({0xD800, 0xDC00})},
+        {"\xF1\x80\x80\x80", units({0xD8C0, 0xDC00})},
         {"\xF4\x8F\xBF\xBF", units({0xDBFF, 0xDFFF})},
         {"a\xC3\xA9z", units({'a', 0xE9, 'z'})},
     };
