@@ -48,6 +48,7 @@ TEST(RewriteHostPath, StopsWhereTheHostNameEnds) {
     EXPECT_EQ(rewrite_host_path("C:/x", "C:/", "X:"), "X:x");
     EXPECT_EQ(rewrite_host_path("C:\\a\\b", "C:\\a", "C:\\a\\x"), "C:\\a\\x\\b"); // never again
     EXPECT_EQ(rewrite_host_path("C:\\a", "", "X:"), "C:\\a");
+    EXPECT_EQ(rewrite_host_path("aaa;", "aa", "X:"), "aX:;"); // a match inside a skipped one
     EXPECT_EQ(rewrite_host_path(std::string_view("C:\\ax", 4), "C:\\a", "X:"),
               "X:"); // not past its end
 }

@@ -72,7 +72,7 @@ TEST(PathElements, Table) {
         {"\\\\?\\UNC\\srv", "abs|VU:\\\\?\\UNC\\srv|R0"},
         {"\\\\?\\UNC\\a/b\\c", "abs|VU:\\\\?\\UNC\\a/b\\c|R0"},
         {"\\\\?\\Volume{x}/y\\d", "abs|V:\\\\?\\Volume{x}/y|R|d"},
-        {"\\\\.\\pipe\\x", "abs|Dev:\\\\.\\pipe|R|x"},
+        {"\\\\.\\pipe/x", "abs|Dev:\\\\.\\pipe|R|x"},
         {"\\\\.\\", "abs|Dev:\\\\.\\|R0"},
         {"\\\\.", "R"},
         {"\\\\srv\\share\\d", "abs|U:\\\\srv\\share|R|d"},
@@ -84,6 +84,8 @@ TEST(PathElements, Table) {
     for (const auto& [path, expected] : cases) {
         EXPECT_EQ(describe(path), expected) << path;
     }
+    const WideString root = to_wide("C:\\"); // nothing past the end of the text is read
+    EXPECT_EQ(path_elements(WideStringView(root).substr(0, 2)).size(), 1U);
 }
 
 TEST(RemainderUnder, Table) {
