@@ -10,6 +10,8 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <string>
 
@@ -29,12 +31,6 @@ void report(const wchar_t* key, const std::wstring& value) {
     write_utf8(STD_OUTPUT_HANDLE, std::wstring(key) + L"=" + value + L"\n");
 }
 
-std::wstring variable(const wchar_t* name) {
-    wchar_t value[4096];
-    const DWORD length = GetEnvironmentVariableW(name, value, 4096);
-    return length > 0 && length < 4096 ? value : L"(unset)";
-}
-
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -49,28 +45,20 @@ int wmain(int argc, wchar_t** argv) {
     report(L"cwd", directory);
     for (const wchar_t* name : {L"NORIX_PROJECT_ROOT", L"NORIX_SCRATCH_ROOT", L"TEMP", L"TMP",
                                 L"NORIX_E2E_PROJECT", L"NORIX_E2E_SIBLING"}) {
-        report(name, variable(name));
+        wchar_t value[4096];
+        const DWORD length = GetEnvironmentVariableW(name, value, 4096);
+        report(name, length > 0 && length < 4096 ? value : L"(unset)");
     }
     for (int i = 2; i < argc; ++i) {
         const std::wstring argument = argv[i];
         if (argument.starts_with(L"read=")) {
-            const HANDLE file = CreateFileW(argument.c_str() + 5, GENERIC_READ, FILE_SHARE_READ,
-                                            nullptr, OPEN_EXISTING, 0, nullptr);
-            const DWORD error = GetLastError();
-            char text[256] = {};
-            DWORD got = 0;
-            ReadFile(file, text, sizeof(text), &got, nullptr);
-            CloseHandle(file);
-            report(L"read", file == INVALID_HANDLE_VALUE
-                                ? L"(error " + std::to_wstring(error) + L")"
-                                : std::wstring(text, text + got));
+            std::ifstream file(std::filesystem::path(argument.substr(5)), std::ios::binary);
+            const std::string text(std::istreambuf_iterator<char>(file), {});
+            report(L"read", file ? std::wstring(text.begin(), text.end()) : L"(unreadable)");
         } else if (argument.starts_with(L"write=")) {
-            const HANDLE file = CreateFileW(argument.c_str() + 6, GENERIC_WRITE, 0, nullptr,
-                                            CREATE_ALWAYS, 0, nullptr);
-            DWORD written = 0;
-            const BOOL wrote = WriteFile(file, "written by the child", 20, &written, nullptr);
-            CloseHandle(file);
-            report(L"wrote", wrote != FALSE ? argument.substr(6) : L"(failed)");
+            std::ofstream file(std::filesystem::path(argument.substr(6)), std::ios::binary);
+            file << "written by the child" << std::flush;
+            report(L"wrote", file ? argument.substr(6) : L"(failed)");
         } else if (argument == L"grandchild") {
             std::wstring line = L"\"" + std::wstring(argv[0]) + L"\" sleep";
             STARTUPINFOW startup{};

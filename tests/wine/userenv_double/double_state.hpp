@@ -11,6 +11,7 @@
 #include <winioctl.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace userenv_double {
@@ -51,15 +52,17 @@ inline bool mount_manager_drive(wchar_t letter, UINT type, const char* unix_path
         WCHAR letter;
         USHORT mount_point_offset, device_offset, label_offset;
     };
-    const std::string path = unix_path != nullptr ? unix_path : "";
-    std::string input(sizeof(Request) + path.size() + 1, '\0');
-    Request request{};
-    request.size = static_cast<ULONG>(input.size());
-    request.type = type;
-    request.letter = static_cast<WCHAR>(towlower(letter));
-    request.mount_point_offset = unix_path != nullptr ? sizeof(Request) : 0;
-    input.replace(0, sizeof(Request), reinterpret_cast<const char*>(&request), sizeof(Request));
-    input.replace(sizeof(Request), path.size(), path);
+    struct {
+        Request request;
+        char path[4096];
+    } input{};
+    input.request.type = type;
+    input.request.letter = static_cast<WCHAR>(towlower(letter));
+    if (unix_path != nullptr) {
+        input.request.mount_point_offset = sizeof(Request);
+        std::strncpy(input.path, unix_path, sizeof(input.path) - 1);
+    }
+    input.request.size = static_cast<ULONG>(sizeof(Request) + std::strlen(input.path) + 1);
     const HANDLE manager =
         CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -68,8 +71,8 @@ inline bool mount_manager_drive(wchar_t letter, UINT type, const char* unix_path
     }
     DWORD returned = 0;
     const BOOL done = DeviceIoControl(
-        manager, CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS),
-        input.data(), static_cast<DWORD>(input.size()), nullptr, 0, &returned, nullptr);
+        manager, CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS), &input,
+        input.request.size, nullptr, 0, &returned, nullptr);
     const DWORD error = GetLastError();
     CloseHandle(manager);
     SetLastError(error);

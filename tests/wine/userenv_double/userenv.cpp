@@ -4,8 +4,7 @@
 //
 // Profiles: Wine's CreateAppContainerProfile is not implemented. Profiles are kept in the registry
 // of the Wine prefix (HKCU\Software\Norix\UserenvDouble), the SID is derived from the name without
-// regard to case, and a test chooses a failure through NORIX_USERENV_DOUBLE_FAIL:
-// "create=0x80070005" or "derive=0x80070057".
+// regard to case.
 //
 // A whole run: when loaded under Wine, DllMain replaces three of the importing program's
 // import-table slots (the loader has filled them before it runs), so the unchanged launcher runs
@@ -35,29 +34,6 @@ namespace {
 
 constexpr HRESULT ALREADY_EXISTS = static_cast<HRESULT>(0x800700B7U);
 const wchar_t* const STORE = L"Software\\Norix\\UserenvDouble";
-
-std::wstring lower(const wchar_t* text) {
-    std::wstring out(text);
-    for (auto& c : out) {
-        c = static_cast<wchar_t>(towlower(c));
-    }
-    return out;
-}
-
-// The failure the test asked for this operation, or S_OK.
-HRESULT chosen_failure(const wchar_t* operation) {
-    wchar_t setting[64];
-    const DWORD length = GetEnvironmentVariableW(L"NORIX_USERENV_DOUBLE_FAIL", setting, 64);
-    if (length == 0 || length >= 64) {
-        return S_OK;
-    }
-    const std::wstring text(setting, length);
-    const std::wstring prefix = std::wstring(operation) + L"=";
-    if (text.rfind(prefix, 0) != 0) {
-        return S_OK;
-    }
-    return static_cast<HRESULT>(std::wcstoul(text.c_str() + prefix.size(), nullptr, 16));
-}
 
 HRESULT derive_sid(const wchar_t* name, PSID* sid) {
     DWORD parts[7];
@@ -123,19 +99,19 @@ BOOL WINAPI define_device(DWORD flags, LPCWSTR name, LPCWSTR target) {
         }
         return userenv_double::remove(name[0]) ? TRUE : FALSE;
     }
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    const auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    // Windows would stack a definition on a letter in use; the double refuses it, so that it
+    // never replaces one of Wine's own drives.
     WCHAR listing[4];
     if (QueryDosDeviceW(name, listing, 4) != 0 || GetLastError() != ERROR_FILE_NOT_FOUND) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;
     }
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    const auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (target == nullptr || std::wcsncmp(target, L"\\??\\", 4) != 0 || unix_name == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    char* const unix_path = unix_name(target + 4);
+    char* const unix_path = target != nullptr && std::wcsncmp(target, L"\\??\\", 4) == 0
+                                ? unix_name(target + 4)
+                                : nullptr;
     if (unix_path == nullptr) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
@@ -225,13 +201,11 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
     CreateAppContainerProfile(const wchar_t* name, const wchar_t* /*display_name*/,
                               const wchar_t* /*description*/, void* /*capabilities*/,
                               DWORD /*capability_count*/, PSID* sid) {
-    if (const HRESULT failure = chosen_failure(L"create"); failure != S_OK) {
-        return failure;
-    }
     if (name == nullptr || *name == L'\0' || std::wcslen(name) > 64) {
         return E_INVALIDARG;
     }
-    const std::wstring key = std::wstring(STORE) + L"\\" + lower(name);
+    // Registry key names compare without regard to case, as profile names do.
+    const std::wstring key = std::wstring(STORE) + L"\\" + name;
     HKEY handle = nullptr;
     DWORD disposition = 0;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_READ, nullptr, &handle,
@@ -247,9 +221,6 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
 
 extern "C" __declspec(dllexport) HRESULT WINAPI
     DeriveAppContainerSidFromAppContainerName(const wchar_t* name, PSID* sid) {
-    if (const HRESULT failure = chosen_failure(L"derive"); failure != S_OK) {
-        return failure;
-    }
     if (name == nullptr || *name == L'\0') {
         return E_INVALIDARG;
     }
