@@ -3,7 +3,7 @@
 #include "entry/command_line.hpp"
 #include "entry/split_command_line.hpp"
 #include "run/run_sandbox.hpp"
-#include "run/standard_error.hpp"
+#include "common/standard_error.hpp"
 
 #include <algorithm>
 #include <optional>

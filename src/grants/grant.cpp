@@ -2,7 +2,7 @@
 
 #include "common/resource.hpp"
 #include "paths/path_forms.hpp"
-#include "run/trace.hpp"
+#include "common/trace.hpp"
 
 #include <string>
 

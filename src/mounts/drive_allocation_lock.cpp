@@ -1,7 +1,7 @@
 #include "mounts/drive_allocation_lock.hpp"
 
 #include "common/text.hpp"
-#include "run/trace.hpp"
+#include "common/trace.hpp"
 
 #include <string>
 

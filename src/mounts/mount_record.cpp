@@ -18,12 +18,12 @@ Result<void> write_failure(DWORD error) {
     return failure("cannot write sandbox mount record: " + os_error_text(error));
 }
 
-} // namespace
-
-Result<MountRecord> MountRecord::for_scratch(const WideString& scratch) {
+// "<parent of scratch>\.<scratch name>.norix-native-sandbox-mounts", or why there is none.
+Result<WideString> record_path_for(const WideString& scratch) {
     const auto elements = path_elements(scratch);
     const auto last = elements.empty() ? PathElement::Kind::Prefix : elements.back().kind;
-    if (last == PathElement::Kind::Prefix || last == PathElement::Kind::Root) {
+    if (elements.size() < 2 || last == PathElement::Kind::Prefix ||
+        last == PathElement::Kind::Root) {
         return failure("sandbox scratch path has no parent");
     }
     const PathElement& name = elements.back();
@@ -39,7 +39,24 @@ Result<MountRecord> MountRecord::for_scratch(const WideString& scratch) {
     path.push_back(WCHAR('.'));
     path.append(name.text(scratch));
     path.append(to_wide(RECORD_SUFFIX));
-    return MountRecord(std::move(path));
+    return path;
+}
+
+} // namespace
+
+Result<void> MountRecord::check_scratch(const WideString& scratch) {
+    if (auto path = record_path_for(scratch); !path) {
+        return std::unexpected(path.error());
+    }
+    return {};
+}
+
+Result<MountRecord> MountRecord::for_scratch(const WideString& scratch) {
+    auto path = record_path_for(scratch);
+    if (!path) {
+        return std::unexpected(path.error());
+    }
+    return MountRecord(std::move(*path));
 }
 
 MountRecord::MountRecord(MountRecord&& other) noexcept
@@ -75,9 +92,12 @@ Result<void> MountRecord::write(const DriveMapping& project, const DriveMapping&
         DWORD chunk = 0;
         if (WriteFile(file.get(), content.data() + written,
                       static_cast<DWORD>(content.size() - written), &chunk,
-                      nullptr) == FALSE || // not overlapped
-            chunk == 0) {
+                      nullptr) == FALSE) { // not overlapped
             return write_failure(GetLastError());
+        }
+        // A write that takes nothing yet reports success leaves no error of its own.
+        if (chunk == 0) {
+            return write_failure(ERROR_WRITE_FAULT);
         }
         written += chunk;
     }

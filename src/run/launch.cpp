@@ -1,7 +1,13 @@
 #include "run/launch.hpp"
 
 #include "common/text.hpp"
-#include "run/trace.hpp"
+#include "common/trace.hpp"
+
+// The x64 layouts these calls are given by address and size; checked against whichever headers
+// this build has, the platform's or our simulated ones.
+static_assert(sizeof(SECURITY_CAPABILITIES) == 24);
+static_assert(sizeof(STARTUPINFOEXW) == 112);
+static_assert(sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION) == 144);
 
 namespace {
 

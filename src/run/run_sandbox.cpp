@@ -1,5 +1,6 @@
 #include "run/run_sandbox.hpp"
 
+#include "common/trace.hpp"
 #include "grants/grant.hpp"
 #include "mounts/drive_allocation_lock.hpp"
 #include "mounts/drive_mapping.hpp"
@@ -10,7 +11,6 @@
 #include "run/app_container.hpp"
 #include "run/child_command_line.hpp"
 #include "run/launch.hpp"
-#include "run/trace.hpp"
 
 // Every resource of the run is a guard declared in the order it is acquired, so that leaving
 // the function by any way (a failure, the end of the run, a fatal stop unwinding) releases them
@@ -21,6 +21,12 @@ Result<int> run_sandbox(const SandboxRequest& request) {
     const auto sid = obtain_profile_sid(profile);
     if (!sid) {
         return std::unexpected(sid.error());
+    }
+
+    // A scratch directory that can have no record would fail only after both grants, leaving a
+    // lasting entry (on a drive root, on the whole drive) for a run that can never succeed.
+    if (auto checked = MountRecord::check_scratch(request.scratch); !checked) {
+        return std::unexpected(checked.error());
     }
 
     trace_stage("grant-project");

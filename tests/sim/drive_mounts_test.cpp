@@ -239,6 +239,7 @@ TEST_F(MountRecordFile, NamesTheFileBesideTheScratchDirectory) {
         {"\\\\?\\UNC\\srv\\share\\s", "\\\\?\\UNC\\srv\\share\\.s.norix-native-sandbox-mounts"},
         {"\\\\?\\C:\\", "sandbox scratch path has no parent"},
         {"\\\\?\\C:", "sandbox scratch path has no parent"},
+        {"scr", "sandbox scratch path has no parent"},
         {"\\\\?\\C:\\work\\..", "sandbox scratch path has no UTF-8 name"},
     };
     for (const auto& c : cases) {
@@ -289,6 +290,12 @@ TEST_F(MountRecordFile, ReportsARefusedWrite) {
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error().message, "cannot write sandbox mount record: There is not enough "
                                        "space on the disk. (os error 112)");
+    // A write that takes nothing but reports success, leaving a stale last-error value.
+    sim::inject(fault_on("WriteFile", TRUE, 5));
+    written = record->write(project, scratch);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().message, "cannot write sandbox mount record: The system cannot "
+                                       "write to the specified device. (os error 29)");
     EXPECT_TRUE(sim::open_handles().empty());
 }
 

@@ -299,6 +299,17 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
     }
 }
 
+TEST_F(SandboxRun, ScratchAtADriveRootIsRefusedBeforeAnyGrant) {
+    sim::add_volume('S');
+    const auto before = sim::dacl_entries("S:\\");
+    std::vector<std::string> arguments = standard_arguments();
+    arguments[3] = "S:\\";
+    EXPECT_EQ(run_with(arguments), 126);
+    EXPECT_EQ(sim::stderr_text(), "native sandbox failed: sandbox scratch path has no parent\n");
+    EXPECT_EQ(sim::journal_of("GetNamedSecurityInfoW"), std::vector<std::string>{});
+    EXPECT_EQ(sim::dacl_entries("S:\\"), before);
+}
+
 TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
     sim::set_environment(
         {"=C:=C:\\Work\\Proj", "NORIX_SANDBOX_TRACE=", "PATH=C:\\Work\\Proj\\bin;C:\\Windows",

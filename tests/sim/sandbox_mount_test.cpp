@@ -39,6 +39,9 @@ TEST_F(SandboxMount, ValidRequestHoldsCanonicalPaths) {
 TEST_F(SandboxMount, FailuresTable) {
     sim::make_directory("C:\\Locked");
     sim::deny_access("C:\\Locked");
+    // "\xED\xA0\x80" makes the simulated name hold the unpaired surrogate U+D800.
+    sim::make_directory("C:\\Work\\Bad\xED\xA0\x80");
+    sim::make_symlink("C:\\Work\\Link", "C:\\Work\\Bad\xED\xA0\x80");
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {with("C:\\Work\\Nope", "C:\\Work\\Scratch"),
          "cannot resolve C:\\Work\\Nope: The system cannot find the file specified. (os error 2)"},
@@ -58,12 +61,17 @@ TEST_F(SandboxMount, FailuresTable) {
         // The scratch directory is checked before the profile name.
         {with(".", "missing", "bad/name"),
          "cannot resolve missing: The system cannot find the file specified. (os error 2)"},
+        {with("C:\\Work\\Proj", "\\\\?\\C:\\Work\\Link"),
+         "sandbox mount path is not valid Unicode: C:\\Work\\Link"},
         {{"--project", ".", "--network", "deny", "--", "t"}, "missing --scratch"},
         {{"--project", ".", "--scratch", ".", "--network", "deny", "--", "t"}, "missing --profile"},
     };
     for (const auto& [arguments, expected] : cases) {
         EXPECT_EQ(outcome(arguments), expected) << ::testing::PrintToString(arguments);
     }
+    sim::set_current_directory("C:\\Work\\Bad\xED\xA0\x80");
+    EXPECT_EQ(outcome(with(".", "C:\\Work\\Scratch")),
+              "sandbox mount path is not valid Unicode: .");
 }
 
 TEST_F(SandboxMount, AttributeQueryFailureMeansNotADirectory) {

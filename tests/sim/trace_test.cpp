@@ -1,5 +1,6 @@
+#include "common/trace.hpp"
 #include "platform/simulated/control.hpp"
-#include "run/trace.hpp"
+#include "sim/fault.hpp"
 
 #include <gtest/gtest.h>
 
@@ -60,13 +61,20 @@ TEST_F(StageTrace, NoStandardErrorDropsTheLine) {
 
 TEST_F(StageTrace, FailedWriteIsAFatalStop) {
     switch_on();
+    const auto stop_text = [] {
+        try {
+            trace_stage("resume");
+        } catch (const FatalStop& stop) {
+            return std::string(stop.what());
+        }
+        return std::string("no fatal stop");
+    };
     sim::set_stderr(sim::StreamKind::Pipe, 232);
-    try {
-        trace_stage("resume");
-        FAIL() << "no fatal stop";
-    } catch (const FatalStop& stop) {
-        EXPECT_STREQ(stop.what(), "cannot write stage trace to standard error: Win32 232");
-    }
+    EXPECT_EQ(stop_text(), "cannot write stage trace to standard error: Win32 232");
+    // A write that takes nothing but reports success, leaving a stale last-error value.
+    sim::set_stderr(sim::StreamKind::Pipe);
+    sim::inject(fault_on("WriteFile", TRUE, 5));
+    EXPECT_EQ(stop_text(), "cannot write stage trace to standard error: Win32 29");
 }
 
 TEST_F(StageTrace, KeepsTheLastErrorForTheFailureThatFollows) {

@@ -47,6 +47,12 @@ void deny_access(std::string_view path, Dword error = 5);           // opening i
 std::optional<std::string> file_content(std::string_view path);
 bool path_exists(std::string_view path);
 void set_current_directory(std::string_view path);
+// Long paths: a path without "\\?\" whose full form reaches MAX_PATH (260) units opens only when
+// the system allows long paths (LongPathsEnabled) and the process is long-path aware (its
+// manifest says so); otherwise the file functions fail with ERROR_PATH_NOT_FOUND. Both are off
+// after reset; the awareness is the current launcher's.
+void set_long_paths_enabled(bool enabled);
+void set_long_path_aware(bool aware);
 
 // DOS devices. Letters of volumes are defined at start and protected from redefinition.
 void define_dos_device(std::string_view device, std::string_view target);

@@ -21,6 +21,8 @@ const char* message_text(DWORD code) {
         return "The handle is invalid.";
     case 8:
         return "Not enough memory resources are available to process this command.";
+    case 29:
+        return "The system cannot write to the specified device.";
     case 32:
         return "The process cannot access the file because it is being used by another process.";
     case 50:

@@ -54,6 +54,7 @@ constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_WRITE_FAULT = 29;
 constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
@@ -296,10 +297,6 @@ struct EXPLICIT_ACCESS_W {
     TRUSTEE_W Trustee;
 };
 using PEXPLICIT_ACCESS_W = EXPLICIT_ACCESS_W*;
-
-static_assert(sizeof(SECURITY_CAPABILITIES) == 24);
-static_assert(sizeof(STARTUPINFOEXW) == 112);
-static_assert(sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION) == 144);
 
 // kernel32: errors and text.
 DWORD GetLastError();

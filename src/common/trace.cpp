@@ -1,6 +1,6 @@
-#include "run/trace.hpp"
+#include "common/trace.hpp"
 
-#include "run/standard_error.hpp"
+#include "common/standard_error.hpp"
 
 #include <string>
 

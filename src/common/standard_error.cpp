@@ -1,4 +1,4 @@
-#include "run/standard_error.hpp"
+#include "common/standard_error.hpp"
 
 #include "common/text.hpp"
 
@@ -8,14 +8,19 @@
 namespace {
 
 // Both writers may take less than they were given; a call that takes nothing without reporting
-// an error would loop forever, so it counts as a failure.
+// an error would loop forever, so it counts as a failure, with ERROR_WRITE_FAULT in place of
+// whatever stale last-error value the call left.
 template <class Unit, class Write>
 bool write_all(const Unit* data, std::size_t count, Write write) {
     while (count > 0) {
         const auto chunk =
             static_cast<DWORD>(std::min<std::size_t>(count, std::numeric_limits<DWORD>::max()));
         DWORD written = 0;
-        if (!write(data, chunk, &written) || written == 0) {
+        if (!write(data, chunk, &written)) {
+            return false;
+        }
+        if (written == 0) {
+            SetLastError(ERROR_WRITE_FAULT);
             return false;
         }
         data += written;
