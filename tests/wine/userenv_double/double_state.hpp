@@ -31,16 +31,26 @@ inline void profile_sid_parts(const wchar_t* name, DWORD (&parts)[7]) {
 
 inline const wchar_t* const TABLE = L"Software\\Norix\\UserenvDoubleDrives";
 
+// The table's key and the mount manager are opened once per process and left for its end to
+// close: a run looks letters up several times, and each open of the mount manager is a request
+// to the process that serves it.
+inline HKEY table() {
+    static HKEY key = nullptr;
+    if (key == nullptr) {
+        RegCreateKeyExW(HKEY_CURRENT_USER, TABLE, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                        nullptr, &key, nullptr);
+    }
+    return key;
+}
+
 // The raw target ("\??\C:\dir") that the double defined `letter` onto, or "" when none.
 inline std::wstring target_of(wchar_t letter) {
     const wchar_t name[] = {static_cast<wchar_t>(towupper(letter)), L':', L'\0'};
     wchar_t target[1024];
     DWORD size = sizeof(target);
-    if (RegGetValueW(HKEY_CURRENT_USER, TABLE, name, RRF_RT_REG_SZ, nullptr, target, &size) !=
-        ERROR_SUCCESS) {
-        return {};
-    }
-    return target;
+    const LSTATUS read =
+        RegGetValueW(table(), nullptr, name, RRF_RT_REG_SZ, nullptr, target, &size);
+    return read == ERROR_SUCCESS ? std::wstring(target) : std::wstring();
 }
 
 // Wine's IOCTL_MOUNTMGR_DEFINE_UNIX_DRIVE with its input; the Unix path follows the structure.
@@ -63,9 +73,12 @@ inline bool mount_manager_drive(wchar_t letter, UINT type, const char* unix_path
         std::strncpy(input.path, unix_path, sizeof(input.path) - 1);
     }
     input.request.size = static_cast<ULONG>(sizeof(Request) + std::strlen(input.path) + 1);
-    const HANDLE manager =
-        CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    static HANDLE manager = INVALID_HANDLE_VALUE;
+    if (manager == INVALID_HANDLE_VALUE) {
+        manager =
+            CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
     if (manager == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -73,9 +86,6 @@ inline bool mount_manager_drive(wchar_t letter, UINT type, const char* unix_path
     const BOOL done = DeviceIoControl(
         manager, CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS), &input,
         input.request.size, nullptr, 0, &returned, nullptr);
-    const DWORD error = GetLastError();
-    CloseHandle(manager);
-    SetLastError(error);
     return done != FALSE;
 }
 
@@ -85,7 +95,7 @@ inline bool remove(wchar_t letter) {
     if (!mount_manager_drive(letter, DRIVE_NO_ROOT_DIR, nullptr)) {
         return false;
     }
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, TABLE, name);
+    RegDeleteValueW(table(), name);
     return true;
 }
 

@@ -32,9 +32,6 @@
 
 namespace {
 
-constexpr HRESULT ALREADY_EXISTS = static_cast<HRESULT>(0x800700B7U);
-const wchar_t* const STORE = L"Software\\Norix\\UserenvDouble";
-
 HRESULT derive_sid(const wchar_t* name, PSID* sid) {
     DWORD parts[7];
     userenv_double::profile_sid_parts(name, parts);
@@ -49,13 +46,9 @@ HRESULT derive_sid(const wchar_t* name, PSID* sid) {
     return S_OK;
 }
 
-using UpdateAttribute = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD_PTR, PVOID, SIZE_T,
-                                      PVOID, PSIZE_T);
-using DefineDevice = BOOL(WINAPI*)(DWORD, LPCWSTR, LPCWSTR);
-using FinalPath = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-UpdateAttribute wine_update_attribute = nullptr;
-DefineDevice wine_define_device = nullptr;
-FinalPath wine_final_path = nullptr;
+decltype(&UpdateProcThreadAttribute) wine_update_attribute = nullptr;
+decltype(&DefineDosDeviceW) wine_define_device = nullptr;
+decltype(&GetFinalPathNameByHandleW) wine_final_path = nullptr;
 
 BOOL WINAPI update_attribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute,
                              PVOID value, SIZE_T size, PVOID previous, PSIZE_T returned) {
@@ -122,8 +115,8 @@ BOOL WINAPI define_device(DWORD flags, LPCWSTR name, LPCWSTR target) {
         return FALSE;
     }
     const wchar_t drive[] = {static_cast<wchar_t>(towupper(name[0])), L':', L'\0'};
-    RegSetKeyValueW(HKEY_CURRENT_USER, userenv_double::TABLE, drive, REG_SZ, target,
-                    static_cast<DWORD>((std::wcslen(target) + 1) * sizeof(wchar_t)));
+    RegSetValueExW(userenv_double::table(), drive, 0, REG_SZ, reinterpret_cast<const BYTE*>(target),
+                   static_cast<DWORD>((std::wcslen(target) + 1) * sizeof(wchar_t)));
     return TRUE;
 }
 
@@ -205,7 +198,7 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
         return E_INVALIDARG;
     }
     // Registry key names compare without regard to case, as profile names do.
-    const std::wstring key = std::wstring(STORE) + L"\\" + name;
+    const std::wstring key = L"Software\\Norix\\UserenvDouble\\" + std::wstring(name);
     HKEY handle = nullptr;
     DWORD disposition = 0;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_READ, nullptr, &handle,
@@ -214,7 +207,7 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
     }
     RegCloseKey(handle);
     if (disposition == REG_OPENED_EXISTING_KEY) {
-        return ALREADY_EXISTS;
+        return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
     }
     return derive_sid(name, sid);
 }
