@@ -44,14 +44,13 @@ bool is_valid_profile_name(std::string_view name) {
 }
 
 Result<WideString> resolve_sandbox_mount(const WideString& value) {
-    // One open gives both the final path and the attributes.
-    DWORD attributes = 0;
-    const auto canonical = canonical_path(value, &attributes);
+    const auto canonical = canonical_path(value);
     if (!canonical) {
         return failure("cannot resolve " + to_utf8(value) + ": " +
                        os_error_text(canonical.error()));
     }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    const auto attributes = file_attributes(*canonical);
+    if (!attributes || (*attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return failure("sandbox mount is not a directory: " + to_utf8(*canonical));
     }
     // A final path with an unpaired surrogate (reached through a link or the current directory)

@@ -95,7 +95,7 @@ std::string display_path(WideStringView path) {
     return to_utf8(path);
 }
 
-std::expected<WideString, DWORD> canonical_path(WideStringView path, DWORD* attributes) {
+std::expected<WideString, DWORD> canonical_path(WideStringView path) {
     const auto target = path_to_open(path);
     if (!target) {
         return std::unexpected(target.error());
@@ -114,17 +114,33 @@ std::expected<WideString, DWORD> canonical_path(WideStringView path, DWORD* attr
         }
         if (length < buffer.size()) {
             buffer.resize(length);
-            break;
+            return buffer;
         }
         buffer.resize(length); // too small: the size needed, with the NUL
     }
-    if (attributes != nullptr) {
+}
+
+std::expected<DWORD, DWORD> file_attributes(const WideString& path) {
+    const auto file = open_existing(path);
+    if (file) {
         BY_HANDLE_FILE_INFORMATION information{};
-        *attributes = GetFileInformationByHandle(file->get(), &information) != FALSE
-                          ? information.dwFileAttributes
-                          : 0;
+        if (GetFileInformationByHandle(file->get(), &information) == FALSE) {
+            return std::unexpected(GetLastError());
+        }
+        return information.dwFileAttributes;
     }
-    return buffer;
+    if (file.error() != ERROR_SHARING_VIOLATION) {
+        return std::unexpected(file.error());
+    }
+    // A file held open without sharing (a paging file, say) still lists in its directory.
+    WIN32_FIND_DATAW found{};
+    const HANDLE search =
+        FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        return std::unexpected(GetLastError());
+    }
+    FindClose(search);
+    return found.dwFileAttributes;
 }
 
 std::string os_error_text(DWORD code) {

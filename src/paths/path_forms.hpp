@@ -15,12 +15,14 @@
 std::string display_path(WideStringView path);
 
 // The final path of the existing file or directory `path` names, in "\\?\" form, or the Win32
-// error code of the step that failed. Given `attributes`, it also receives the attributes read
-// through the same open handle, or 0 when they cannot be read.
-std::expected<WideString, DWORD> canonical_path(WideStringView path, DWORD* attributes = nullptr);
+// error code of the step that failed.
+std::expected<WideString, DWORD> canonical_path(WideStringView path);
 
 // The system's message for `code` without its line break, then " (os error <code>)".
 std::string os_error_text(DWORD code);
+
+// The attributes of the file or directory at `path`, following links, or a Win32 error code.
+std::expected<DWORD, DWORD> file_attributes(const WideString& path);
 
 enum class PrefixKind { VerbatimUnc, VerbatimDisk, Verbatim, Device, Unc, Disk };
 

@@ -37,22 +37,16 @@ std::optional<std::string> in_mount(const WideString& canonical, const WideStrin
     return to_utf8(join_path(to_wide(mount_root), *remainder));
 }
 
-// The canonical form of the trusted root that the variable `name` names, if any.
-std::optional<WideString> trusted_root(const char* name) {
-    const auto value = environment_value(name);
-    if (!value) {
-        return std::nullopt;
-    }
-    auto root = canonical_path(*value);
-    return root ? std::optional(std::move(*root)) : std::nullopt;
-}
-
 } // namespace
 
 std::vector<WideString> trusted_runtime_roots() {
     std::vector<WideString> roots;
     for (const char* name : TRUSTED_ROOT_VARIABLES) {
-        if (auto root = trusted_root(name)) {
+        const auto value = environment_value(name);
+        if (!value) {
+            continue;
+        }
+        if (auto root = canonical_path(*value)) {
             roots.push_back(std::move(*root));
         }
     }
@@ -81,9 +75,8 @@ Result<std::string> resolve_program(const SandboxRequest& request, std::string_v
     if (!absolute) {
         return failure("relative sandbox program escaped the project mount");
     }
-    // The roots are resolved one at a time, up to the first that holds the program.
-    for (const char* name : TRUSTED_ROOT_VARIABLES) {
-        if (const auto root = trusted_root(name); root && remainder_under(*canonical, *root)) {
+    for (const auto& root : trusted_runtime_roots()) {
+        if (remainder_under(*canonical, root)) {
             return display_path(*canonical);
         }
     }
