@@ -1,5 +1,6 @@
+// Paths as the file system resolves them, and the Windows message of an error code.
 #include "paths/path_forms.hpp"
-#include "sim_fixture.hpp"
+#include "sim/sim_fixture.hpp"
 
 namespace {
 
@@ -10,92 +11,98 @@ std::string canonical(const std::string& path) {
     return result ? to_utf8(*result) : "error " + std::to_string(result.error());
 }
 
-TEST_F(CanonicalPath, ResolvesAsTheFileSystemReports) {
-    sim::make_directory("C:\\Work\\Proj\\bin");
-    sim::make_file("C:\\Work\\Proj\\bin\\tool.exe");
+// How the file system resolves a path is the simulated Windows' own; these rows show what of it
+// the canonical form keeps.
+TEST_F(CanonicalPath, IsTheFinalPathOfWhatOpens) {
     sim::add_volume('D');
+    sim::make_directory("C:\\Work\\Proj");
     sim::make_directory("D:\\Elsewhere\\Real");
     sim::make_junction("C:\\Work\\Proj\\outside", "D:\\Elsewhere\\Real");
-    sim::make_symlink("C:\\Work\\link", "Proj\\bin");
-    sim::make_symlink("C:\\Work\\loop", "C:\\Work\\loop");
-    sim::add_share("srv", "share");
-    sim::make_directory("\\\\srv\\share\\d");
-    sim::set_current_directory("C:\\Work");
-
     const std::pair<const char*, const char*> cases[] = {
-        {"C:\\work\\PROJ", "\\\\?\\C:\\Work\\Proj"},
-        {"c:/Work/Proj/bin/", "\\\\?\\C:\\Work\\Proj\\bin"},
-        {".", "\\\\?\\C:\\Work"},
-        {"Proj\\bin\\..\\bin\\TOOL.EXE", "\\\\?\\C:\\Work\\Proj\\bin\\tool.exe"},
-        {"\\Work\\Proj", "\\\\?\\C:\\Work\\Proj"},
-        {"C:Proj", "\\\\?\\C:\\Work\\Proj"},
+        {"c:/work/PROJ/", "\\\\?\\C:\\Work\\Proj"},
         {"C:\\Work\\Proj\\outside", "\\\\?\\D:\\Elsewhere\\Real"},
         {"C:\\Work\\Proj\\outside\\..", "\\\\?\\C:\\Work\\Proj"}, // ".." settles on the text first
         {"\\\\?\\C:\\Work\\Proj\\outside\\..", "error 123"},      // verbatim: ".." is not a name
-        {"C:\\Work\\link\\tool.exe", "\\\\?\\C:\\Work\\Proj\\bin\\tool.exe"},
-        {"\\\\srv\\share\\d", "\\\\?\\UNC\\srv\\share\\d"},
         {"C:\\Work\\missing", "error 2"},
-        {"C:\\Work\\missing\\x", "error 3"},
-        {"C:\\Work\\Proj\\bin\\tool.exe\\x", "error 3"},
-        {"C:\\Work\\loop", "error 1921"},
-        {"Q:\\x", "error 3"},
     };
     for (const auto& [path, expected] : cases) {
         EXPECT_EQ(canonical(path), expected) << path;
     }
+    EXPECT_EQ(sim::open_handles(), Strings{});
 }
 
 TEST_F(CanonicalPath, ShortAbsolutePathsOpenAsTypedOthersThroughTheVerbatimForm) {
-    sim::make_directory("C:\\Work");
-    sim::set_current_directory("C:\\Work");
-    sim::clear_journal();
-    ASSERT_EQ(canonical("C:\\Work"), "\\\\?\\C:\\Work");
-    ASSERT_EQ(canonical("."), "\\\\?\\C:\\Work");
-    EXPECT_EQ(sim::journal_of("CreateFileW"),
-              (std::vector<std::string>{"CreateFileW C:\\Work", "CreateFileW \\\\?\\C:\\Work"}));
-    EXPECT_EQ(sim::journal_of("GetFullPathNameW"),
-              (std::vector<std::string>{"GetFullPathNameW ."}));
-    EXPECT_TRUE(sim::open_handles().empty());
-}
-
-TEST_F(CanonicalPath, LongPathsStillOpen) {
-    std::string path = "C:\\Work";
-    while (path.size() < 300) {
-        path += "\\directory_with_a_long_name";
+    std::string base = "C:\\Work";
+    while (base.size() < 237) {
+        base += "\\directory";
     }
-    sim::make_directory(path);
-    // 248 units and more go through GetFullPathNameW and the "\\?\" form.
-    EXPECT_EQ(canonical(path), "\\\\?\\" + path);
-    sim::set_current_directory("C:\\Work");
-    EXPECT_EQ(canonical(path.substr(8)), "\\\\?\\" + path);
-}
-
-TEST_F(CanonicalPath, GrowsTheBufferToTheReportedSize) {
-    std::string path = "C:\\Work";
-    while (path.size() < 600) {
-        path += "\\deep";
+    const std::string below = base + "\\dir_47890"; // 247 units
+    const std::string at = base + "\\dir_478901";   // 248 units
+    std::string deep = at;
+    while (deep.size() < 600) {
+        deep += "\\directory";
     }
-    sim::make_directory(path);
-    sim::clear_journal();
-    EXPECT_EQ(canonical("\\\\?\\" + path), "\\\\?\\" + path);
-    const auto asked = sim::journal_of("GetFinalPathNameByHandleW");
-    ASSERT_EQ(asked.size(), 2U);
-    EXPECT_EQ(asked[0], "GetFinalPathNameByHandleW 260 0x0");
-    EXPECT_EQ(asked[1], "GetFinalPathNameByHandleW " + std::to_string(path.size() + 5) + " 0x0");
+    const std::string unc = "\\\\srv\\share" + at.substr(2);
+    sim::add_share("srv", "share");
+    for (const auto& directory : {below, deep, unc}) {
+        sim::make_directory(directory);
+    }
+    sim::set_current_directory("C:\\Work");
+    // What is typed, its canonical path, and the calls up to the open.
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"C:\\", "\\\\?\\C:\\", "CreateFileW C:\\"},
+        {below, "\\\\?\\" + below, "CreateFileW " + below},
+        {".", "\\\\?\\C:\\Work", "GetFullPathNameW .; CreateFileW \\\\?\\C:\\Work"},
+        {".\\directory", "\\\\?\\C:\\Work\\directory",
+         "GetFullPathNameW .\\directory; CreateFileW \\\\?\\C:\\Work\\directory"},
+        {"..\\Work", "\\\\?\\C:\\Work", "GetFullPathNameW ..\\Work; CreateFileW \\\\?\\C:\\Work"},
+        {at, "\\\\?\\" + at, "GetFullPathNameW " + at + "; CreateFileW \\\\?\\" + at},
+        {"\\\\.\\" + at, "\\\\?\\" + at,
+         "GetFullPathNameW \\\\.\\" + at + "; CreateFileW \\\\?\\" + at},
+        {unc, "\\\\?\\UNC" + unc.substr(1),
+         "GetFullPathNameW " + unc + "; CreateFileW \\\\?\\UNC" + unc.substr(1)},
+        {deep.substr(8), "\\\\?\\" + deep,
+         "GetFullPathNameW " + deep.substr(8) + "; GetFullPathNameW " + deep.substr(8) +
+             "; CreateFileW \\\\?\\" + deep},
+    };
+    for (const auto& [typed, expected, calls] : cases) {
+        sim::clear_journal();
+        EXPECT_EQ(canonical(typed), expected) << typed;
+        EXPECT_EQ(joined(journal_without({"CloseHandle", "GetFinalPathNameByHandleW"})), calls)
+            << typed;
+    }
+    // The final path grows its buffer to the size reported.
+    EXPECT_EQ(joined(sim::journal_of("GetFinalPathNameByHandleW")),
+              "GetFinalPathNameByHandleW 260 0x0; GetFinalPathNameByHandleW " +
+                  std::to_string(deep.size() + 5) + " 0x0");
 }
 
-TEST_F(CanonicalPath, EveryStepReportsItsErrorAndClosesTheHandle) {
+TEST_F(CanonicalPath, AttributesOfWhatCannotBeOpenedComeFromItsDirectory) {
+    sim::make_directory("C:\\pagefile"); // held open without sharing
+    sim::deny_access("C:\\pagefile", 32);
+    sim::make_directory("C:\\locked");
+    sim::deny_access("C:\\locked", 5);
+    for (const auto& [path, expected] :
+         {std::pair{"C:\\pagefile", "attributes 16"}, std::pair{"C:\\locked", "error 5"}}) {
+        const auto attributes = file_attributes(to_wide(path));
+        EXPECT_EQ(attributes ? "attributes " + std::to_string(*attributes)
+                             : "error " + std::to_string(attributes.error()),
+                  expected);
+    }
+    EXPECT_EQ(sim::open_handles(), Strings{});
+}
+
+TEST_F(CanonicalPath, EveryStepReportsItsError) {
     sim::make_directory("C:\\Work");
-    sim::inject({.function = "GetFinalPathNameByHandleW", .result = 0, .error = 5});
+    sim::inject(fault_on("GetFinalPathNameByHandleW", 0, 5));
     EXPECT_EQ(canonical("C:\\Work"), "error 5");
-    sim::inject({.function = "GetFullPathNameW", .result = 0, .error = 161});
+    sim::inject(fault_on("GetFullPathNameW", 0, 161));
     EXPECT_EQ(canonical("Work"), "error 161");
-    EXPECT_TRUE(sim::open_handles().empty());
+    EXPECT_EQ(canonical(""), "error 123"); // fails without an error of its own
+    EXPECT_EQ(sim::open_handles(), Strings{});
 }
 
-TEST_F(CanonicalPath, OsErrorTextIsTheWindowsMessage) {
-    EXPECT_EQ(os_error_text(2), "The system cannot find the file specified. (os error 2)");
-    EXPECT_EQ(os_error_text(3), "The system cannot find the path specified. (os error 3)");
+TEST(OsErrorText, TheWindowsMessage) {
     EXPECT_EQ(os_error_text(5), "Access is denied. (os error 5)");
     EXPECT_EQ(os_error_text(4242), "unknown error 4242 (os error 4242)");
 }

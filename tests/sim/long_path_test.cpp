@@ -44,7 +44,7 @@ TEST_F(SimulatedWindows, LongProjectPathNeedsTheSystemSwitchAndALongPathAwareLau
         EXPECT_EQ(sim::stderr_text(), row.status == 0 ? "" : refused);
         if (row.status == 0) {
             // Granted, mapped onto Z: and started from there.
-            EXPECT_EQ(sim::dacl_entries("\\\\?\\" + project)->back(),
+            EXPECT_EQ(sim::dacl_entries("\\\\?\\" + project)->front(),
                       (sim::AccessEntry{sim::app_container_sid("agent"), 0x001301BF, 3}));
             EXPECT_EQ(argv, (std::vector<std::string>{"Z:\\tool.exe", "Z:\\main.c"}));
         }

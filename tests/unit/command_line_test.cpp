@@ -13,47 +13,45 @@ std::string outcome(const std::vector<std::string>& arguments) {
 TEST(ParseCommandLine, FailuresBeforeTheDirectories) {
     const std::string usage(USAGE);
     const std::string network = "native processes cannot receive direct network access";
-    struct Case {
-        std::vector<std::string> arguments;
-        std::string expected;
-    };
-    const Case cases[] = {
+    const std::string unknown = "unknown sandbox option: ";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{}, usage},
-        {{"--project", "p", "--scratch", "s", "--profile", "x", "--network", "deny"}, usage},
-        {{"--project", "p", "--scratch", "s", "--profile", "x", "--network", "deny", "--"}, usage},
+        {{"--network", "deny"}, usage},
+        {{"--network", "deny", "--"}, usage},
         {{"--", "tool.exe"}, network},
-        {{"--network", "allow", "--", "tool.exe"}, network},
         {{"--network", "Deny", "--", "tool.exe"}, network},
-        {{"--Project", "p", "--", "tool.exe"}, "unknown sandbox option: --Project"},
-        {{"--project=p", "x", "--", "tool.exe"}, "unknown sandbox option: --project=p"},
+        {{"--Project", "p", "--", "tool.exe"}, unknown + "--Project"},
+        {{"--project=p", "x", "--", "tool.exe"}, unknown + "--project=p"},
         {{"stray", "--", "tool.exe"}, "missing value for stray"},
-        {{"stray", "value", "--", "tool.exe"}, "unknown sandbox option: stray"},
         {{"--profile", "--", "tool.exe"}, "missing value for --profile"},
         {{"--project", "--scratch", "--", "tool.exe"}, network},
         {{"--network", "deny", "--", "tool.exe"}, "missing --project"},
-        // The first failure ends parsing: nothing after it is looked at.
-        {{"-x", "1", "--bad", "--", "t"}, "unknown sandbox option: -x"},
-        // Only the first "--" separates.
+        // The first failure ends parsing; the last value of an option wins; the first "--" ends
+        // the options.
+        {{"-x", "1", "--bad", "--", "t"}, unknown + "-x"},
+        {{"--network", "allow", "--network", "deny", "--", "t"}, "missing --project"},
+        {{"--network", "deny", "--network", "allow", "--", "t"}, network},
         {{"--", "--", "--project"}, network},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(outcome(c.arguments), c.expected) << ::testing::PrintToString(c.arguments);
+    for (const auto& [arguments, expected] : cases) {
+        EXPECT_EQ(outcome(arguments), expected) << ::testing::PrintToString(arguments);
     }
-}
-
-TEST(ParseCommandLine, LastValueOfAnOptionWins) {
-    EXPECT_EQ(outcome({"--network", "allow", "--network", "deny", "--", "t"}), "missing --project");
-    EXPECT_EQ(outcome({"--network", "deny", "--network", "allow", "--", "t"}),
-              "native processes cannot receive direct network access");
 }
 
 TEST(ProfileName, Table) {
     const std::string allowed64(64, 'a');
     const std::pair<std::string, bool> cases[] = {
-        {"", true},           {"norix agent_1.0-x", true},
-        {allowed64, true},    {allowed64 + "a", false},
-        {"a/b", false},       {"a:b", false},
-        {"a\\b", false},      {"caf\xC3\xA9", false},
+        {"", true},
+        {"norix agent_1.0-xzAZ09", true},
+        {allowed64, true},
+        {allowed64 + "a", false},
+        {"a/b", false},
+        {"a,b", false},
+        {"a@b", false},
+        {"a[b", false},
+        {"a`b", false},
+        {"a{b", false},
+        {"caf\xC3\xA9", false},
         {"tab\there", false},
     };
     for (const auto& [name, valid] : cases) {

@@ -1,58 +1,44 @@
+// Windows path forms as text: display, elements, what lies under a base, joining.
 #include "paths/path_forms.hpp"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-std::string text(const std::optional<WideString>& value) {
-    return value ? to_utf8(*value) : std::string("(none)");
-}
-
 TEST(DisplayPath, StripsTheVerbatimPrefix) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"\\\\?\\C:\\Work", "C:\\Work"},
-        {"\\\\?\\UNC\\srv\\share\\d", "\\\\srv\\share\\d"},
-        {"C:\\Work", "C:\\Work"},
-        {"\\\\?\\", ""},
-        {"\\\\?\\UNC\\", "\\\\"},
-        {"\\\\?\\unc\\srv\\x", "unc\\srv\\x"}, // only the exact UNC form is a share
-        {"\\\\?", "\\\\?"},
+    WideString unpaired = to_wide("\\\\?\\C:\\a");
+    unpaired.push_back(static_cast<WCHAR>(0xD800));
+    const std::pair<WideString, const char*> cases[] = {
+        {to_wide("\\\\?\\C:\\Work"), "C:\\Work"},
+        {to_wide("\\\\?\\UNC\\srv\\share\\d"), "\\\\srv\\share\\d"},
+        {to_wide("C:\\Work"), "C:\\Work"},
+        {to_wide("\\\\?\\UNC\\"), "\\\\"},
+        {to_wide("\\\\?\\unc\\srv\\x"), "unc\\srv\\x"}, // only the exact UNC form is a share
+        {to_wide("\\\\?"), "\\\\?"},
+        {to_wide("x\\?\\C:\\Work"), "x\\?\\C:\\Work"},
+        {unpaired, "C:\\a\xEF\xBF\xBD"},
     };
     for (const auto& [path, expected] : cases) {
-        EXPECT_EQ(display_path(to_wide(path)), expected) << path;
+        EXPECT_EQ(display_path(path), expected) << expected;
     }
 }
 
-TEST(DisplayPath, UnpairedSurrogateBecomesReplacementCharacter) {
-    WideString path = to_wide("\\\\?\\C:\\a");
-    path.push_back(static_cast<WCHAR>(0xD800));
-    EXPECT_EQ(display_path(path), "C:\\a\xEF\xBF\xBD");
-}
-
-// Elements written compactly: P(prefix) R(root) .(current) ..(parent) or the name.
+// Elements written compactly: a prefix with its kind (VU VD V Dev U D), R a root (R0 without a
+// separator of its own), "." and "..", names as they are; "abs" first for an absolute path.
 std::string describe(const char* path) {
+    static const char* const PREFIXES[] = {"VU:", "VD:", "V:", "Dev:", "U:", "D:"};
+    static const char* const KINDS[] = {"", "R", ".", "..", ""};
     const WideString wide = to_wide(path);
-    std::string out;
+    std::string out = is_absolute_path(wide) ? "abs" : "";
     for (const auto& element : path_elements(wide)) {
-        if (!out.empty()) {
-            out += '|';
-        }
-        switch (element.kind) {
-        case PathElement::Kind::Prefix:
-            out += "P:" + to_utf8(element.text(wide));
-            break;
-        case PathElement::Kind::Root:
-            out += "R";
-            break;
-        case PathElement::Kind::CurrentDir:
-            out += ".";
-            break;
-        case PathElement::Kind::ParentDir:
-            out += "..";
-            break;
-        case PathElement::Kind::Name:
+        out += out.empty() ? "" : "|";
+        out += KINDS[static_cast<int>(element.kind)];
+        if (element.kind == PathElement::Kind::Prefix) {
+            out += PREFIXES[static_cast<int>(element.prefix)] + to_utf8(element.text(wide));
+        } else if (element.kind == PathElement::Kind::Name) {
             out += to_utf8(element.text(wide));
-            break;
+        } else if (element.kind == PathElement::Kind::Root && element.length == 0) {
+            out += "0";
         }
     }
     return out;
@@ -60,47 +46,48 @@ std::string describe(const char* path) {
 
 TEST(PathElements, Table) {
     const std::pair<const char*, const char*> cases[] = {
-        {"C:\\Work\\Proj", "P:C:|R|Work|Proj"},
-        {"C:/Work//Proj/", "P:C:|R|Work|Proj"},
-        {"C:x", "P:C:|x"},
+        {"C:\\Work\\Proj", "abs|D:C:|R|Work|Proj"},
+        {"C:/Work//Proj/", "abs|D:C:|R|Work|Proj"},
+        {"C:x", "D:C:|x"},
+        {"a:", "D:a:"},
+        {"z:", "D:z:"},
+        {"A:", "D:A:"},
+        {"Z:", "D:Z:"},
         {"\\x", "R|x"},
         {".\\x", ".|x"},
+        {"\\.\\x", "R|x"},
         {"a\\.\\b\\..\\c", "a|b|..|c"},
-        {"C:.\\x", "P:C:|.|x"},
-        {"\\\\?\\C:\\Work", "P:\\\\?\\C:|R|Work"},
-        {"\\\\?\\C:\\a/b", "P:\\\\?\\C:|R|a/b"}, // only "\" separates after a verbatim prefix
-        {"\\\\?\\UNC\\srv\\share\\d", "P:\\\\?\\UNC\\srv\\share|R|d"},
-        {"\\\\?\\Volume{x}\\d", "P:\\\\?\\Volume{x}|R|d"},
-        {"\\\\.\\pipe\\x", "P:\\\\.\\pipe|R|x"},
-        {"\\\\srv\\share\\d", "P:\\\\srv\\share|R|d"},
-        {"//srv/share", "P://srv/share|R"},
-        {"\\\\srv", "R|srv"}, // no share: not a prefix
-        {"", ""},
+        {"C:.\\x", "D:C:|.|x"},
         {"..", ".."},
+        {"", ""},
+        {"@:x", "@:x"},
+        {"[:x", "[:x"},
+        {"`:x", "`:x"},
+        {"{:x", "{:x"},
+        {"\\\\?\\C:\\Work", "abs|VD:\\\\?\\C:|R|Work"},
+        {"\\\\?\\C:", "abs|VD:\\\\?\\C:|R0"},
+        {"\\\\?\\C:x", "abs|V:\\\\?\\C:x|R0"},
+        {"\\\\?\\C:\\a/b", "abs|VD:\\\\?\\C:|R|a/b"}, // only "\" separates after a verbatim prefix
+        {"\\\\?\\UNC\\srv\\share\\d", "abs|VU:\\\\?\\UNC\\srv\\share|R|d"},
+        {"\\\\?\\UNC\\srv", "abs|VU:\\\\?\\UNC\\srv|R0"},
+        {"\\\\?\\UNC\\a/b\\c", "abs|VU:\\\\?\\UNC\\a/b\\c|R0"},
+        {"\\\\?\\Volume{x}/y\\d", "abs|V:\\\\?\\Volume{x}/y|R|d"},
+        {"\\\\.\\pipe\\x", "abs|Dev:\\\\.\\pipe|R|x"},
+        {"\\\\.\\", "abs|Dev:\\\\.\\|R0"},
+        {"\\\\.", "R"},
+        {"\\\\srv\\share\\d", "abs|U:\\\\srv\\share|R|d"},
+        {"//srv/share", "abs|U://srv/share|R0"},
+        {"\\\\a\\b\\x.", "abs|U:\\\\a\\b|R|x."},
+        {"\\\\srv", "R|srv"}, // no share: not a prefix
+        {"\\\\srv\\", "R|srv"},
     };
     for (const auto& [path, expected] : cases) {
         EXPECT_EQ(describe(path), expected) << path;
     }
 }
 
-TEST(PathElements, Absoluteness) {
-    for (const char* path :
-         {"C:\\x", "C:/x", "\\\\server\\share\\x", "\\\\?\\C:\\x", "\\\\.\\pipe\\x"}) {
-        EXPECT_TRUE(is_absolute_path(to_wide(path))) << path;
-    }
-    for (const char* path : {"x", "sub\\x", ".\\x", "..\\x", "\\x", "C:x", ""}) {
-        EXPECT_FALSE(is_absolute_path(to_wide(path))) << path;
-    }
-}
-
 TEST(RemainderUnder, Table) {
-    struct Case {
-        const char* path;
-        const char* base;
-        const char* expected;
-    };
-    const Case cases[] = {
-        {"\\\\?\\C:\\Work\\Proj\\bin\\tool.exe", "\\\\?\\C:\\Work\\Proj", "bin\\tool.exe"},
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"\\\\?\\C:\\Work\\Proj\\bin\\tool.exe", "\\\\?\\c:\\Work\\Proj", "bin\\tool.exe"},
         {"\\\\?\\C:\\Work\\Proj\\bin\\tool.exe", "\\\\?\\C:\\work\\Proj", "(none)"},
         {"\\\\?\\C:\\Work\\Proj", "\\\\?\\C:\\Work\\Proj", ""},
@@ -108,43 +95,43 @@ TEST(RemainderUnder, Table) {
         {"\\\\?\\C:\\Work\\Project2\\x", "\\\\?\\C:\\Work\\Proj", "(none)"},
         {"C:\\Program Files Extra\\x.exe", "C:\\Program Files", "(none)"},
         {"\\\\?\\C:\\Work", "\\\\?\\C:\\Work\\Proj", "(none)"},
-        {"\\\\?\\C:\\Work\\Proj\\x", "C:\\Work\\Proj",
-         "(none)"}, // verbatim and plain drives differ
+        {"\\\\?\\C:\\Work\\Proj\\x", "C:\\Work\\Proj", "(none)"}, // verbatim and plain differ
         {"\\\\?\\D:\\Work\\Proj\\x", "\\\\?\\C:\\Work\\Proj", "(none)"},
         {"\\\\?\\UNC\\srv\\share\\d\\x", "\\\\?\\UNC\\srv\\share\\d", "x"},
         {"\\\\?\\UNC\\srv\\share\\d\\x", "\\\\?\\UNC\\SRV\\share\\d", "(none)"},
-        {"\\\\?\\C:\\Windows\\System32\\cmd.exe", "\\\\?\\C:\\Windows", "System32\\cmd.exe"},
+        {"\\\\?\\A:\\x", "\\\\?\\a:", "x"},
+        {"\\\\?\\z:\\x", "\\\\?\\Z:", "x"},
+        {"C:\\x", "C:x", "(none)"},
+        {"C:\\x", "", "C:\\x"},
+        {"C:\\a\\b/", "C:\\a", "b"},
+        {"\\\\?\\C:\\a\\b/", "\\\\?\\C:\\a", "b/"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(text(remainder_under(to_wide(c.path), to_wide(c.base))), c.expected)
-            << c.path << " under " << c.base;
+    for (const auto& [path, base, expected] : cases) {
+        const auto remainder = remainder_under(to_wide(path), to_wide(base));
+        EXPECT_EQ(remainder ? to_utf8(*remainder) : "(none)", expected)
+            << path << " under " << base;
     }
 }
 
 TEST(JoinPath, Table) {
-    struct Case {
-        const char* base;
-        const char* appended;
-        const char* expected;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"\\\\?\\C:\\Work\\Proj", "sub/tool.exe", "\\\\?\\C:\\Work\\Proj\\sub\\tool.exe"},
         {"\\\\?\\C:\\Work\\Proj", "..\\..\\..\\..\\x.exe", "\\\\?\\C:\\x.exe"},
-        {"\\\\?\\C:\\Work\\Proj", "\\Windows\\System32\\cmd.exe",
-         "\\\\?\\C:\\Windows\\System32\\cmd.exe"},
-        {"\\\\?\\C:\\Work\\Proj", ".\\cmd.exe", "\\\\?\\C:\\Work\\Proj\\cmd.exe"},
-        {"\\\\?\\C:\\Work\\Proj", "a\\.\\b\\..\\c", "\\\\?\\C:\\Work\\Proj\\a\\c"},
+        {"\\\\?\\C:\\Work\\Proj", "\\Windows\\cmd.exe", "\\\\?\\C:\\Windows\\cmd.exe"},
+        {"\\\\?\\C:\\Work\\Proj", ".\\a\\.\\b\\..\\c", "\\\\?\\C:\\Work\\Proj\\a\\c"},
         {"\\\\?\\C:\\Work\\Proj", "D:tool.exe", "D:tool.exe"},
-        {"\\\\?\\C:\\Work\\Proj", "C:\\Other\\x", "C:\\Other\\x"},
         {"\\\\?\\C:\\Work\\Proj", "", "\\\\?\\C:\\Work\\Proj"},
+        {"\\\\?\\C:\\Work\\..\\Proj", "x", "\\\\?\\C:\\Proj\\x"},
         {"\\\\?\\C:\\", "x", "\\\\?\\C:\\x"},
+        {"\\\\?\\C:\\..\\Proj", "x", "\\\\?\\C:\\Proj\\x"},
         {"\\\\?\\UNC\\srv\\share\\d", "..\\..\\x", "\\\\?\\UNC\\srv\\share\\x"},
         {"X:\\", "bin\\tool.exe", "X:\\bin\\tool.exe"},
+        {"X:", "bin", "X:\\bin"},
         {"X:\\", "", "X:\\"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(to_utf8(join_path(to_wide(c.base), to_wide(c.appended))), c.expected)
-            << c.base << " + " << c.appended;
+    for (const auto& [base, appended, expected] : cases) {
+        EXPECT_EQ(to_utf8(join_path(to_wide(base), to_wide(appended))), expected)
+            << base << " + " << appended;
     }
 }
 

@@ -1,39 +1,67 @@
-#include "common/text.hpp"
+// UTF-8 and UTF-16 at the edges of each encoding length and of the surrogates.
+#include "unit/units.hpp"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-TEST(Text, RoundTripsEveryPlane) {
-    const std::string samples[] = {"", "plain", "caf\xC3\xA9", "\xE3\x80\x80", "\xF0\x9F\x98\x80x"};
-    for (const auto& sample : samples) {
-        EXPECT_EQ(to_utf8(to_wide(sample)), sample);
-        EXPECT_EQ(to_utf8_exact(to_wide(sample)), sample);
+const std::string R = "\xEF\xBF\xBD"; // U+FFFD
+
+TEST(Text, ValidTextRoundTripsAtEveryBoundary) {
+    const std::pair<std::string, WideString> cases[] = {
+        {"", {}},
+        {"\x7F", units({0x7F})},
+        {"\xC2\x80", units({0x80})},
+        {"\xDF\xBF", units({0x7FF})},
+        {"\xE0\xA0\x80", units({0x800})},
+        {"\xED\x9F\xBF", units({0xD7FF})},
+        {"\xEE\x80\x80", units({0xE000})},
+        {"\xEF\xBF\xBF", units({0xFFFF})},
+        {"\xF0\x90\x80\x80", units({0xD800, 0xDC00})},
+        {"\xF4\x8F\xBF\xBF", units({0xDBFF, 0xDFFF})},
+        {"a\xC3\xA9z", units({'a', 0xE9, 'z'})},
+    };
+    for (const auto& [utf8, utf16] : cases) {
+        EXPECT_EQ(to_wide(utf8), utf16) << utf8;
+        EXPECT_EQ(to_utf8(utf16), utf8);
+        EXPECT_EQ(to_utf8_exact(utf16), utf8);
     }
-    EXPECT_EQ(to_wide("\xF0\x9F\x98\x80").size(), 2U); // a surrogate pair
 }
 
-TEST(Text, UnpairedSurrogates) {
-    const WCHAR lone_high[] = {WCHAR('a'), static_cast<WCHAR>(0xD83D), WCHAR('b')};
-    const WCHAR lone_low[] = {static_cast<WCHAR>(0xDE00)};
-    const WCHAR high_at_end[] = {WCHAR('a'), static_cast<WCHAR>(0xD83D)};
-    EXPECT_EQ(to_utf8(WideStringView(lone_high, 3)), "a\xEF\xBF\xBD"
-                                                     "b");
-    EXPECT_EQ(to_utf8(WideStringView(lone_low, 1)), "\xEF\xBF\xBD");
-    EXPECT_EQ(to_utf8(WideStringView(high_at_end, 2)), "a\xEF\xBF\xBD");
-    EXPECT_FALSE(to_utf8_exact(WideStringView(lone_high, 3)));
-    EXPECT_FALSE(to_utf8_exact(WideStringView(lone_low, 1)));
-    EXPECT_FALSE(to_utf8_exact(WideStringView(high_at_end, 2)));
+TEST(Text, InvalidUtf8GivesAReplacementForEachByteThatStartsNoCharacter) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"a\xFF", "a" + R},
+        {"\xC3", R},                                // cut short
+        {"\xE2\x82", R + R},                        // cut short
+        {"\xE2(\xA1", R + "(" + R},                 // not a continuation
+        {"\xC1\xBF", R + R},                        // overlong 0x7F
+        {"\xE0\x9F\xBF", R + R + R},                // overlong 0x7FF
+        {"\xF0\x8F\xBF\xBF", R + R + R + R},        // overlong 0xFFFF
+        {"\xED\xA0\x80", R + R + R},                // encoded surrogate 0xD800
+        {"\xED\xBF\xBF", R + R + R},                // encoded surrogate 0xDFFF
+        {"\xF4\x90\x80\x80", R + R + R + R},        // above 0x10FFFF
+        {"\xF8\x88\x80\x80\x80", R + R + R + R + R} // no such length
+    };
+    for (const auto& [input, expected] : cases) {
+        EXPECT_EQ(to_utf8(to_wide(input)), expected) << input;
+    }
 }
 
-TEST(Text, InvalidUtf8BecomesReplacementCharacters) {
-    EXPECT_EQ(to_utf8(to_wide("a\xFF"
-                              "b")),
-              "a\xEF\xBF\xBD"
-              "b");
-    EXPECT_EQ(to_utf8(to_wide("\xC3")), "\xEF\xBF\xBD");                      // cut short
-    EXPECT_EQ(to_utf8(to_wide("\xC0\xAF")), "\xEF\xBF\xBD\xEF\xBF\xBD");      // overlong
-    EXPECT_EQ(to_utf8(to_wide("\xED\xA0\x80")).substr(0, 3), "\xEF\xBF\xBD"); // encoded surrogate
+TEST(Text, UnpairedSurrogatesAreReplacedOrRefused) {
+    const std::pair<WideString, std::string> cases[] = {
+        {units({'a', 0xD83D, 'b'}), "a" + R + "b"},
+        {units({0xDE00}), R},
+        {units({'a', 0xDBFF}), "a" + R},
+        {units({0xD800, 0xE000}), R + "\xEE\x80\x80"},
+        {units({0xD800, 0xDBFF}), R + R},
+        {units({0xDFFF, 0xDC00, 0xDC00, 0xDFFF}), R + R + R + R},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(to_utf8(text), expected) << expected;
+        EXPECT_EQ(to_utf8_exact(text), std::nullopt) << expected;
+    }
+    const WideString pair = units({0xD800, 0xDC00}); // a view that ends inside a pair
+    EXPECT_EQ(to_utf8(WideStringView(pair).substr(0, 1)), R);
 }
 
 } // namespace

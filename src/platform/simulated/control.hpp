@@ -104,11 +104,13 @@ std::string sid_text(const void* sid);
 std::string app_container_sid(std::string_view profile);
 bool profile_exists(std::string_view profile);
 
-// One access-allowed entry of a DACL. New files and directories allow BUILTIN\Administrators.
+// One access-allowed entry of a DACL. A volume's root allows BUILTIN\Administrators, and new
+// files and directories inherit what their parent passes on.
 struct AccessEntry {
     std::string trustee; // SID text
     Dword mask = 0;
     Dword inheritance = 0;
+    bool inherited = false;
     bool operator==(const AccessEntry&) const = default;
 };
 // Nothing for a null DACL (everyone has every access).

@@ -355,6 +355,7 @@ Node* make_node(std::string_view path, Node::Type type, bool parents) {
             slot->name = parts[i];
             slot->parent = node;
             slot->type = last ? type : Node::Type::Directory;
+            slot->dacl = inherited_entries(node->dacl, slot->type == Node::Type::Directory);
         } else if (last) {
             slot->type = type;
         }
@@ -452,6 +453,28 @@ Dacl* file_dacl(std::u16string_view path, DWORD& error) {
         return nullptr;
     }
     return &node->dacl;
+}
+
+void propagate_inheritance(std::u16string_view path) {
+    const auto resolved = resolve_win32(path, true);
+    if (!resolved.location) {
+        return;
+    }
+    const auto pass_on = [](const auto& self, const Node& parent) -> void {
+        for (const auto& [name, child] : parent.children) {
+            const bool directory = child->type == Node::Type::Directory;
+            if (!child->dacl || (!directory && child->type != Node::Type::File)) {
+                continue; // links keep their own
+            }
+            std::erase_if(*child->dacl, [](const AccessEntry& entry) { return entry.inherited; });
+            std::ranges::copy(inherited_entries(parent.dacl, directory),
+                              std::back_inserter(*child->dacl));
+            if (directory) {
+                self(self, *child);
+            }
+        }
+    };
+    pass_on(pass_on, *resolved.location->node());
 }
 
 std::optional<std::u16string> final_file_path(std::u16string_view path) {

@@ -103,9 +103,12 @@ BOOL ReleaseMutex(HANDLE handle) {
 
 namespace sim {
 
+// The process record stays, so that the thread that acted as the launcher can still call in; it
+// finds none of its handles.
 void end_launcher(Dword pid) {
     Guard guard;
     auto& w = world();
+    std::vector<std::shared_ptr<Object>> closed;
     for (auto it = w.handles.begin(); it != w.handles.end();) {
         if (const auto mutex = std::dynamic_pointer_cast<Mutex>(it->second.object);
             mutex && mutex->owner == pid) {
@@ -113,9 +116,22 @@ void end_launcher(Dword pid) {
             mutex->recursion = 0;
             mutex->abandoned = true;
         }
-        it = it->second.owner == pid ? w.handles.erase(it) : std::next(it);
+        if (it->second.owner == pid) {
+            closed.push_back(it->second.object);
+            it = w.handles.erase(it);
+        } else {
+            ++it;
+        }
     }
-    w.processes.erase(pid);
+    // As when a process ends on Windows, an object whose last handle closes goes (a kill-on-close
+    // job ends its processes).
+    while (!closed.empty()) {
+        const auto object = std::move(closed.back());
+        closed.pop_back();
+        if (object.use_count() == 1) {
+            object->last_handle_closed();
+        }
+    }
     world_signal().notify_all();
 }
 

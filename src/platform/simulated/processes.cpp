@@ -374,7 +374,22 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
     Guard guard;
     const std::u16string line = command_line == nullptr ? u"" : std::u16string(command_line);
     const std::u16string token = program_token(line);
+    const bool extended = (creation_flags & EXTENDED_STARTUPINFO_PRESENT) != 0;
+    const bool extended_size = startup_info->cb == sizeof(STARTUPINFOEXW);
+    const auto* extended_info = reinterpret_cast<const STARTUPINFOEXW*>(startup_info);
+    const auto list = extended && extended_size
+                          ? processes().attribute_lists.find(extended_info->lpAttributeList)
+                          : processes().attribute_lists.end();
+    const SECURITY_CAPABILITIES* capabilities =
+        list == processes().attribute_lists.end() ? nullptr : list->second.capabilities;
+    // What the child is made with, as the journal shows it: the security capabilities are read
+    // through the attribute list at this call.
     record("CreateProcessW " + hex(creation_flags) + " inherit=" + std::to_string(inherit_handles) +
+           " start=" + hex(startup_info->dwFlags) +
+           (capabilities == nullptr
+                ? std::string()
+                : " capabilities=" + std::to_string(capabilities->CapabilityCount) +
+                      " reserved=" + std::to_string(capabilities->Reserved)) +
            " " + utf8(line));
     if (const auto failed = injected<BOOL>("CreateProcessW", token)) {
         return *failed;
@@ -383,21 +398,10 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
         set_last_error(ERROR_INVALID_PARAMETER); // not modelled
         return FALSE;
     }
-    const SECURITY_CAPABILITIES* capabilities = nullptr;
-    if ((creation_flags & EXTENDED_STARTUPINFO_PRESENT) != 0) {
-        const auto* extended = reinterpret_cast<const STARTUPINFOEXW*>(startup_info);
-        if (startup_info->cb != sizeof(STARTUPINFOEXW)) {
-            set_last_error(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        if (extended->lpAttributeList != nullptr) {
-            const auto found = processes().attribute_lists.find(extended->lpAttributeList);
-            if (found == processes().attribute_lists.end()) {
-                set_last_error(ERROR_INVALID_PARAMETER);
-                return FALSE;
-            }
-            capabilities = found->second.capabilities;
-        }
+    if (extended && (!extended_size || (extended_info->lpAttributeList != nullptr &&
+                                        list == processes().attribute_lists.end()))) {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return FALSE;
     }
     Process& launcher = current_process();
     std::u16string directory = launcher.current_directory;
@@ -426,11 +430,20 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
             return FALSE;
         }
     }
-    const bool use_std_handles = (startup_info->dwFlags & STARTF_USESTDHANDLES) != 0;
-    const HANDLE std_handles[3] = {
-        use_std_handles ? startup_info->hStdInput : launcher.std_handles[0],
-        use_std_handles ? startup_info->hStdOutput : launcher.std_handles[1],
-        use_std_handles ? startup_info->hStdError : launcher.std_handles[2]};
+    // The standard handles given are the child's only with STARTF_USESTDHANDLES and inherited
+    // handles; without the flag the child's are its console's buffers, and handles that are not
+    // inherited are no handles of the child.
+    HANDLE std_handles[3] = {startup_info->hStdInput, startup_info->hStdOutput,
+                             startup_info->hStdError};
+    if ((startup_info->dwFlags & STARTF_USESTDHANDLES) == 0) {
+        const auto console = std::make_shared<Stream>(sim::StreamKind::Console);
+        for (auto& handle : std_handles) {
+            handle = add_handle(console);
+            world().handles[reinterpret_cast<std::uintptr_t>(handle)].owner = 0; // the console's
+        }
+    } else if (inherit_handles == FALSE) {
+        std::ranges::fill(std_handles, nullptr);
+    }
     auto child = spawn(line,
                        environment == nullptr
                            ? launcher.environment

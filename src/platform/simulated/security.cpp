@@ -90,7 +90,40 @@ HRESULT check_profile_name(std::u16string_view name) {
     return name.empty() || name.size() > 64 ? E_INVALIDARG : S_OK;
 }
 
+// A profile name is at most 64 characters of the pattern [\w0-9\.\-]+; a display name at most
+// 512, a description at most 2048.
+HRESULT check_new_profile(std::u16string_view name, std::u16string_view display_name,
+                          std::u16string_view description) {
+    const auto allowed = [](char16_t c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+               c == u'_' || c == u'.' || c == u'-';
+    };
+    if (FAILED(check_profile_name(name)) || !std::ranges::all_of(name, allowed) ||
+        display_name.size() > 512 || description.size() > 2048) {
+        return E_INVALIDARG;
+    }
+    return S_OK;
+}
+
 } // namespace
+
+std::vector<AccessEntry> inherited_entries(const Dacl& parent, bool directory) {
+    std::vector<AccessEntry> passed;
+    if (!parent) {
+        return passed;
+    }
+    for (const auto& entry : *parent) {
+        const DWORD flags = entry.inheritance;
+        // A directory takes what containers or objects inherit (an entry for objects only passes
+        // on to its files; it is not marked inherit-only here), a file what objects inherit;
+        // NO_PROPAGATE_INHERIT_ACE stops it one level down.
+        if ((flags & (directory ? SUB_CONTAINERS_AND_OBJECTS_INHERIT : OBJECT_INHERIT_ACE)) != 0) {
+            const bool further = directory && (flags & NO_PROPAGATE_INHERIT_ACE) == 0;
+            passed.push_back(AccessEntry{entry.trustee, entry.mask, further ? flags : 0, true});
+        }
+    }
+    return passed;
+}
 
 void reset_security() {
     security() = Security{};
@@ -121,16 +154,18 @@ PVOID FreeSid(PSID sid) {
 }
 
 HRESULT CreateAppContainerProfile(PCWSTR name, PCWSTR display_name, PCWSTR description,
-                                  PSID_AND_ATTRIBUTES /*capabilities*/, DWORD capability_count,
+                                  PSID_AND_ATTRIBUTES capabilities, DWORD capability_count,
                                   PSID* sid) {
     Guard guard;
     const std::u16string_view key(name);
     record("CreateAppContainerProfile " + utf8(key) + " | " + utf8(display_name) + " | " +
-           utf8(description) + " | " + std::to_string(capability_count));
+           utf8(description) + " | " + (capabilities == nullptr ? "null " : "capabilities ") +
+           std::to_string(capability_count));
     if (auto fault = take_fault("CreateAppContainerProfile", key)) {
         return static_cast<HRESULT>(fault->result);
     }
-    if (const HRESULT refused = check_profile_name(key); FAILED(refused)) {
+    if (const HRESULT refused = check_new_profile(key, display_name, description);
+        FAILED(refused)) {
         return refused;
     }
     if (!security().profiles.insert(fold_case(key)).second) {
@@ -203,21 +238,31 @@ DWORD SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL old_acl, PA
     }
     for (ULONG i = 0; i < count; ++i) {
         const EXPLICIT_ACCESS_W& entry = entries[i];
-        const auto trustee = live_sid_text(entry.Trustee.ptstrName);
-        if (entry.grfAccessMode != GRANT_ACCESS || entry.Trustee.TrusteeForm != TRUSTEE_IS_SID ||
-            entry.Trustee.pMultipleTrustee != nullptr || !trustee) {
+        const TRUSTEE_W& who = entry.Trustee;
+        record("SetEntriesInAclW entry " + hex(entry.grfAccessPermissions) + " mode=" +
+               std::to_string(entry.grfAccessMode) + " inherit=" + hex(entry.grfInheritance) +
+               " form=" + std::to_string(who.TrusteeForm) +
+               " type=" + std::to_string(who.TrusteeType) +
+               " multiple=" + std::to_string(who.MultipleTrusteeOperation));
+        const auto trustee = live_sid_text(who.ptstrName);
+        // Multiple trustees are not supported: no pointer, and NO_MULTIPLE_TRUSTEE.
+        if (entry.grfAccessMode != GRANT_ACCESS || who.TrusteeForm != TRUSTEE_IS_SID ||
+            who.pMultipleTrustee != nullptr ||
+            who.MultipleTrusteeOperation != NO_MULTIPLE_TRUSTEE || !trustee) {
             return ERROR_INVALID_PARAMETER;
         }
-        // GRANT_ACCESS adds to what the list already allows the trustee with the same
-        // inheritance.
+        // GRANT_ACCESS adds to what the list already allows the trustee explicitly with the same
+        // inheritance; a new allowing entry goes before the allowing entries there are, inherited
+        // ones included.
         const auto same = std::ranges::find_if(merged, [&](const AccessEntry& existing) {
-            return existing.trustee == *trustee && existing.inheritance == entry.grfInheritance;
+            return existing.trustee == *trustee && existing.inheritance == entry.grfInheritance &&
+                   !existing.inherited;
         });
         if (same != merged.end()) {
             same->mask |= entry.grfAccessPermissions;
         } else {
-            merged.push_back(
-                AccessEntry{*trustee, entry.grfAccessPermissions, entry.grfInheritance});
+            merged.insert(merged.begin(), AccessEntry{*trustee, entry.grfAccessPermissions,
+                                                      entry.grfInheritance, false});
         }
     }
     auto block = std::make_unique<AclBlock>();
@@ -253,6 +298,7 @@ DWORD SetNamedSecurityInfoW(LPWSTR object_name, SE_OBJECT_TYPE object_type,
         return error;
     }
     *stored = entries == nullptr ? Dacl{} : Dacl{*entries};
+    propagate_inheritance(path);
     return ERROR_SUCCESS;
 }
 

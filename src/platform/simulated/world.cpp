@@ -211,7 +211,8 @@ BOOL CloseHandle(HANDLE handle) {
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     Guard guard;
     const auto object = object_of(handle);
-    record("WaitForSingleObject " + std::string(object ? object->kind() : "?"));
+    record("WaitForSingleObject " + std::string(object ? object->kind() : "?") + " " +
+           (milliseconds == INFINITE ? std::string("INFINITE") : std::to_string(milliseconds)));
     if (const auto failed = injected<DWORD>("WaitForSingleObject")) {
         return *failed;
     }

@@ -149,6 +149,12 @@ std::optional<std::u16string> full_path_of(std::u16string_view path, DWORD& erro
 using Dacl = std::optional<std::vector<AccessEntry>>;
 Dacl* file_dacl(std::u16string_view path, DWORD& error);
 
+// The entries a file or directory inherits from a parent with this DACL.
+std::vector<AccessEntry> inherited_entries(const Dacl& parent, bool directory);
+// Gives every file and directory below a Win32 path what it now inherits, keeping its own
+// entries first.
+void propagate_inheritance(std::u16string_view path);
+
 // Whether a regular file exists at a Win32 path; its final "\\?\" path when it does.
 std::optional<std::u16string> final_file_path(std::u16string_view path);
 bool is_directory(std::u16string_view path);
