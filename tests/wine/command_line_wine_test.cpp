@@ -3,6 +3,7 @@
 #include "common/resource.hpp"
 #include "common/text.hpp"
 #include "entry/split_command_line.hpp"
+#include "platform.hpp"
 #include "run/child_command_line.hpp"
 #include "unit/command_line_generator.hpp"
 
@@ -19,10 +20,7 @@ std::vector<std::string> expected_elements(const std::string& program,
 }
 
 std::string helper_path() {
-    WCHAR buffer[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    std::string path = to_utf8(WideStringView(buffer, length));
-    return path.substr(0, path.find_last_of('\\') + 1) + "print_argv.exe";
+    return module_directory() + "\\print_argv.exe";
 }
 
 // Starts the helper with `command_line` and reads back the argv it received.

@@ -1,140 +1,119 @@
-// The real norix-native-sandbox.exe, started as a separate process.
+// The real norix-native-sandbox.exe, started as a separate process, runs a child to its end.
 //
-// Wine 8 has no AppContainer profiles: there the copy of the exe in wine-double/ runs, beside a
-// test double of userenv.dll (WINEDLLOVERRIDES="userenv=n,b"). The grants, letters, record,
-// environment and program resolution then run for real, and Wine refuses the AppContainer
-// process attribute with 50. On Windows the exe itself runs the child to its end.
+// Under Wine the copy of the exe in wine-double/ runs, beside the test double of userenv.dll
+// (WINEDLLOVERRIDES="userenv=n,b"), which stands in for the AppContainer profiles, the
+// AppContainer attribute and the drive letters that Wine lacks (userenv_double/userenv.cpp); the
+// child then runs unconfined. On Windows the exe itself runs, with no double, and the child runs
+// in the AppContainer.
 #include "common/text.hpp"
 #include "platform.hpp"
 #include "run/child_command_line.hpp"
 #include "temp_directory.hpp"
+#include "wine/userenv_double/double_state.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
 
-using ::testing::EndsWith;
-using ::testing::StartsWith;
+using ::testing::HasSubstr;
 
-std::string module_directory() {
-    WCHAR buffer[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    std::string path = to_utf8(WideStringView(buffer, length));
-    return path.substr(0, path.find_last_of('\\'));
+std::string read_file(const std::string& path) {
+    std::ifstream file(std::filesystem::path(to_wide(path)), std::ios::binary);
+    return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "(missing)";
 }
 
-// The exe sits in the build directory, one level above the test binary.
-std::string launcher_path() {
-    const std::string tests = module_directory();
-    const std::string build = tests.substr(0, tests.find_last_of('\\'));
-    return build + (running_on_wine() ? "\\wine-double" : "") + "\\norix-native-sandbox.exe";
+// The last error of a 4-unit query: 2 for a free letter.
+DWORD query_error(const std::string& drive) {
+    WCHAR listing[4] = {};
+    return QueryDosDeviceW(to_wide(drive).c_str(), listing, 4) == 0 ? GetLastError() : 0;
 }
 
-struct Outcome {
-    DWORD status = 0;
-    std::string error; // what the launcher wrote to standard error
+// One launcher process. Its standard output and error go into files (`files` + ".out", ".err"),
+// its standard input comes from a pipe that the test writes.
+class Launcher {
+public:
+    Launcher(const std::string& files, const std::vector<std::string>& arguments) : files_(files) {
+        SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        HANDLE input = nullptr;
+        CreatePipe(&input, &input_, &inherit, 0);
+        SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+        const auto open = [&](const char* suffix) {
+            return CreateFileW(to_wide(files + suffix).c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0,
+                               nullptr);
+        };
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = input;
+        startup.hStdOutput = open(".out");
+        startup.hStdError = open(".err");
+        // The exe sits in the build directory, one level above the test binary.
+        const std::string tests = module_directory();
+        const std::string exe = tests.substr(0, tests.find_last_of('\\')) +
+                                (running_on_wine() ? "\\wine-double" : "") +
+                                "\\norix-native-sandbox.exe";
+        WideString line = to_wide(build_command_line(exe, arguments));
+        PROCESS_INFORMATION process{};
+        EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                   nullptr, &startup, &process))
+            << GetLastError();
+        process_ = process.hProcess;
+        CloseHandle(process.hThread);
+        for (const HANDLE handle : {input, startup.hStdOutput, startup.hStdError}) {
+            CloseHandle(handle);
+        }
+    }
+    Launcher(const Launcher&) = delete;
+    Launcher& operator=(const Launcher&) = delete;
+    ~Launcher() {
+        send("");
+        CloseHandle(process_);
+    }
+
+    // Writes `text` to the launcher's standard input, then closes it.
+    void send(const std::string& text) {
+        DWORD written = 0;
+        if (input_ != nullptr) {
+            WriteFile(input_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+            CloseHandle(std::exchange(input_, nullptr));
+        }
+    }
+    DWORD wait() {
+        send("");
+        if (WaitForSingleObject(process_, 60000) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "the launcher did not end";
+            TerminateProcess(process_, 1);
+        }
+        DWORD status = 0;
+        GetExitCodeProcess(process_, &status);
+        return status;
+    }
+    // Waits until standard output holds `text`.
+    bool wait_for_output(const std::string& text) const {
+        for (int i = 0; i < 600 && output().find(text) == std::string::npos; ++i) {
+            Sleep(100);
+        }
+        return output().find(text) != std::string::npos;
+    }
+    std::string output() const { return read_file(files_ + ".out"); }
+    std::string error() const { return read_file(files_ + ".err"); }
+    HANDLE process() const { return process_; }
+
+private:
+    std::string files_;
+    HANDLE process_ = nullptr;
+    HANDLE input_ = nullptr;
 };
-
-// Runs the launcher with `arguments`, standard error into a pipe, tracing on and the test
-// double of userenv.dll.
-Outcome run_launcher(const std::vector<std::string>& arguments, bool trace = true) {
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE read_end = nullptr;
-    HANDLE write_end = nullptr;
-    if (CreatePipe(&read_end, &write_end, &inheritable, 0) == FALSE) {
-        ADD_FAILURE() << "CreatePipe " << GetLastError();
-        return {};
-    }
-    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-
-    // The environment of the test process, plus the switches of the run.
-    std::wstring block;
-    for (const wchar_t* entry = GetEnvironmentStringsW(); *entry != L'\0';
-         entry += wcslen(entry) + 1) {
-        block += entry;
-        block.push_back(L'\0');
-    }
-    block += L"WINEDLLOVERRIDES=userenv=n,b";
-    block.push_back(L'\0');
-    if (trace) {
-        block += L"NORIX_SANDBOX_TRACE=1";
-        block.push_back(L'\0');
-    }
-    block.push_back(L'\0');
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
-    startup.hStdOutput = write_end;
-    startup.hStdError = write_end;
-    PROCESS_INFORMATION process{};
-    std::wstring command_line = to_wide(build_command_line(launcher_path(), arguments));
-    if (CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE,
-                       CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup,
-                       &process) == FALSE) {
-        ADD_FAILURE() << "CreateProcessW " << GetLastError();
-        CloseHandle(read_end);
-        CloseHandle(write_end);
-        return {};
-    }
-    CloseHandle(write_end);
-    Outcome outcome;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(read_end, buffer, sizeof(buffer), &got, nullptr) != FALSE && got > 0) {
-        outcome.error.append(buffer, got);
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &outcome.status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    CloseHandle(read_end);
-    return outcome;
-}
-
-// Letters defined onto a path (not Wine's own drives, whose targets are volumes).
-std::vector<std::string> defined_letters() {
-    std::vector<std::string> letters;
-    for (wchar_t letter = L'D'; letter <= L'Z'; ++letter) {
-        const wchar_t name[] = {letter, L':', L'\0'};
-        WCHAR target[1024];
-        if (QueryDosDeviceW(name, target, 1024) != 0 && wcsncmp(target, L"\\Device\\", 8) != 0) {
-            letters.push_back(to_utf8(name));
-        }
-    }
-    return letters;
-}
-
-const std::string USAGE =
-    "native sandbox failed: usage: norix-native-sandbox --project <path> --scratch <path> "
-    "--profile <name> --network deny -- <program> [args...]\n";
-
-const char* const GRANT_TRACE[] = {"grant-project", "grant-mount", "acl-read",      "acl-merge",
-                                   "acl-set",       "acl-done",    "grant-scratch", "grant-mount",
-                                   "acl-read",      "acl-merge",   "acl-set",       "acl-done"};
-
-// The trace lines of a run that got through both grants, then the failure line.
-std::string grants_then(const std::string& project, const std::string& scratch,
-                        const std::string& line) {
-    std::string out;
-    for (std::size_t i = 0; i < std::size(GRANT_TRACE); ++i) {
-        out += std::string("sandbox-stage=") + GRANT_TRACE[i];
-        if (i == 1) {
-            out += " path=" + project;
-        } else if (i == 7) {
-            out += " path=" + scratch;
-        }
-        out += "\n";
-    }
-    return out + line;
-}
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -142,246 +121,212 @@ protected:
         project_ = temp_.make_directory("Proj");
         scratch_ = temp_.make_directory("Scratch");
         temp_.make_directory("Proj\\bin");
-        temp_.make_file("Proj\\bin\\tool.exe", "MZ");
-        temp_.make_file("outside.exe", "MZ");
-        temp_.make_file("notes.txt");
-        project_canonical_ = "\\\\?\\" + project_;
-        scratch_canonical_ = "\\\\?\\" + scratch_;
+        temp_.make_file("Proj\\data.txt", "project data");
+        ASSERT_NE(CopyFileW(to_wide(module_directory() + "\\sandbox_child.exe").c_str(),
+                            to_wide(project_ + "\\bin\\child.exe").c_str(), FALSE),
+                  FALSE);
+        // The free letters, highest first: a run takes the first two (under Wine, Z: is taken).
+        for (char letter = 'Z'; letter >= 'D'; --letter) {
+            if (query_error({letter, ':'}) == ERROR_FILE_NOT_FOUND) {
+                letters_.push_back({letter, ':'});
+            }
+        }
+        ASSERT_GE(letters_.size(), 4U);
+        SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"userenv=n,b");
+        SetEnvironmentVariableW(L"NORIX_USERENV_DOUBLE_ATTRIBUTE", to_wide(attribute_).c_str());
+        SetEnvironmentVariableW(L"NORIX_E2E_PROJECT", to_wide(project_ + "\\src").c_str());
+        SetEnvironmentVariableW(L"NORIX_E2E_SIBLING", to_wide(project_ + "2\\src").c_str());
     }
 
     std::vector<std::string> arguments(const std::string& program,
-                                       const std::string& profile = "norix-e2e") const {
-        return {"--project", project_, "--scratch", scratch_, "--profile",       profile,
-                "--network", "deny",   "--",        program,  project_ + "\\bin"};
+                                       const std::vector<std::string>& child = {},
+                                       const std::string& project = {},
+                                       const std::string& scratch = {}) const {
+        std::vector<std::string> args = {"--project", project.empty() ? project_ : project,
+                                         "--scratch", scratch.empty() ? scratch_ : scratch,
+                                         "--profile", "norix-e2e",
+                                         "--network", "deny",
+                                         "--",        program};
+        args.insert(args.end(), child.begin(), child.end());
+        return args;
+    }
+
+    std::string record(const std::string& p, const std::string& project, const std::string& s,
+                       const std::string& scratch) const {
+        return p + '\0' + "\\??\\" + project + '\0' + s + '\0' + "\\??\\" + scratch + '\0';
+    }
+
+    // The launcher's status, standard output and standard error.
+    std::tuple<DWORD, std::string, std::string> run(const std::vector<std::string>& args) const {
+        Launcher launcher(temp_.path() + "\\launcher", args);
+        launcher.send("hello from the caller\n");
+        const DWORD status = launcher.wait();
+        return {status, launcher.output(), launcher.error()};
     }
 
     void expect_nothing_left() const {
-        EXPECT_EQ(defined_letters(), std::vector<std::string>{});
-        const DWORD attributes = GetFileAttributesW(
-            to_wide(temp_.path() + "\\.Scratch.norix-native-sandbox-mounts").c_str());
-        EXPECT_EQ(attributes, INVALID_FILE_ATTRIBUTES);
+        for (const auto& letter : letters_) {
+            EXPECT_EQ(query_error(letter), ERROR_FILE_NOT_FOUND) << letter;
+        }
+        EXPECT_EQ(read_file(record_), "(missing)");
     }
 
     TempDirectory temp_;
     std::string project_;
     std::string scratch_;
-    std::string project_canonical_;
-    std::string scratch_canonical_;
-};
-
-TEST_F(EndToEnd, CommandLineFailures) {
-    const std::string network = "native sandbox failed: native processes cannot receive direct "
-                                "network access\n";
-    struct Case {
-        std::vector<std::string> arguments;
-        std::string error;
-    };
-    const Case cases[] = {
-        {{}, USAGE},
-        {{"--project", project_}, USAGE},
-        {{"--project", project_, "--"}, USAGE},
-        {{"--profile", "--", "t"}, "native sandbox failed: missing value for --profile\n"},
-        {{"--Project", "x", "--", "t"},
-         "native sandbox failed: unknown sandbox option: --Project\n"},
-        {{"--", "t"}, network},
-        {{"--network", "allow", "--", "t"}, network},
-        {{"--network", "deny", "--", "t"}, "native sandbox failed: missing --project\n"},
-        {{"--network", "deny", "--project", project_, "--", "t"},
-         "native sandbox failed: missing --scratch\n"},
-        {{"--network", "deny", "--project", project_, "--scratch", scratch_, "--", "t"},
-         "native sandbox failed: missing --profile\n"},
-        {{"--network", "deny", "--project", project_, "--scratch", scratch_, "--profile", "a/b",
-          "--", "t"},
-         "native sandbox failed: invalid AppContainer profile name\n"},
-        {{"--network", "deny", "--project", temp_.path() + "\\notes.txt", "--", "t"},
-         "native sandbox failed: sandbox mount is not a directory: \\\\?\\" + temp_.path() +
-             "\\notes.txt\n"},
-    };
-    for (const auto& c : cases) {
-        const Outcome outcome = run_launcher(c.arguments);
-        EXPECT_EQ(outcome.status, 126U) << c.error;
-        EXPECT_EQ(outcome.error, c.error);
-    }
-    // Wine's own message text, then the code.
-    const Outcome missing =
-        run_launcher({"--network", "deny", "--project", project_ + "\\nope", "--", "t"});
-    EXPECT_EQ(missing.status, 126U);
-    EXPECT_THAT(missing.error,
-                StartsWith("native sandbox failed: cannot resolve " + project_ + "\\nope: "));
-    EXPECT_THAT(missing.error, EndsWith(". (os error 2)\n"));
-    expect_nothing_left();
-}
-
-TEST_F(EndToEnd, ScratchAtADriveRootHasNoParent) {
-    if (!running_on_wine()) {
-        GTEST_SKIP() << "Wine only";
-    }
-    // M: is a Wine drive whose root is a real directory (make_fixtures.sh). On Windows a drive
-    // root would mean granting the AppContainer the whole drive.
-    std::vector<std::string> args = arguments("bin\\tool.exe");
-    args[3] = "M:\\";
-    const Outcome outcome = run_launcher(args);
-    EXPECT_EQ(outcome.status, 126U);
-    EXPECT_EQ(outcome.error,
-              grants_then(project_canonical_, "\\\\?\\M:\\",
-                          "native sandbox failed: sandbox scratch path has no parent\n"));
-    expect_nothing_left();
-}
-
-TEST_F(EndToEnd, ProgramResolutionFailures) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"bin\\missing.exe", "native sandbox failed: cannot resolve sandbox program " +
-                                 project_canonical_ + "\\bin\\missing.exe: "},
-        {"..\\outside.exe", "native sandbox failed: relative sandbox program escaped the project "
-                            "mount\n"},
-        {temp_.path() + "\\outside.exe", "native sandbox failed: absolute sandbox program is "
-                                         "outside trusted system runtime roots\n"},
-    };
-    for (const auto& [program, line] : cases) {
-        const Outcome outcome = run_launcher(arguments(program));
-        EXPECT_EQ(outcome.status, 126U) << program;
-        EXPECT_THAT(outcome.error,
-                    StartsWith(grants_then(project_canonical_, scratch_canonical_, line)))
-            << program;
-        expect_nothing_left();
-    }
-}
-
-TEST_F(EndToEnd, AcceptedProgramReachesTheAppContainerAttribute) {
-    if (!running_on_wine()) {
-        GTEST_SKIP() << "Wine only";
-    }
-    for (const std::string& program :
-         {std::string("bin\\tool.exe"), std::string("C:\\windows\\system32\\cmd.exe")}) {
-        const Outcome outcome = run_launcher(arguments(program));
-        EXPECT_EQ(outcome.status, 126U);
-        EXPECT_EQ(outcome.error,
-                  grants_then(project_canonical_, scratch_canonical_,
-                              "native sandbox failed: cannot apply AppContainer process "
-                              "attribute: Win32 50\n"));
-        expect_nothing_left();
-    }
-}
-
-TEST_F(EndToEnd, ProfileFailuresOfTheDouble) {
-    if (!running_on_wine()) {
-        GTEST_SKIP() << "Wine only";
-    }
-    SetEnvironmentVariableW(L"NORIX_USERENV_DOUBLE_FAIL", L"create=0x80070005");
-    const Outcome created = run_launcher(arguments("bin\\tool.exe"));
-    SetEnvironmentVariableW(L"NORIX_USERENV_DOUBLE_FAIL", nullptr);
-    EXPECT_EQ(created.status, 126U);
-    EXPECT_EQ(created.error,
-              "native sandbox failed: cannot create AppContainer profile: HRESULT 0x80070005\n");
-
-    run_launcher(arguments("bin\\tool.exe", "norix-e2e-existing")); // makes the profile
-    SetEnvironmentVariableW(L"NORIX_USERENV_DOUBLE_FAIL", L"derive=0x80070057");
-    const Outcome derived = run_launcher(arguments("bin\\tool.exe", "NORIX-E2E-EXISTING"));
-    SetEnvironmentVariableW(L"NORIX_USERENV_DOUBLE_FAIL", nullptr);
-    EXPECT_EQ(derived.status, 126U);
-    EXPECT_EQ(derived.error,
-              "native sandbox failed: cannot derive AppContainer SID: HRESULT 0x80070057\n");
-    expect_nothing_left();
-}
-
-TEST_F(EndToEnd, WithoutTraceOnlyTheFailureLine) {
-    if (!running_on_wine()) {
-        GTEST_SKIP() << "Wine only";
-    }
-    const Outcome outcome = run_launcher(arguments("bin\\tool.exe"), false);
-    EXPECT_EQ(outcome.status, 126U);
-    EXPECT_EQ(outcome.error,
-              "native sandbox failed: cannot apply AppContainer process attribute: Win32 50\n");
-}
-
-// On Windows the run goes to its end: the child runs in the AppContainer, on the mounts.
-class FullRun : public EndToEnd {
-protected:
-    void SetUp() override {
-        if (running_on_wine()) {
-            GTEST_SKIP() << "Windows only: Wine refuses the AppContainer attribute";
-        }
-        EndToEnd::SetUp();
-        const std::string child = module_directory() + "\\sandbox_child.exe";
-        ASSERT_NE(CopyFileW(to_wide(child).c_str(), to_wide(project_ + "\\bin\\child.exe").c_str(),
-                            FALSE),
-                  FALSE);
-        // The two letters the run will take: the highest free ones.
-        for (char letter = 'Z'; letter >= 'D' && letters_.size() < 2; --letter) {
-            const std::string name{letter, ':'};
-            WCHAR target[8];
-            if (QueryDosDeviceW(to_wide(name).c_str(), target, 8) == 0 &&
-                GetLastError() == ERROR_FILE_NOT_FOUND) {
-                letters_.push_back(name);
-            }
-        }
-        ASSERT_EQ(letters_.size(), 2U);
-    }
-
-    Outcome run_child(const std::vector<std::string>& child_arguments) const {
-        std::vector<std::string> args = {"--project", project_,        "--scratch", scratch_,
-                                         "--profile", "norix-e2e",     "--network", "deny",
-                                         "--",        "bin\\child.exe"};
-        args.insert(args.end(), child_arguments.begin(), child_arguments.end());
-        return run_launcher(args, false);
-    }
-
     std::vector<std::string> letters_;
+    std::string attribute_ = temp_.path() + "\\attribute.txt";
+    std::string record_ = temp_.path() + "\\.Scratch.norix-native-sandbox-mounts";
 };
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+// Waits for the processes whose pids follow `keys` in a child's report to end; ends those that do
+// not (under Wine they would keep this test's own output open).
+void expect_ended(const std::string& output, std::initializer_list<const char*> keys) {
+    for (const std::string key : keys) {
+        const std::size_t at = output.find("\n" + key);
+        ASSERT_NE(at, std::string::npos) << key << " in " << output;
+        const HANDLE process =
+            OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE,
+                        static_cast<DWORD>(std::stoul(output.substr(at + 1 + key.size()))));
+        if (process == nullptr) { // gone already
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << key;
+            continue;
         }
-        lines.push_back(line);
+        EXPECT_EQ(WaitForSingleObject(process, 10000), WAIT_OBJECT_0) << key;
+        TerminateProcess(process, 1);
+        CloseHandle(process);
     }
-    return lines;
 }
 
-TEST_F(FullRun, ChildSeesItsMountsArgumentsAndEnvironment) {
-    SetEnvironmentVariableW(L"NORIX_E2E_PATH", to_wide(project_ + "\\bin;C:\\Windows").c_str());
-    const Outcome outcome = run_child({"7", "plain", project_ + "\\data", scratch_ + "\\out"});
-    SetEnvironmentVariableW(L"NORIX_E2E_PATH", nullptr);
+// What the child reports (sandbox_child.cpp) for `argv`, then the `extra` lines.
+std::string report(const std::vector<std::string>& argv, const std::vector<std::string>& extra,
+                   const std::string& p, const std::string& s, const std::string& project) {
+    std::string out;
+    for (const auto& element : argv) {
+        out += "argv=" + element + "\n";
+    }
+    out += "cwd=" + p + "\\\nNORIX_PROJECT_ROOT=" + p + "\\\nNORIX_SCRATCH_ROOT=" + s +
+           "\\\nTEMP=" + s + "\\\nTMP=" + s + "\\\nNORIX_E2E_PROJECT=" + p + "\\src\n" +
+           "NORIX_E2E_SIBLING=" + project + "2\\src\n";
+    for (const auto& line : extra) {
+        out += line + "\n";
+    }
+    return out + "stdin=hello from the caller\n";
+}
+
+TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
     const std::string& p = letters_[0];
     const std::string& s = letters_[1];
-    EXPECT_EQ(outcome.status, 7U);
-    EXPECT_EQ(lines_of(outcome.error),
-              (std::vector<std::string>{
-                  "argv=" + p + "\\bin\\child.exe", "argv=7", "argv=plain", "argv=" + p + "\\data",
-                  "argv=" + s + "\\out", "cwd=" + p + "\\", "NORIX_PROJECT_ROOT=" + p + "\\",
-                  "NORIX_SCRATCH_ROOT=" + s + "\\", "TEMP=" + s + "\\", "TMP=" + s + "\\",
-                  "NORIX_E2E_PATH=" + p + "\\bin;C:\\Windows"}));
-    expect_nothing_left();
-}
-
-TEST_F(FullRun, ExitCodesPassBackOrFallBack) {
-    const std::pair<const char*, DWORD> cases[] = {
-        {"0", 0}, {"255", 255}, {"256", 125}, {"0xC0000005", 125}};
-    for (const auto& [code, status] : cases) {
-        EXPECT_EQ(run_child({code}).status, status) << code;
+    CopyFileW(to_wide(project_ + "\\bin\\child.exe").c_str(),
+              to_wide(scratch_ + "\\child.exe").c_str(), FALSE);
+    struct Case {
+        std::string program;
+        std::vector<std::string> arguments;
+        std::vector<std::string> seen; // the child's argv; none for cmd.exe, which reports nothing
+        std::vector<std::string> extra;
+        DWORD status;
+    };
+    const std::string child = p + "\\bin\\child.exe";
+    const Case cases[] = {
+        {"bin\\child.exe",
+         {"7", "read=" + project_ + "\\data.txt", "write=" + scratch_ + "\\out.txt", "a b",
+          "say \"hi\"", "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""},
+         {child, "7", "read=" + p + "\\data.txt", "write=" + s + "\\out.txt", "a b", "say \"hi\"",
+          "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""},
+         {"read=project data", "wrote=" + s + "\\out.txt"},
+         7},
+        {"bin\\child.exe", {"0"}, {child, "0"}, {}, 0},
+        {"bin\\child.exe", {"1"}, {child, "1"}, {}, 1},
+        {"bin\\child.exe", {"255"}, {child, "255"}, {}, 255},
+        {"bin\\child.exe", {"256"}, {child, "256"}, {}, 125},
+        {"bin\\child.exe", {"259"}, {child, "259"}, {}, 125},
+        {"bin\\child.exe", {"0xC0000005"}, {child, "0xC0000005"}, {}, 125},
+        {scratch_ + "\\child.exe", {"3"}, {s + "\\child.exe", "3"}, {}, 3},
+        {"C:\\windows\\system32\\cmd.exe", {"/c", "exit", "4"}, {}, {}, 4},
+    };
+    // The attribute the launcher passed, as the double records it: the profile's SID, no
+    // capabilities.
+    DWORD parts[7];
+    userenv_double::profile_sid_parts(L"norix-e2e", parts);
+    std::string attribute = "sid=S-1-15-2";
+    for (const DWORD part : parts) {
+        attribute.append("-").append(std::to_string(part));
     }
-    expect_nothing_left();
-}
-
-TEST_F(FullRun, GrandchildEndsWithTheJob) {
-    const Outcome outcome = run_child({"0", "grandchild"});
-    EXPECT_EQ(outcome.status, 0U);
-    DWORD pid = 0;
-    for (const auto& line : lines_of(outcome.error)) {
-        if (line.starts_with("grandchild=")) {
-            pid = static_cast<DWORD>(std::stoul(line.substr(11)));
+    attribute += " capabilities=0 count=0 reserved=0 size=24";
+    for (const auto& c : cases) {
+        DeleteFileW(to_wide(attribute_).c_str());
+        const auto [status, output, error] = run(arguments(c.program, c.arguments));
+        EXPECT_EQ(status, c.status) << c.program << " " << c.arguments[0];
+        EXPECT_EQ(output, c.seen.empty() ? "" : report(c.seen, c.extra, p, s, project_));
+        EXPECT_EQ(error, c.seen.empty() ? "" : "child on stderr\n");
+        expect_nothing_left();
+        if (running_on_wine()) {
+            EXPECT_EQ(read_file(attribute_), attribute);
         }
     }
-    ASSERT_NE(pid, 0U) << outcome.error;
-    const HANDLE grandchild = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (grandchild != nullptr) { // gone already, or ending
-        EXPECT_EQ(WaitForSingleObject(grandchild, 5000), WAIT_OBJECT_0);
-        CloseHandle(grandchild);
+    EXPECT_EQ(read_file(scratch_ + "\\out.txt"), "written by the child");
+}
+
+// Killed during the wait, the launcher leaves its letters and its record, which names exactly
+// them; the job still ends the child and the grandchild.
+TEST_F(EndToEnd, KilledLauncherLeavesItsLettersAndRecord) {
+    Launcher launcher(temp_.path() + "\\killed", arguments("bin\\child.exe", {"0", "grandchild"}));
+    ASSERT_TRUE(launcher.wait_for_output("grandchild=")) << launcher.output();
+    TerminateProcess(launcher.process(), 9);
+    WaitForSingleObject(launcher.process(), INFINITE);
+    expect_ended(launcher.output(), {"child=", "grandchild="});
+    const std::string &p = letters_[0], &s = letters_[1];
+    EXPECT_EQ(read_file(record_), record(p, project_, s, scratch_));
+    for (const auto& letter : letters_) {
+        EXPECT_EQ(query_error(letter) != ERROR_FILE_NOT_FOUND, letter == p || letter == s)
+            << letter;
     }
+    // What a caller does after a crash.
+    for (const auto& [letter, directory] : {std::pair{p, project_}, std::pair{s, scratch_}}) {
+        if (running_on_wine()) {
+            EXPECT_EQ(userenv_double::target_of(letter[0]), L"\\??\\" + to_wide(directory));
+            userenv_double::remove(letter[0]);
+        } else {
+            DefineDosDeviceW(0xF, to_wide(letter).c_str(), to_wide("\\??\\" + directory).c_str());
+        }
+    }
+    DeleteFileW(to_wide(record_).c_str());
+    expect_nothing_left();
+}
+
+// Two runs at once take four letters and each child sees its own project. The second project lies
+// inside the first: while the first run's letters exist, Wine names its files through them, so the
+// double must know the letters that another process defined.
+TEST_F(EndToEnd, TwoLaunchersAtOnce) {
+    const std::string inner = temp_.make_directory("Proj\\inner\\bin");
+    const std::string other_scratch = temp_.make_directory("Scratch2");
+    temp_.make_file("Proj\\inner\\data.txt", "inner data");
+    CopyFileW(to_wide(project_ + "\\bin\\child.exe").c_str(),
+              to_wide(inner + "\\child.exe").c_str(), FALSE);
+    const std::string inner_project = project_ + "\\inner";
+    Launcher first(
+        temp_.path() + "\\first",
+        arguments("bin\\child.exe", {"0", "grandchild", "read=" + project_ + "\\data.txt"}));
+    ASSERT_TRUE(first.wait_for_output("read=")) << first.output();
+    Launcher second(temp_.path() + "\\second",
+                    arguments("bin\\child.exe", {"0", "read=" + inner_project + "\\data.txt"},
+                              inner_project, other_scratch));
+    ASSERT_TRUE(second.wait_for_output("read=")) << second.output();
+    EXPECT_EQ(read_file(record_), record(letters_[0], project_, letters_[1], scratch_));
+    const std::string other_record = temp_.path() + "\\.Scratch2.norix-native-sandbox-mounts";
+    EXPECT_EQ(read_file(other_record),
+              record(letters_[2], inner_project, letters_[3], other_scratch));
+    EXPECT_EQ(first.wait(), 0U);
+    EXPECT_EQ(second.wait(), 0U);
+    EXPECT_THAT(first.output(), HasSubstr("cwd=" + letters_[0] + "\\\nNORIX_PROJECT_ROOT"));
+    EXPECT_THAT(first.output(), HasSubstr("read=project data\n"));
+    EXPECT_THAT(second.output(), HasSubstr("cwd=" + letters_[2] + "\\\nNORIX_PROJECT_ROOT"));
+    EXPECT_THAT(second.output(), HasSubstr("read=inner data\n"));
+    // The job ended the grandchild still running when the child exited; the launcher did not
+    // wait for it.
+    expect_ended(first.output(), {"grandchild="});
+    expect_nothing_left();
+    EXPECT_EQ(read_file(other_record), "(missing)");
 }
 
 } // namespace

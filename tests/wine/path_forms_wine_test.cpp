@@ -1,6 +1,5 @@
 // Path forms and mount checks against the real Win32 of Wine. Wine's message texts differ from
 // Windows', so the texts are checked by their form and code.
-#include "entry/command_line.hpp"
 #include "paths/path_forms.hpp"
 #include "temp_directory.hpp"
 
@@ -10,8 +9,6 @@
 namespace {
 
 using ::testing::EndsWith;
-using ::testing::HasSubstr;
-using ::testing::Not;
 using ::testing::StartsWith;
 
 std::string upper(std::string text) {
@@ -74,31 +71,6 @@ TEST(WinePathForms, LinksAreResolved) {
     ASSERT_TRUE(direct) << "fixture missing: " << direct.error();
     ASSERT_TRUE(through_link) << through_link.error();
     EXPECT_EQ(to_utf8(*through_link), "\\\\?\\C:\\norix-fixtures\\Target\\inner");
-}
-
-TEST(WineSandboxMount, RealDirectoriesAndFiles) {
-    const TempDirectory temp;
-    const std::string dir = temp.make_directory("Proj");
-    const std::string file = temp.make_file("notes.txt");
-
-    const auto accepted = resolve_sandbox_mount(to_wide(dir));
-    ASSERT_TRUE(accepted) << accepted.error().message;
-    EXPECT_EQ(*accepted, *canonical_path(to_wide(dir)));
-
-    const auto not_directory = resolve_sandbox_mount(to_wide(file));
-    ASSERT_FALSE(not_directory);
-    EXPECT_EQ(not_directory.error().message,
-              "sandbox mount is not a directory: " + to_utf8(*canonical_path(to_wide(file))));
-
-    const auto missing = resolve_sandbox_mount(to_wide(dir + "\\nope"));
-    ASSERT_FALSE(missing);
-    EXPECT_THAT(missing.error().message, StartsWith("cannot resolve " + dir + "\\nope: "));
-    EXPECT_THAT(missing.error().message, EndsWith(". (os error 2)"));
-    EXPECT_THAT(missing.error().message, Not(HasSubstr("\n")));
-
-    const auto missing_parent = resolve_sandbox_mount(to_wide(dir + "\\nope\\x"));
-    ASSERT_FALSE(missing_parent);
-    EXPECT_THAT(missing_parent.error().message, EndsWith(" (os error 3)"));
 }
 
 } // namespace

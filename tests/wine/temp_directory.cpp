@@ -6,8 +6,12 @@
 
 TempDirectory::TempDirectory() {
     WCHAR buffer[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
-    if (length == 0) {
+    // The long form: a run names its directories by their final paths, and on Windows the
+    // temporary folder may be given in 8.3 form (C:\Users\RUNNER~1\...).
+    const DWORD length = GetTempPathW(MAX_PATH + 1, buffer) == 0
+                             ? 0
+                             : GetLongPathNameW(buffer, buffer, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) {
         throw std::runtime_error("no temporary folder");
     }
     const std::string base = to_utf8(WideStringView(buffer, length));

@@ -1,25 +1,34 @@
-// The program a full run starts inside the AppContainer. It reports what it sees on standard
-// output, one "key=value" a line, then exits with the code its first argument names:
-//   sandbox_child <exit code> [grandchild] [args...]
-// With "grandchild" it first starts a copy of itself that sleeps for ever and prints its pid.
-// Started as "sandbox_child sleep" it is that copy.
+// The program a full run starts in the AppContainer. It reports what it sees on standard output
+// in UTF-8, one "key=value" a line, and exits with the code its first argument names:
+//   sandbox_child <exit code> [read=<file>] [write=<file>] [grandchild] [more arguments...]
+// In this order: every argv element; the current directory; the variables of the run and two of
+// the caller; the text of each file that read= names; "wrote=<file>" for each write= file it
+// wrote; with "grandchild", "child=<pid>" and the pid of a copy of itself that sleeps for ever
+// ("grandchild=<pid>"); the line it then reads from standard input ("stdin=<line>"). Last it writes
+// "child on stderr" to standard error. Started as "sandbox_child sleep" it is that copy.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <filesystem>
+#include <fstream>
 #include <initializer_list>
+#include <string>
 
 namespace {
 
-void report(const wchar_t* key, const wchar_t* value) {
-    std::wprintf(L"%ls=%ls\n", key, value);
+void write_utf8(DWORD handle, const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                        nullptr, nullptr);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(handle), bytes.data(), static_cast<DWORD>(size), &written, nullptr);
 }
 
-void report_variable(const wchar_t* name) {
-    wchar_t value[4096];
-    const DWORD length = GetEnvironmentVariableW(name, value, 4096);
-    report(name, length > 0 && length < 4096 ? value : L"(unset)");
+void report(const wchar_t* key, const std::wstring& value) {
+    write_utf8(STD_OUTPUT_HANDLE, std::wstring(key) + L"=" + value + L"\n");
 }
 
 } // namespace
@@ -34,25 +43,44 @@ int wmain(int argc, wchar_t** argv) {
     wchar_t directory[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, directory);
     report(L"cwd", directory);
-    for (const wchar_t* name :
-         {L"NORIX_PROJECT_ROOT", L"NORIX_SCRATCH_ROOT", L"TEMP", L"TMP", L"NORIX_E2E_PATH"}) {
-        report_variable(name);
+    for (const wchar_t* name : {L"NORIX_PROJECT_ROOT", L"NORIX_SCRATCH_ROOT", L"TEMP", L"TMP",
+                                L"NORIX_E2E_PROJECT", L"NORIX_E2E_SIBLING"}) {
+        wchar_t value[4096];
+        const DWORD length = GetEnvironmentVariableW(name, value, 4096);
+        report(name, length > 0 && length < 4096 ? value : L"(unset)");
     }
-    if (argc >= 3 && std::wcscmp(argv[2], L"grandchild") == 0) {
-        wchar_t self[MAX_PATH];
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        wchar_t line[MAX_PATH + 16];
-        std::swprintf(line, MAX_PATH + 16, L"\"%ls\" sleep", self);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process{};
-        if (CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                           &process) != FALSE) {
-            std::wprintf(L"grandchild=%lu\n", process.dwProcessId);
-            CloseHandle(process.hThread);
-            CloseHandle(process.hProcess);
+    for (int i = 2; i < argc; ++i) {
+        const std::wstring argument = argv[i];
+        if (argument.starts_with(L"read=")) {
+            std::ifstream file(std::filesystem::path(argument.substr(5)), std::ios::binary);
+            const std::string text(std::istreambuf_iterator<char>(file), {});
+            report(L"read", file ? std::wstring(text.begin(), text.end()) : L"(unreadable)");
+        } else if (argument.starts_with(L"write=")) {
+            std::ofstream file(std::filesystem::path(argument.substr(6)), std::ios::binary);
+            file << "written by the child" << std::flush;
+            report(L"wrote", file ? argument.substr(6) : L"(failed)");
+        } else if (argument == L"grandchild") {
+            std::wstring line = L"\"" + std::wstring(argv[0]) + L"\" sleep";
+            STARTUPINFOW startup{};
+            startup.cb = sizeof(startup);
+            PROCESS_INFORMATION process{};
+            if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process) != FALSE) {
+                report(L"child", std::to_wstring(GetCurrentProcessId()));
+                report(L"grandchild", std::to_wstring(process.dwProcessId));
+                CloseHandle(process.hThread);
+                CloseHandle(process.hProcess);
+            }
         }
     }
-    std::fflush(stdout);
+    std::string line;
+    char c = 0;
+    DWORD got = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, nullptr) != FALSE && got == 1 &&
+           c != '\n') {
+        line += c;
+    }
+    report(L"stdin", std::wstring(line.begin(), line.end()));
+    write_utf8(STD_ERROR_HANDLE, L"child on stderr\n");
     return argc >= 2 ? static_cast<int>(std::wcstoul(argv[1], nullptr, 0)) : 0;
 }

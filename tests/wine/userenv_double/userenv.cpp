@@ -1,56 +1,40 @@
-// A stand-in for userenv.dll under Wine, whose CreateAppContainerProfile is not implemented.
-// Loaded in place of Wine's own with WINEDLLOVERRIDES="userenv=n,b" from the directory of the
-// program under test.
+// A stand-in for userenv.dll under Wine, loaded in place of Wine's own with
+// WINEDLLOVERRIDES="userenv=n,b" from the directory of the program under test. On Windows it is
+// never loaded.
 //
-// Profiles are kept in the registry of the Wine prefix (HKCU\Software\Norix\UserenvDouble), the
-// SID is derived from the name without regard to case, as Windows does, and a test chooses a
-// failure through NORIX_USERENV_DOUBLE_FAIL: "create=0x80070005" or "derive=0x80070057".
+// Profiles: Wine's CreateAppContainerProfile is not implemented. Profiles are kept in the registry
+// of the Wine prefix (HKCU\Software\Norix\UserenvDouble), the SID is derived from the name without
+// regard to case.
+//
+// A whole run: when loaded under Wine, DllMain replaces three of the importing program's
+// import-table slots (the loader has filled them before it runs), so the unchanged launcher runs
+// its child to the end:
+// - UpdateProcThreadAttribute accepts the AppContainer attribute, which Wine refuses with 50,
+//   without applying it: the child runs unconfined. It writes what it was given to the file that
+//   NORIX_USERENV_DOUBLE_ATTRIBUTE names.
+// - DefineDosDeviceW defines a drive through Wine's mount manager, through which files can be
+//   reached (double_state.hpp). Like Windows it removes only a matching definition; unlike Windows
+//   it refuses a letter in use instead of stacking on it, so Wine's own drives stay.
+// - GetFinalPathNameByHandleW: while such a drive exists, Wine names the files below its
+//   directory through it ("\\?\Y:\sub"). On Windows a letter defined onto a directory is no
+//   volume, so the stand-in names the directory again ("\\?\C:\dir\sub").
+#include "double_state.hpp"
+
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
 namespace {
 
-constexpr HRESULT ALREADY_EXISTS = static_cast<HRESULT>(0x800700B7U);
-const wchar_t* const STORE = L"Software\\Norix\\UserenvDouble";
-
-std::wstring lower(const wchar_t* text) {
-    std::wstring out(text);
-    for (auto& c : out) {
-        c = static_cast<wchar_t>(towlower(c));
-    }
-    return out;
-}
-
-// The failure the test asked for this operation, or S_OK.
-HRESULT chosen_failure(const wchar_t* operation) {
-    wchar_t setting[64];
-    const DWORD length = GetEnvironmentVariableW(L"NORIX_USERENV_DOUBLE_FAIL", setting, 64);
-    if (length == 0 || length >= 64) {
-        return S_OK;
-    }
-    const std::wstring text(setting, length);
-    const std::wstring prefix = std::wstring(operation) + L"=";
-    if (text.rfind(prefix, 0) != 0) {
-        return S_OK;
-    }
-    return static_cast<HRESULT>(std::wcstoul(text.c_str() + prefix.size(), nullptr, 16));
-}
-
-// S-1-15-2 followed by seven sub-authorities from a hash of the lower-cased name.
 HRESULT derive_sid(const wchar_t* name, PSID* sid) {
-    std::uint64_t hash = 1469598103934665603ULL;
     DWORD parts[7];
-    const std::wstring key = lower(name);
-    for (DWORD& part : parts) {
-        for (const wchar_t c : key) {
-            hash = (hash ^ static_cast<std::uint64_t>(c)) * 1099511628211ULL;
-        }
-        hash = (hash ^ 0x5bd1e995ULL) * 1099511628211ULL;
-        part = static_cast<DWORD>(hash >> 32);
-    }
+    userenv_double::profile_sid_parts(name, parts);
     SID_IDENTIFIER_AUTHORITY authority = {{0, 0, 0, 0, 0, 15}};
     PSID created = nullptr;
     // AllocateAndInitializeSid takes at most eight sub-authorities: the first is 2, then seven.
@@ -62,19 +46,159 @@ HRESULT derive_sid(const wchar_t* name, PSID* sid) {
     return S_OK;
 }
 
+decltype(&UpdateProcThreadAttribute) wine_update_attribute = nullptr;
+decltype(&DefineDosDeviceW) wine_define_device = nullptr;
+decltype(&GetFinalPathNameByHandleW) wine_final_path = nullptr;
+
+BOOL WINAPI update_attribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute,
+                             PVOID value, SIZE_T size, PVOID previous, PSIZE_T returned) {
+    if (attribute != PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES) {
+        return wine_update_attribute(list, flags, attribute, value, size, previous, returned);
+    }
+    char path[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("NORIX_USERENV_DOUBLE_ATTRIBUTE", path, MAX_PATH);
+    if (length > 0 && length < MAX_PATH && size == sizeof(SECURITY_CAPABILITIES)) {
+        const auto* given = static_cast<const SECURITY_CAPABILITIES*>(value);
+        LPSTR sid = nullptr;
+        ConvertSidToStringSidA(given->AppContainerSid, &sid);
+        if (FILE* file = std::fopen(path, "wb")) {
+            std::fprintf(file, "sid=%s capabilities=%llu count=%lu reserved=%lu size=%lu",
+                         sid != nullptr ? sid : "(invalid)",
+                         static_cast<unsigned long long>(
+                             reinterpret_cast<std::uintptr_t>(given->Capabilities)),
+                         given->CapabilityCount, given->Reserved, static_cast<unsigned long>(size));
+            std::fclose(file);
+        }
+        LocalFree(sid);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI define_device(DWORD flags, LPCWSTR name, LPCWSTR target) {
+    // Only drive letters onto raw NT paths, as the launcher defines them, are the double's.
+    if ((flags & DDD_RAW_TARGET_PATH) == 0 || name == nullptr || std::wcslen(name) != 2 ||
+        name[1] != L':') {
+        return wine_define_device(flags, name, target);
+    }
+    if ((flags & DDD_REMOVE_DEFINITION) != 0) {
+        const std::wstring current = userenv_double::target_of(name[0]);
+        const bool matches =
+            !current.empty() && (target == nullptr || ((flags & DDD_EXACT_MATCH_ON_REMOVE) != 0
+                                                           ? current == target
+                                                           : current.rfind(target, 0) == 0));
+        if (!matches) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return FALSE;
+        }
+        return userenv_double::remove(name[0]) ? TRUE : FALSE;
+    }
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    const auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    // Windows would stack a definition on a letter in use; the double refuses it, so that it
+    // never replaces one of Wine's own drives.
+    WCHAR listing[4];
+    if (QueryDosDeviceW(name, listing, 4) != 0 || GetLastError() != ERROR_FILE_NOT_FOUND) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    char* const unix_path = target != nullptr && std::wcsncmp(target, L"\\??\\", 4) == 0
+                                ? unix_name(target + 4)
+                                : nullptr;
+    if (unix_path == nullptr) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    const bool defined = userenv_double::mount_manager_drive(name[0], DRIVE_FIXED, unix_path);
+    HeapFree(GetProcessHeap(), 0, unix_path);
+    if (!defined) {
+        return FALSE;
+    }
+    const wchar_t drive[] = {static_cast<wchar_t>(towupper(name[0])), L':', L'\0'};
+    RegSetValueExW(userenv_double::table(), drive, 0, REG_SZ, reinterpret_cast<const BYTE*>(target),
+                   static_cast<DWORD>((std::wcslen(target) + 1) * sizeof(wchar_t)));
+    return TRUE;
+}
+
+DWORD WINAPI final_path(HANDLE file, LPWSTR buffer, DWORD size, DWORD flags) {
+    std::wstring path(32768, L'\0');
+    const DWORD length = wine_final_path(file, path.data(), 32768, flags);
+    if (length == 0 || length >= 32768) {
+        return wine_final_path(file, buffer, size, flags);
+    }
+    path.resize(length);
+    const std::wstring target = (flags & 0xF) == VOLUME_NAME_DOS && path.size() >= 6 &&
+                                        path.starts_with(L"\\\\?\\") && path[5] == L':'
+                                    ? userenv_double::target_of(path[4])
+                                    : std::wstring();
+    if (!target.empty()) {
+        // "\??\C:\dir" for "\\?\Y:" + rest; the drive's root is the directory itself.
+        std::wstring rest = path.substr(6);
+        if (target.back() == L'\\' || rest == L"\\") {
+            rest.erase(0, 1);
+        }
+        path = L"\\\\?\\" + target.substr(4) + rest;
+    }
+    if (path.size() >= size) {
+        return static_cast<DWORD>(path.size() + 1);
+    }
+    std::wmemcpy(buffer, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+}
+
+// Points the program's import-table slot of `function` at `replacement`, keeping the original.
+template <typename Function>
+void replace_import(const char* function, Function replacement, Function& original) {
+    auto* const base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const auto& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* module =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         imports.VirtualAddress != 0 && module->Name != 0; ++module) {
+        const auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(
+            base +
+            (module->OriginalFirstThunk != 0 ? module->OriginalFirstThunk : module->FirstThunk));
+        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slot) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) ||
+                std::strcmp(
+                    reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)
+                        ->Name,
+                    function) != 0) {
+                continue;
+            }
+            DWORD protection = 0;
+            VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection);
+            original = reinterpret_cast<Function>(slot->u1.Function);
+            slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(slot, sizeof(*slot), protection, &protection);
+        }
+    }
+}
+
 } // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (reason == DLL_PROCESS_ATTACH && ntdll != nullptr &&
+        GetProcAddress(ntdll, "wine_get_version") != nullptr) {
+        replace_import("UpdateProcThreadAttribute", &update_attribute, wine_update_attribute);
+        replace_import("DefineDosDeviceW", &define_device, wine_define_device);
+        replace_import("GetFinalPathNameByHandleW", &final_path, wine_final_path);
+    }
+    return TRUE;
+}
 
 extern "C" __declspec(dllexport) HRESULT WINAPI
     CreateAppContainerProfile(const wchar_t* name, const wchar_t* /*display_name*/,
                               const wchar_t* /*description*/, void* /*capabilities*/,
                               DWORD /*capability_count*/, PSID* sid) {
-    if (const HRESULT failure = chosen_failure(L"create"); failure != S_OK) {
-        return failure;
-    }
     if (name == nullptr || *name == L'\0' || std::wcslen(name) > 64) {
         return E_INVALIDARG;
     }
-    const std::wstring key = std::wstring(STORE) + L"\\" + lower(name);
+    // Registry key names compare without regard to case, as profile names do.
+    const std::wstring key = L"Software\\Norix\\UserenvDouble\\" + std::wstring(name);
     HKEY handle = nullptr;
     DWORD disposition = 0;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_READ, nullptr, &handle,
@@ -83,16 +207,13 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
     }
     RegCloseKey(handle);
     if (disposition == REG_OPENED_EXISTING_KEY) {
-        return ALREADY_EXISTS;
+        return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
     }
     return derive_sid(name, sid);
 }
 
 extern "C" __declspec(dllexport) HRESULT WINAPI
     DeriveAppContainerSidFromAppContainerName(const wchar_t* name, PSID* sid) {
-    if (const HRESULT failure = chosen_failure(L"derive"); failure != S_OK) {
-        return failure;
-    }
     if (name == nullptr || *name == L'\0') {
         return E_INVALIDARG;
     }
