@@ -90,13 +90,13 @@ HRESULT check_profile_name(std::u16string_view name) {
     return name.empty() || name.size() > 64 ? E_INVALIDARG : S_OK;
 }
 
-// A profile name is at most 64 characters of the pattern [\w0-9\.\-]+; a display name at most
-// 512, a description at most 2048.
+// A profile name is 1 to 64 characters of the pattern [-_. A-Za-z0-9]+ (a space is allowed); a
+// display name at most 512, a description at most 2048.
 HRESULT check_new_profile(std::u16string_view name, std::u16string_view display_name,
                           std::u16string_view description) {
     const auto allowed = [](char16_t c) {
         return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
-               c == u'_' || c == u'.' || c == u'-';
+               c == u'_' || c == u'.' || c == u'-' || c == u' ';
     };
     if (FAILED(check_profile_name(name)) || !std::ranges::all_of(name, allowed) ||
         display_name.size() > 512 || description.size() > 2048) {
