@@ -1,8 +1,8 @@
 #include "grants/grant.hpp"
 
 #include "common/resource.hpp"
-#include "paths/path_forms.hpp"
 #include "common/trace.hpp"
+#include "paths/path_forms.hpp"
 
 #include <string>
 
