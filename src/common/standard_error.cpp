@@ -31,6 +31,12 @@ bool write_all(const Unit* data, std::size_t count, Write write) {
 
 } // namespace
 
+bool write_file_all(HANDLE file, std::string_view bytes) {
+    return write_all(bytes.data(), bytes.size(), [&](const char* data, DWORD count, DWORD* done) {
+        return WriteFile(file, data, count, done, nullptr) != FALSE; // not overlapped
+    });
+}
+
 StderrWrite write_standard_error(std::string_view utf8_text) {
     const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
@@ -46,10 +52,7 @@ StderrWrite write_standard_error(std::string_view utf8_text) {
                 return WriteConsoleW(handle, data, count, done, nullptr) != FALSE;
             });
     } else {
-        written = write_all(utf8_text.data(), utf8_text.size(),
-                            [&](const char* data, DWORD count, DWORD* done) {
-                                return WriteFile(handle, data, count, done, nullptr) != FALSE;
-                            });
+        written = write_file_all(handle, utf8_text);
     }
     return written ? StderrWrite::Written : StderrWrite::Failed;
 }

@@ -1,6 +1,7 @@
 #include "mounts/mount_record.hpp"
 
 #include "common/resource.hpp"
+#include "common/standard_error.hpp"
 #include "paths/path_forms.hpp"
 
 #include <utility>
@@ -88,18 +89,8 @@ Result<void> MountRecord::write(const DriveMapping& project, const DriveMapping&
         return write_failure(GetLastError());
     }
     const UniqueHandle file(opened);
-    for (std::size_t written = 0; written < content.size();) {
-        DWORD chunk = 0;
-        if (WriteFile(file.get(), content.data() + written,
-                      static_cast<DWORD>(content.size() - written), &chunk,
-                      nullptr) == FALSE) { // not overlapped
-            return write_failure(GetLastError());
-        }
-        // A write that takes nothing yet reports success leaves no error of its own.
-        if (chunk == 0) {
-            return write_failure(ERROR_WRITE_FAULT);
-        }
-        written += chunk;
+    if (!write_file_all(file.get(), content)) {
+        return write_failure(GetLastError());
     }
     return {};
 }
