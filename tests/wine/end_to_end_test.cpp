@@ -8,7 +8,6 @@
 #include "common/text.hpp"
 #include "platform.hpp"
 #include "run/child_command_line.hpp"
-#include "temp_directory.hpp"
 #include "wine/userenv_double/double_state.hpp"
 
 #include <gmock/gmock.h>
@@ -19,7 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -156,14 +154,6 @@ protected:
         return p + '\0' + "\\??\\" + project + '\0' + s + '\0' + "\\??\\" + scratch + '\0';
     }
 
-    // The launcher's status, standard output and standard error.
-    std::tuple<DWORD, std::string, std::string> run(const std::vector<std::string>& args) const {
-        Launcher launcher(temp_.path() + "\\launcher", args);
-        launcher.send("hello from the caller\n");
-        const DWORD status = launcher.wait();
-        return {status, launcher.output(), launcher.error()};
-    }
-
     void expect_nothing_left() const {
         for (const auto& letter : letters_) {
             EXPECT_EQ(query_error(letter), ERROR_FILE_NOT_FOUND) << letter;
@@ -215,35 +205,9 @@ std::string report(const std::vector<std::string>& argv, const std::vector<std::
 }
 
 TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
-    const std::string& p = letters_[0];
-    const std::string& s = letters_[1];
+    const std::string &p = letters_[0], &s = letters_[1], child = p + "\\bin\\child.exe";
     CopyFileW(to_wide(project_ + "\\bin\\child.exe").c_str(),
               to_wide(scratch_ + "\\child.exe").c_str(), FALSE);
-    struct Case {
-        std::string program;
-        std::vector<std::string> arguments;
-        std::vector<std::string> seen; // the child's argv; none for cmd.exe, which reports nothing
-        std::vector<std::string> extra;
-        DWORD status;
-    };
-    const std::string child = p + "\\bin\\child.exe";
-    const Case cases[] = {
-        {"bin\\child.exe",
-         {"7", "read=" + project_ + "\\data.txt", "write=" + scratch_ + "\\out.txt", "a b",
-          "say \"hi\"", "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""},
-         {child, "7", "read=" + p + "\\data.txt", "write=" + s + "\\out.txt", "a b", "say \"hi\"",
-          "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""},
-         {"read=project data", "wrote=" + s + "\\out.txt"},
-         7},
-        {"bin\\child.exe", {"0"}, {child, "0"}, {}, 0},
-        {"bin\\child.exe", {"1"}, {child, "1"}, {}, 1},
-        {"bin\\child.exe", {"255"}, {child, "255"}, {}, 255},
-        {"bin\\child.exe", {"256"}, {child, "256"}, {}, 125},
-        {"bin\\child.exe", {"259"}, {child, "259"}, {}, 125},
-        {"bin\\child.exe", {"0xC0000005"}, {child, "0xC0000005"}, {}, 125},
-        {scratch_ + "\\child.exe", {"3"}, {s + "\\child.exe", "3"}, {}, 3},
-        {"C:\\windows\\system32\\cmd.exe", {"/c", "exit", "4"}, {}, {}, 4},
-    };
     // The attribute the launcher passed, as the double records it: the profile's SID, no
     // capabilities.
     DWORD parts[7];
@@ -253,18 +217,38 @@ TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
         attribute.append("-").append(std::to_string(part));
     }
     attribute += " capabilities=0 count=0 reserved=0 size=24";
-    for (const auto& c : cases) {
+    // `seen`: the child's argv, then what else it reports; none for cmd.exe, which reports nothing.
+    const auto expect_run = [&](const std::string& program, const std::vector<std::string>& given,
+                                const std::vector<std::string>& seen,
+                                const std::vector<std::string>& extra, DWORD status) {
         DeleteFileW(to_wide(attribute_).c_str());
-        const auto [status, output, error] = run(arguments(c.program, c.arguments));
-        EXPECT_EQ(status, c.status) << c.program << " " << c.arguments[0];
-        EXPECT_EQ(output, c.seen.empty() ? "" : report(c.seen, c.extra, p, s, project_));
-        EXPECT_EQ(error, c.seen.empty() ? "" : "child on stderr\n");
+        Launcher launcher(temp_.path() + "\\launcher", arguments(program, given));
+        launcher.send("hello from the caller\n");
+        EXPECT_EQ(launcher.wait(), status) << program << " " << given[0];
+        EXPECT_EQ(launcher.output(), seen.empty() ? "" : report(seen, extra, p, s, project_));
+        EXPECT_EQ(launcher.error(), seen.empty() ? "" : "child on stderr\n");
         expect_nothing_left();
         if (running_on_wine()) {
             EXPECT_EQ(read_file(attribute_), attribute);
         }
-    }
+    };
+    expect_run("bin\\child.exe",
+               {"7", "read=" + project_ + "\\data.txt", "write=" + scratch_ + "\\out.txt", "a b",
+                "say \"hi\"", "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""},
+               {child, "7", "read=" + p + "\\data.txt", "write=" + s + "\\out.txt", "a b",
+                "say \"hi\"", "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""},
+               {"read=project data", "wrote=" + s + "\\out.txt"}, 7);
     EXPECT_EQ(read_file(scratch_ + "\\out.txt"), "written by the child");
+    for (const auto& [code, status] : {std::pair<std::string, DWORD>{"0", 0},
+                                       {"1", 1},
+                                       {"255", 255},
+                                       {"256", 125},
+                                       {"259", 125},
+                                       {"0xC0000005", 125}}) {
+        expect_run("bin\\child.exe", {code}, {child, code}, {}, status);
+    }
+    expect_run(scratch_ + "\\child.exe", {"3"}, {s + "\\child.exe", "3"}, {}, 3);
+    expect_run("C:\\windows\\system32\\cmd.exe", {"/c", "exit", "4"}, {}, {}, 4);
 }
 
 // Killed during the wait, the launcher leaves its letters and its record, which names exactly
