@@ -149,11 +149,6 @@ protected:
         return args;
     }
 
-    std::string record(const std::string& p, const std::string& project, const std::string& s,
-                       const std::string& scratch) const {
-        return p + '\0' + "\\??\\" + project + '\0' + s + '\0' + "\\??\\" + scratch + '\0';
-    }
-
     void expect_nothing_left() const {
         for (const auto& letter : letters_) {
             EXPECT_EQ(query_error(letter), ERROR_FILE_NOT_FOUND) << letter;
@@ -251,37 +246,13 @@ TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
     expect_run("C:\\windows\\system32\\cmd.exe", {"/c", "exit", "4"}, {}, {}, 4);
 }
 
-// Killed during the wait, the launcher leaves its letters and its record, which names exactly
-// them; the job still ends the child and the grandchild.
-TEST_F(EndToEnd, KilledLauncherLeavesItsLettersAndRecord) {
-    Launcher launcher(temp_.path() + "\\killed", arguments("bin\\child.exe", {"0", "grandchild"}));
-    ASSERT_TRUE(launcher.wait_for_output("grandchild=")) << launcher.output();
-    TerminateProcess(launcher.process(), 9);
-    WaitForSingleObject(launcher.process(), INFINITE);
-    expect_ended(launcher.output(), {"child=", "grandchild="});
-    const std::string &p = letters_[0], &s = letters_[1];
-    EXPECT_EQ(read_file(record_), record(p, project_, s, scratch_));
-    for (const auto& letter : letters_) {
-        EXPECT_EQ(query_error(letter) != ERROR_FILE_NOT_FOUND, letter == p || letter == s)
-            << letter;
-    }
-    // What a caller does after a crash.
-    for (const auto& [letter, directory] : {std::pair{p, project_}, std::pair{s, scratch_}}) {
-        if (running_on_wine()) {
-            EXPECT_EQ(userenv_double::target_of(letter[0]), L"\\??\\" + to_wide(directory));
-            userenv_double::remove(letter[0]);
-        } else {
-            DefineDosDeviceW(0xF, to_wide(letter).c_str(), to_wide("\\??\\" + directory).c_str());
-        }
-    }
-    DeleteFileW(to_wide(record_).c_str());
-    expect_nothing_left();
-}
-
 // Two runs at once take four letters and each child sees its own project. The second project lies
 // inside the first: while the first run's letters exist, Wine names its files through them, so the
-// double must know the letters that another process defined.
-TEST_F(EndToEnd, TwoLaunchersAtOnce) {
+// double must know the letters that another process defined. The second launcher is killed during
+// its wait: its job still ends its child and grandchild, and it leaves its letters and its record,
+// which names exactly them. The first run's job ends the grandchild still running when its child
+// exits; the launcher does not wait for it.
+TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
     const std::string inner = temp_.make_directory("Proj\\inner\\bin");
     const std::string other_scratch = temp_.make_directory("Scratch2");
     temp_.make_file("Proj\\inner\\data.txt", "inner data");
@@ -290,27 +261,42 @@ TEST_F(EndToEnd, TwoLaunchersAtOnce) {
     const std::string inner_project = project_ + "\\inner";
     Launcher first(
         temp_.path() + "\\first",
-        arguments("bin\\child.exe", {"0", "grandchild", "read=" + project_ + "\\data.txt"}));
-    ASSERT_TRUE(first.wait_for_output("read=")) << first.output();
+        arguments("bin\\child.exe", {"0", "read=" + project_ + "\\data.txt", "grandchild"}));
+    ASSERT_TRUE(first.wait_for_output("grandchild=")) << first.output();
     Launcher second(temp_.path() + "\\second",
-                    arguments("bin\\child.exe", {"0", "read=" + inner_project + "\\data.txt"},
+                    arguments("bin\\child.exe",
+                              {"0", "read=" + inner_project + "\\data.txt", "grandchild"},
                               inner_project, other_scratch));
-    ASSERT_TRUE(second.wait_for_output("read=")) << second.output();
-    EXPECT_EQ(read_file(record_), record(letters_[0], project_, letters_[1], scratch_));
-    const std::string other_record = temp_.path() + "\\.Scratch2.norix-native-sandbox-mounts";
-    EXPECT_EQ(read_file(other_record),
-              record(letters_[2], inner_project, letters_[3], other_scratch));
+    ASSERT_TRUE(second.wait_for_output("grandchild=")) << second.output();
+    TerminateProcess(second.process(), 9);
+    WaitForSingleObject(second.process(), INFINITE);
+    expect_ended(second.output(), {"child=", "grandchild="});
     EXPECT_EQ(first.wait(), 0U);
-    EXPECT_EQ(second.wait(), 0U);
+    expect_ended(first.output(), {"grandchild="});
     EXPECT_THAT(first.output(), HasSubstr("cwd=" + letters_[0] + "\\\nNORIX_PROJECT_ROOT"));
     EXPECT_THAT(first.output(), HasSubstr("read=project data\n"));
     EXPECT_THAT(second.output(), HasSubstr("cwd=" + letters_[2] + "\\\nNORIX_PROJECT_ROOT"));
     EXPECT_THAT(second.output(), HasSubstr("read=inner data\n"));
-    // The job ended the grandchild still running when the child exited; the launcher did not
-    // wait for it.
-    expect_ended(first.output(), {"grandchild="});
+    const std::string killed_record = temp_.path() + "\\.Scratch2.norix-native-sandbox-mounts";
+    EXPECT_EQ(read_file(killed_record), letters_[2] + '\0' + "\\??\\" + inner_project + '\0' +
+                                            letters_[3] + '\0' + "\\??\\" + other_scratch + '\0');
+    for (const auto& letter : letters_) {
+        EXPECT_EQ(query_error(letter) != ERROR_FILE_NOT_FOUND,
+                  letter == letters_[2] || letter == letters_[3])
+            << letter;
+    }
+    // What a caller does after a crash.
+    for (const auto& [letter, directory] :
+         {std::pair{letters_[2], inner_project}, std::pair{letters_[3], other_scratch}}) {
+        if (running_on_wine()) {
+            EXPECT_EQ(userenv_double::target_of(letter[0]), L"\\??\\" + to_wide(directory));
+            userenv_double::remove(letter[0]);
+        } else {
+            DefineDosDeviceW(0xF, to_wide(letter).c_str(), to_wide("\\??\\" + directory).c_str());
+        }
+    }
+    DeleteFileW(to_wide(killed_record).c_str());
     expect_nothing_left();
-    EXPECT_EQ(read_file(other_record), "(missing)");
 }
 
 } // namespace
