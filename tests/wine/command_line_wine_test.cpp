@@ -19,8 +19,8 @@ std::vector<std::string> utf8(const std::vector<WideString>& elements) {
     return texts;
 }
 
-// Starts print_argv.exe with `line`; the argv it received.
-std::vector<WideString> child_argv(WideString line) {
+// Starts sandbox_child.exe with `line`; the argv it received, as it reports it.
+std::vector<std::string> child_argv(WideString line) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE read_end = nullptr;
     HANDLE write_end = nullptr;
@@ -41,17 +41,19 @@ std::vector<WideString> child_argv(WideString line) {
     const UniqueHandle process(information.hProcess);
     const UniqueHandle thread(information.hThread);
     writer.reset();
-    std::vector<WideString> elements(1);
-    WCHAR unit = 0;
+    std::vector<std::string> elements;
+    std::string report;
+    char c = 0;
     DWORD got = 0;
-    while (ReadFile(read_end, &unit, sizeof(unit), &got, nullptr) && got == sizeof(unit)) {
-        if (unit == L'\0') {
-            elements.emplace_back();
-        } else {
-            elements.back().push_back(unit);
+    while (ReadFile(read_end, &c, 1, &got, nullptr) && got == 1) {
+        report += c;
+        if (c == '\n') {
+            if (report.starts_with("argv=")) {
+                elements.push_back(report.substr(5, report.size() - 6));
+            }
+            report.clear();
         }
     }
-    elements.pop_back(); // after the last NUL
     return elements;
 }
 
@@ -80,9 +82,9 @@ TEST(WineCommandLine, SplittingAgreesWithARealChildArgv) {
                              "\"a\\\"\" \"\\\\\"", "x \"y\"\"\"z\"", "\\\\\\\"\"", "\"\"a\"\" b"}) {
         const WideString line = to_wide(std::string("\"")
                                             .append(module_directory())
-                                            .append("\\print_argv.exe\" ")
+                                            .append("\\sandbox_child.exe\" ")
                                             .append(tail));
-        EXPECT_EQ(utf8(child_argv(line)), utf8(split_command_line(line))) << tail;
+        EXPECT_EQ(child_argv(line), utf8(split_command_line(line))) << tail;
     }
 }
 
