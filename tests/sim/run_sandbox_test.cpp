@@ -320,25 +320,6 @@ TEST_F(SandboxRun, ExitCodesPassBackOrFallBack) {
     expect_nothing_left();
 }
 
-TEST_F(SandboxRun, LauncherKilledDuringTheWaitEndsTheChildAndItsDescendants) {
-    std::atomic<sim::Dword> descendant = 0;
-    use_program([&](const sim::ChildView& view) {
-        descendant = sim::start_descendant();
-        return run_until_ended(view);
-    });
-    const sim::Dword launcher = sim::start_launcher();
-    std::thread killed([&] {
-        const sim::ProcessScope scope(launcher);
-        run_with(standard_arguments());
-    });
-    while (descendant == 0 || sim::journal_of("WaitForSingleObject process INFINITE").empty()) {
-        std::this_thread::yield();
-    }
-    sim::end_launcher(launcher);
-    EXPECT_EQ(sim::live_processes(), std::vector<sim::Dword>{});
-    killed.join();
-}
-
 TEST_F(SandboxRun, LockAbandonedByALauncherThatDiedIsTakenOver) {
     const sim::Dword dead = sim::start_launcher();
     {
