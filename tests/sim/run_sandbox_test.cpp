@@ -89,8 +89,10 @@ protected:
 
     // How many of the run's directories have an entry for the profile.
     static std::size_t granted(const Strings& arguments) {
-        return sim::dacl_entries(arguments[1])->size() + sim::dacl_entries(arguments[3])->size() -
-               2;
+        const auto entries = [](const std::string& directory) {
+            return sim::dacl_entries(directory).value_or(std::vector<sim::AccessEntry>{}).size();
+        };
+        return entries(arguments[1]) + entries(arguments[3]) - 2;
     }
 
     sim::ChildView seen_;
@@ -107,7 +109,7 @@ struct FailureRow {
     bool child_ran = false;
 };
 
-std::function<void(Strings&)> fails(std::string function, std::uint64_t result,
+std::function<void(Strings&)> fails(const std::string& function, std::uint64_t result,
                                     sim::Dword error = 0, unsigned call = 1) {
     return [=](Strings&) { sim::inject(fault_on(function, result, error, call)); };
 }
