@@ -232,6 +232,7 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
 }
 
 TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
+    // Values naming the directories plainly, escaped (under a one-letter name) and as a sibling.
     sim::set_environment({"=C:=C:\\Work\\Proj", "E=C:\\\\Work\\\\Proj\\\\src",
                           "NORIX_SANDBOX_TRACE=", "PATH=C:\\Work\\Proj\\bin;C:\\Windows",
                           "ProjectOld=C:\\Work\\Project2", "SystemRoot=C:\\Windows",
