@@ -7,26 +7,25 @@ namespace {
 
 using ProcessEntry = SimulatedWindows;
 
-std::string failure_line(const char* command_line) {
-    sim::reset();
-    const int status = run_process(to_wide(command_line));
-    return std::to_string(status) + " " + sim::stderr_text();
-}
-
-TEST_F(ProcessEntry, FailureLinesOfTheCommandLine) {
-    const std::string usage =
-        "126 native sandbox failed: usage: norix-native-sandbox --project "
-        "<path> --scratch <path> --profile <name> --network deny -- <program> "
-        "[args...]\n";
-    const std::string unknown = "126 native sandbox failed: unknown sandbox option: ";
-    // The unknown option echoes the argument exactly as the C runtime's splitting gives it.
-    const std::pair<const char*, std::string> cases[] = {
-        {"norix-native-sandbox.exe", usage},
-        {"\"C:\\Program Files\\n.exe\"  --project", usage},
-        {"\"C:\\x y\\n.exe\"x \"a\"\"b\\\\\"c v -- t", unknown + "a\"b\\c\n"},
+// Each line with status 126, before any call on the machine.
+TEST_F(ProcessEntry, CommandLineFailuresComeFirst) {
+    const std::string usage = "usage: norix-native-sandbox --project <path> --scratch <path> "
+                              "--profile <name> --network deny -- <program> [args...]";
+    WideString unpaired = to_wide("n.exe --project C:\\");
+    unpaired.push_back(static_cast<WCHAR>(0xDC00));
+    unpaired += to_wide(" --scratch C:\\ --profile a --network deny -- t");
+    const std::pair<WideString, std::string> cases[] = {
+        {to_wide("norix-native-sandbox.exe"), usage},
+        {to_wide("\"C:\\Program Files\\n.exe\"  --project"), usage},
+        // The unknown option echoes the argument exactly as the C runtime's splitting gives it.
+        {to_wide("\"C:\\x y\\n.exe\"x \"a\"\"b\\\\\"c v -- t"), "unknown sandbox option: a\"b\\c"},
+        {unpaired, "command-line argument is not valid Unicode"},
     };
-    for (const auto& [command_line, expected] : cases) {
-        EXPECT_EQ(failure_line(command_line), expected) << command_line;
+    for (const auto& [command_line, message] : cases) {
+        sim::reset();
+        EXPECT_EQ(run_process(command_line), 126) << message;
+        EXPECT_EQ(sim::stderr_text(), "native sandbox failed: " + message + "\n");
+        EXPECT_EQ(journal_without({"WriteFile"}), Strings{}) << message;
     }
 }
 
@@ -61,32 +60,6 @@ TEST_F(ProcessEntry, StatusWhenStandardErrorIsMissingOrRefusesTheLine) {
     EXPECT_EQ(run_process(to_wide("n.exe")), 101);
     EXPECT_EQ(sim::stderr_text(),
               "native sandbox fatal error: cannot write the failure line to standard error\n");
-}
-
-TEST_F(ProcessEntry, UnpairedSurrogateStopsBeforeAnythingElse) {
-    WideString command_line = to_wide("n.exe --project C:\\");
-    command_line.push_back(static_cast<WCHAR>(0xDC00));
-    command_line += to_wide(" --scratch C:\\ --profile a --network deny -- t");
-    EXPECT_EQ(run_process(command_line), 126);
-    EXPECT_EQ(sim::stderr_text(),
-              "native sandbox failed: command-line argument is not valid Unicode\n");
-    EXPECT_EQ(journal_without({"WriteFile"}), Strings{});
-}
-
-TEST_F(ProcessEntry, StageTraceWhileTheVariableIsDefinedWithTheLastErrorKept) {
-    trace_stage("acl-read");
-    trace_on();
-    WideString path = to_wide("\\\\?\\C:\\Work\\x");
-    path.push_back(static_cast<WCHAR>(0xD800));
-    trace_stage("grant-mount", path);
-    SetEnvironmentVariableW(to_wide("NORIX_SANDBOX_TRACE").c_str(), nullptr);
-    SetLastError(0xC0000005U);
-    trace_stage("acl-merge"); // looking the variable up fails, with an error of its own
-    EXPECT_EQ(win32_failure("cannot set").message, "cannot set: Win32 3221225477");
-    SetEnvironmentVariableW(to_wide("NORIX_SANDBOX_TRACE").c_str(), to_wide("0").c_str());
-    trace_stage("acl-set");
-    EXPECT_EQ(sim::stderr_text(), "sandbox-stage=grant-mount path=\\\\?\\C:\\Work\\x\xEF\xBF\xBD\n"
-                                  "sandbox-stage=acl-set\n");
 }
 
 } // namespace
