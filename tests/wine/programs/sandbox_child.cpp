@@ -1,6 +1,5 @@
-// The program a full run starts in the AppContainer (the quoting tests start it directly, for the
-// argv its C runtime splits). It reports what it sees on standard output in UTF-8, one "key=value"
-// a line, and exits with the code its first argument names:
+// The program a full run starts in the AppContainer. It reports what it sees on standard output
+// in UTF-8, one "key=value" a line, and exits with the code its first argument names:
 //   sandbox_child <exit code> [read=<file>] [write=<file>] [grandchild] [more arguments...]
 // In this order: every argv element; the current directory; the variables of the run and two of
 // the caller; the text of each file that read= names; "wrote=<file>" for each write= file it
