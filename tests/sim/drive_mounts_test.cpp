@@ -10,14 +10,7 @@ namespace {
 const WideString PROJECT = to_wide("\\\\?\\C:\\work\\proj");
 const WideString SCRATCH = to_wide("\\\\?\\C:\\work\\scr");
 
-class DriveMounts : public SimulatedWindows {
-protected:
-    void SetUp() override {
-        SimulatedWindows::SetUp();
-        sim::make_directory("C:\\work\\proj");
-        sim::make_directory("C:\\work\\scr");
-    }
-};
+using DriveMounts = SimulatedWindows;
 
 std::string drive_or_failure(const WideString& directory) {
     const auto mapping = allocate_drive_mapping(directory);
