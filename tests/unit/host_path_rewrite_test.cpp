@@ -9,19 +9,9 @@ namespace {
 // What a value of the environment shows of the rewrite (siblings, case, quotes) is in the
 // environment's own test.
 TEST(RewriteHostPath, StopsWhereTheHostNameEnds) {
-    const std::pair<const char*, const char*> cases[] = {
-        // A longer sibling name is another file.
-        {"C:\\Work\\Proja;C:\\Work\\Projz;C:\\Work\\ProjA;C:\\Work\\ProjZ;C:\\Work\\Proj0;C:"
-         "\\Work\\Proj9;C:\\Work\\Proj\x80",
-         "C:\\Work\\Proja;C:\\Work\\Projz;C:\\Work\\ProjA;C:\\Work\\ProjZ;C:\\Work\\Proj0;C:"
-         "\\Work\\Proj9;C:\\Work\\Proj\x80"},
-        {"C:\\Work\\Proj@;C:\\Work\\Proj[;C:\\Work\\Proj`;C:\\Work\\Proj{;C:\\Work\\Proj:;C:"
-         "\\Work\\Proj\x7F",
-         "X:@;X:[;X:`;X:{;X::;X:\x7F"},
-    };
-    for (const auto& [text, expected] : cases) {
-        EXPECT_EQ(rewrite_host_path(text, "C:\\Work\\Proj", "X:"), expected) << text;
-    }
+    // A longer name is another file: letters, digits and bytes outside ASCII go on with a name.
+    EXPECT_EQ(rewrite_host_path("Pa;Pz;PA;PZ;P0;P9;P\x80;P@", "P", "X:"),
+              "Pa;Pz;PA;PZ;P0;P9;P\x80;X:@");
     EXPECT_EQ(rewrite_host_path("aaa;", "aa", "X:"), "aX:;"); // a match inside a skipped one
     EXPECT_EQ(rewrite_host_path(std::string_view("C:\\ax", 4), "C:\\a", "X:"),
               "X:"); // not past its end

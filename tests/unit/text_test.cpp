@@ -15,7 +15,7 @@ TEST(Text, ValidTextRoundTripsAtEveryBoundary) {
         {"\xE0\xA0\x80", units({0x800})},
         {"\xEE\x80\x80", units({0xE000})},
         {"\xF0\x90\x80\x80", units({0xD800, 0xDC00})},
-        {"\xF0\x9F\x98\x80", units({0xD83D, 0xDE00})},
+        {"\xF1\x8F\x98\x80", units({0xD8FD, 0xDE00})},
         {"\xF4\x8F\xBF\xBF", units({0xDBFF, 0xDFFF})},
     };
     for (const auto& [utf8, utf16] : cases) {
