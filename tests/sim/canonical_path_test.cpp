@@ -35,6 +35,8 @@ TEST_F(CanonicalPath, ShortAbsolutePathsOpenAsTypedOthersThroughTheVerbatimForm)
         {"\\\\srv\\share\\Work", "\\\\?\\UNC\\srv\\share\\Work",
          "CreateFileW \\\\srv\\share\\Work"},
         {".", "\\\\?\\C:\\Work", "GetFullPathNameW .; CreateFileW \\\\?\\C:\\Work"},
+        {".\\directory", "\\\\?\\C:\\Work\\directory",
+         "GetFullPathNameW .\\directory; CreateFileW \\\\?\\C:\\Work\\directory"},
         {"..\\Work", "\\\\?\\C:\\Work", "GetFullPathNameW ..\\Work; CreateFileW \\\\?\\C:\\Work"},
         {at, "\\\\?\\" + at, "GetFullPathNameW " + at + "; CreateFileW \\\\?\\" + at},
         {"\\\\.\\" + at, "\\\\?\\" + at,
