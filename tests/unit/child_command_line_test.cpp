@@ -40,7 +40,8 @@ TEST(QuoteArgument, QuotesEveryWhiteSpaceCharacterAndNothingElse) {
 
 TEST(SplitCommandLine, CRuntimeRules) {
     const std::pair<const char*, std::vector<std::string>> cases[] = {
-        {"p  a\t\tb  ", {"p", "a", "b"}}, {"p \"a\"\"", {"p", "a\""}}, // "" that ends the line
+        {"p  a\t\tb  ", {"p", "a", "b"}}, // blanks: spaces and tabs
+        {"p \"a\"\"", {"p", "a\""}},      // "" that ends the line
     };
     for (const auto& [line, elements] : cases) {
         EXPECT_EQ(split_utf8(line), elements) << line;
