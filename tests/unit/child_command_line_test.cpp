@@ -32,7 +32,7 @@ TEST(QuoteArgument, QuotesEveryWhiteSpaceCharacterAndNothingElse) {
         const std::string text = to_utf8(units({'a', c}));
         EXPECT_EQ(quote_argument(text), "\"" + text + "\"") << c;
     }
-    for (const unsigned c : {0x86, 0x180E, 0x200B, 0x202A}) {
+    for (const unsigned c : {0x0E, 0x86, 0x180E, 0x200B, 0x202A}) {
         const std::string text = to_utf8(units({'a', c}));
         EXPECT_EQ(quote_argument(text), text) << c;
     }
