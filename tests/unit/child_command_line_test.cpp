@@ -16,57 +16,32 @@ std::vector<std::string> split_utf8(std::string_view line) {
     return elements;
 }
 
-TEST(QuoteArgument, Table) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"hello", "hello"},
-        {"", "\"\""},
-        {"a b", "\"a b\""},
-        {"C:\\dir\\", "C:\\dir\\"},
-        {"C:\\my dir\\", "\"C:\\my dir\\\\\""},
-        {"say \"hi\"", "\"say \\\"hi\\\"\""},
-        {"a\\\"b", "\"a\\\\\\\"b\""},
-        {"a\\\\ b\\\\", "\"a\\\\ b\\\\\\\\\""}, // inner run kept, final run doubled
-        {"\"", "\"\\\"\""},
-        {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"}, // non-ASCII alone needs no quotes
-    };
-    for (const auto& [input, output] : cases) {
-        EXPECT_EQ(quote_argument(input), output) << input;
-    }
+// The round trip below covers the rules; these show them.
+TEST(QuoteArgument, QuotesOnlyWhatNeedsItAndDoublesTheBackslashesBeforeAQuote) {
+    EXPECT_EQ(quote_argument("C:\\dir\\"), "C:\\dir\\");
+    // A run of backslashes stays before a blank, doubles and escapes a quote, doubles at the end.
+    EXPECT_EQ(quote_argument("a\\\\ b\\\\\"c\\\\"), "\"a\\\\ b\\\\\\\\\\\"c\\\\\\\\\"");
     EXPECT_EQ(quote_argument(std::string_view("a b\\", 3)), "\"a b\""); // nothing past its end
     EXPECT_EQ(build_command_line("C:\\Program Files\\t.exe", {"", "a b", "c"}),
               "\"C:\\Program Files\\t.exe\" \"\" \"a b\" c");
 }
 
 TEST(QuoteArgument, QuotesEveryWhiteSpaceCharacterAndNothingElse) {
-    for (const unsigned c : {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000, 0x2005,
-                             0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000}) {
-        std::string text = "a"; // built in two steps: GCC 12 warns of an overlap in "a" + string
-        text += to_utf8(units({c}));
+    for (const unsigned c : {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000, 0x200A,
+                             0x2028, 0x2029, 0x202F, 0x205F, 0x3000}) {
+        const std::string text = to_utf8(units({'a', c}));
         EXPECT_EQ(quote_argument(text), "\"" + text + "\"") << c;
     }
-    for (const unsigned c :
-         {0x08,   0x0E,   0x1F,   0x21,   0x84,   0x86,   0x9F,   0xA1,   0x167F, 0x1681,
-          0x180E, 0x1FFF, 0x200B, 0x2027, 0x202A, 0x205E, 0x2060, 0x2FFF, 0x3001, 0xFEFF}) {
-        std::string text = "a"; // built in two steps: GCC 12 warns of an overlap in "a" + string
-        text += to_utf8(units({c}));
+    for (const unsigned c : {0x0E, 0x86, 0x180E, 0x200B, 0x202A}) {
+        const std::string text = to_utf8(units({'a', c}));
         EXPECT_EQ(quote_argument(text), text) << c;
     }
 }
 
 TEST(SplitCommandLine, CRuntimeRules) {
     const std::pair<const char*, std::vector<std::string>> cases[] = {
-        {"tool.exe", {"tool.exe"}},
-        {"\"C:\\my dir\\t.exe\" x", {"C:\\my dir\\t.exe", "x"}},
-        {"C:\\a\\\\b\\ x", {"C:\\a\\\\b\\", "x"}}, // no backslash rules in the name
-        {"a\"b c\"d e", {"ab cd", "e"}},           // where quotes toggle quoting
-        {"p  a\t\tb  ", {"p", "a", "b"}},
-        {"p a\\\\\\\"b", {"p", "a\\\"b"}},      // 2n+1 backslashes: n and a quote
-        {"p a\\\\\"b c\"", {"p", "a\\b c"}},    // 2n backslashes: n, the quote toggles
-        {"p a\\b\\", {"p", "a\\b\\"}},          // other backslashes are literal
-        {"p \"a\"\"b\" c", {"p", "a\"b", "c"}}, // "" inside quotes
-        {"p \"\"", {"p", ""}},
-        {"p \"a\"\"", {"p", "a\""}}, // "" that ends the line
-        {"p \"a b", {"p", "a b"}},   // unterminated quote runs to the end
+        {"p  a\t\tb  ", {"p", "a", "b"}}, // blanks: spaces and tabs
+        {"p \"a\"\"", {"p", "a\""}},      // "" that ends the line
     };
     for (const auto& [line, elements] : cases) {
         EXPECT_EQ(split_utf8(line), elements) << line;

@@ -10,7 +10,7 @@ class ArgumentGenerator {
 public:
     explicit ArgumentGenerator(std::uint32_t seed) : state_(seed) {}
 
-    std::string argument() {
+    std::vector<std::string> arguments() {
         static const std::vector<std::string> PIECES = {
             "a", "Bc", " ", "\t", "\"", "\\", "\\\\", "\\\\\\", "\\\"", "\"\"", "C:\\my dir\\",
             "\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC", "\xF0\x9F\x98\x80", "=", "%PATH%",
@@ -19,17 +19,11 @@ public:
             "\n", "\v", "\f", "\r", "\xC2\x85", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\x80",
             "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F",
             "\xE3\x80\x80"};
-        std::string text;
-        for (auto count = next() % 6; count > 0; --count) {
-            text += PIECES[next() % PIECES.size()];
-        }
-        return text;
-    }
-
-    std::vector<std::string> arguments() {
-        std::vector<std::string> list;
-        for (auto count = next() % 5; count > 0; --count) {
-            list.push_back(argument());
+        std::vector<std::string> list(next() % 5);
+        for (auto& text : list) {
+            for (auto count = next() % 6; count > 0; --count) {
+                text += PIECES[next() % PIECES.size()];
+            }
         }
         return list;
     }
