@@ -304,12 +304,9 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
 }
 
 TEST_F(SandboxRun, ExitCodesPassBackOrFallBack) {
-    struct Case {
-        sim::Dword child;
-        int status;
-    };
-    for (const auto [child, status] : {Case{0, 0}, Case{255, 255}, Case{256, 125}, Case{259, 125},
-                                       Case{0xC0000005, 125}, Case{126, 126}}) {
+    const std::pair<sim::Dword, int> codes[] = {{0, 0},     {255, 255},        {256, 125},
+                                                {259, 125}, {0xC0000005, 125}, {126, 126}};
+    for (const auto& [child, status] : codes) {
         exit_code_ = child;
         EXPECT_EQ(run_with(standard_arguments()), status) << child;
         EXPECT_EQ(sim::stderr_text(), "") << child;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ranges>
 
 using Strings = std::vector<std::string>;
 
@@ -40,13 +41,9 @@ inline Strings journal_without(std::initializer_list<std::string_view> functions
 
 // The pieces of a text between separators.
 inline Strings split(std::string_view text, char separator = ' ') {
-    Strings pieces(1);
-    for (const char c : text) {
-        if (c == separator) {
-            pieces.emplace_back();
-        } else {
-            pieces.back().push_back(c);
-        }
+    Strings pieces;
+    for (const auto piece : std::views::split(text, separator)) {
+        pieces.emplace_back(piece.begin(), piece.end());
     }
     return pieces;
 }

@@ -229,12 +229,9 @@ TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
                 "say \"hi\"", "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""},
                {"read=project data", "wrote=" + s + "\\out.txt"}, 7);
     EXPECT_EQ(read_file(scratch_ + "\\out.txt"), "written by the child");
-    for (const auto& [code, status] : {std::pair<std::string, DWORD>{"0", 0},
-                                       {"1", 1},
-                                       {"255", 255},
-                                       {"256", 125},
-                                       {"259", 125},
-                                       {"0xC0000005", 125}}) {
+    const std::pair<std::string, DWORD> codes[] = {{"0", 0},     {"1", 1},     {"255", 255},
+                                                   {"256", 125}, {"259", 125}, {"0xC0000005", 125}};
+    for (const auto& [code, status] : codes) {
         expect_run("bin\\child.exe", {code}, {child, code}, {}, status);
     }
     expect_run(scratch_ + "\\child.exe", {"3"}, {s + "\\child.exe", "3"}, {}, 3);
