@@ -35,11 +35,12 @@ TEST_F(ProcessEntry, FailureLineReachesEveryKindOfStandardError) {
         "n.exe --network deny --project C:\\W\xC3\xB6rk\\\xE2\x82\xAC -- t";
     const std::string line = "native sandbox failed: cannot resolve C:\\W\xC3\xB6rk\\\xE2\x82\xAC: "
                              "The system cannot find the path specified. (os error 3)\n";
-    // UTF-16 units to a console, UTF-8 bytes to a pipe or file.
+    // UTF-16 units to a console, UTF-8 bytes to a pipe, a file or a device such as NUL.
     const std::pair<sim::StreamKind, std::string> cases[] = {
         {sim::StreamKind::Console, "WriteConsoleW " + std::to_string(to_wide(line).size())},
         {sim::StreamKind::Pipe, "WriteFile stream " + std::to_string(line.size())},
-        {sim::StreamKind::File, "WriteFile stream " + std::to_string(line.size())}};
+        {sim::StreamKind::File, "WriteFile stream " + std::to_string(line.size())},
+        {sim::StreamKind::Device, "WriteFile stream " + std::to_string(line.size())}};
     for (const auto& [kind, write] : cases) {
         sim::reset();
         sim::set_stderr(kind);

@@ -65,8 +65,9 @@ std::vector<std::string> environment();
 std::optional<std::string> environment_variable(std::string_view name);
 void set_command_line(std::u16string_view command_line);
 
-// Standard error of the launcher: a console, a pipe or a file, or none at all.
-enum class StreamKind { Console, Pipe, File };
+// Standard error of the launcher: a console, a pipe, a file, a character device that is no console
+// (NUL: GetFileType gives FILE_TYPE_CHAR, console calls fail), or none at all.
+enum class StreamKind { Console, Pipe, File, Device };
 void set_stderr(std::optional<StreamKind> kind, Dword write_error = 0);
 std::string stderr_text();
 

@@ -167,6 +167,7 @@ DWORD Stream::write(std::string_view bytes) {
 DWORD Stream::file_type() const {
     switch (type) {
     case StreamKind::Console:
+    case StreamKind::Device:
         return FILE_TYPE_CHAR;
     case StreamKind::Pipe:
         return FILE_TYPE_PIPE;
