@@ -66,8 +66,8 @@ public:
                                    nullptr, &startup, &process))
             << GetLastError();
         process_ = process.hProcess;
-        CloseHandle(process.hThread);
-        for (const HANDLE handle : {input, startup.hStdOutput, startup.hStdError}) {
+        for (const HANDLE handle :
+             {process.hThread, input, startup.hStdOutput, startup.hStdError}) {
             CloseHandle(handle);
         }
     }
