@@ -48,6 +48,11 @@ TEST_F(ProcessEntry, FailureLineReachesEveryKindOfStandardError) {
         EXPECT_EQ(sim::stderr_text(), line);
         EXPECT_EQ(journal_without({"CreateFileW", "GetFullPathNameW"}), Strings{write});
     }
+    // A pipe that takes all but the last byte: the rest follows in a second write.
+    sim::reset();
+    sim::set_stderr(sim::StreamKind::Pipe, 0, line.size() - 1);
+    EXPECT_EQ(run_process(to_wide(command_line)), 126);
+    EXPECT_EQ(sim::stderr_text(), line);
 }
 
 TEST_F(ProcessEntry, StatusWhenStandardErrorIsMissingOrRefusesTheLine) {

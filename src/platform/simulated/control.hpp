@@ -68,7 +68,8 @@ void set_command_line(std::u16string_view command_line);
 // Standard error of the launcher: a console, a pipe, a file, a character device that is no console
 // (NUL: GetFileType gives FILE_TYPE_CHAR, console calls fail), or none at all.
 enum class StreamKind { Console, Pipe, File, Device };
-void set_stderr(std::optional<StreamKind> kind, Dword write_error = 0);
+// `capacity`: when set, each write takes at most that many bytes (see WriteFile on a pipe).
+void set_stderr(std::optional<StreamKind> kind, Dword write_error = 0, std::size_t capacity = 0);
 std::string stderr_text();
 
 // More launchers: a process like the first one (same volumes, its own environment copy, handles

@@ -683,14 +683,15 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_
         set_last_error(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    const auto taken = static_cast<DWORD>(object->accepts(bytes_to_write));
     if (const DWORD error =
-            object->write(std::string_view(static_cast<const char*>(buffer), bytes_to_write));
+            object->write(std::string_view(static_cast<const char*>(buffer), taken));
         error != 0) {
         set_last_error(error);
         return FALSE;
     }
     if (bytes_written != nullptr) {
-        *bytes_written = bytes_to_write;
+        *bytes_written = taken;
     }
     return TRUE;
 }

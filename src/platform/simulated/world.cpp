@@ -286,7 +286,7 @@ void clear_journal() {
     world().journal.clear();
 }
 
-void set_stderr(std::optional<StreamKind> kind, Dword write_error) {
+void set_stderr(std::optional<StreamKind> kind, Dword write_error, std::size_t capacity) {
     Guard guard;
     auto& process = current_process();
     auto& w = world();
@@ -298,6 +298,7 @@ void set_stderr(std::optional<StreamKind> kind, Dword write_error) {
     if (kind) {
         auto stream = std::make_shared<Stream>(*kind);
         stream->write_error = write_error;
+        stream->capacity = capacity;
         process.std_streams[2] = stream;
         process.std_handles[2] = add_handle(stream);
         w.handles[reinterpret_cast<std::uintptr_t>(process.std_handles[2])].owner = 0;

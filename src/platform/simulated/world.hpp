@@ -4,6 +4,7 @@
 #include "platform/simulated/control.hpp"
 #include "platform/simulated/windows.hpp"
 
+#include <algorithm>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -21,6 +22,8 @@ struct Object {
     virtual const char* kind() const = 0;
     // WriteFile on the object; returns the error code, 0 on success.
     virtual DWORD write(std::string_view /*bytes*/) { return ERROR_INVALID_HANDLE; }
+    // How many of `count` bytes a WriteFile that succeeds takes.
+    virtual std::size_t accepts(std::size_t count) const { return count; }
     virtual DWORD file_type() const { return FILE_TYPE_UNKNOWN; }
     // WaitForSingleObject on the object, called with the world lock held (a wait that blocks
     // waits on world_signal() with `lock`); nothing when the object cannot be waited on.
@@ -37,10 +40,16 @@ struct Stream : Object {
     StreamKind type;
     std::string captured;  // UTF-8: bytes written, or console text converted
     DWORD write_error = 0; // when set, every write fails with it
+    // When set, a write takes at most this many bytes and says so, as WriteFile does on a
+    // non-blocking byte pipe whose buffer lacks room.
+    std::size_t capacity = 0;
 
     explicit Stream(StreamKind k) : type(k) {}
     const char* kind() const override { return "stream"; }
     DWORD write(std::string_view bytes) override;
+    std::size_t accepts(std::size_t count) const override {
+        return capacity == 0 ? count : std::min(count, capacity);
+    }
     DWORD file_type() const override;
 };
 
