@@ -12,11 +12,6 @@ const WideString SCRATCH = to_wide("\\\\?\\C:\\work\\scr");
 
 using DriveMounts = SimulatedWindows;
 
-std::string drive_or_failure(const WideString& directory) {
-    const auto mapping = allocate_drive_mapping(directory);
-    return mapping ? mapping->drive() : mapping.error().message;
-}
-
 TEST_F(DriveMounts, PassesOverLettersInUseOrRefusedDownToD) {
     sim::define_dos_device("Z:", "\\??\\D:\\other");
     sim::inject(fault_for("DefineDosDeviceW", "Y:", 0, 5));
@@ -27,7 +22,8 @@ TEST_F(DriveMounts, PassesOverLettersInUseOrRefusedDownToD) {
     for (char letter = 'D'; letter <= 'Y'; ++letter) {
         sim::inject(fault_for("DefineDosDeviceW", std::string{letter, ':'}, 0, 5));
     }
-    EXPECT_EQ(drive_or_failure(SCRATCH), "no DOS drive slot is available for the native sandbox");
+    EXPECT_EQ(allocate_drive_mapping(SCRATCH).error().message,
+              "no DOS drive slot is available for the native sandbox");
     EXPECT_EQ(sim::journal_of("DefineDosDeviceW").size(), 23U);
 }
 

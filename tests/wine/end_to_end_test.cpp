@@ -179,7 +179,7 @@ void expect_ended(const std::string& output, std::initializer_list<const char*> 
 }
 
 // What the child reports (sandbox_child.cpp) for `argv`, then the `extra` lines.
-std::string report(const std::vector<std::string>& argv, const std::vector<std::string>& extra,
+std::string report(const std::vector<std::string>& argv, const std::string& extra,
                    const std::string& p, const std::string& s, const std::string& project) {
     std::string out;
     for (const auto& element : argv) {
@@ -188,10 +188,7 @@ std::string report(const std::vector<std::string>& argv, const std::vector<std::
     out += "cwd=" + p + "\\\nNORIX_PROJECT_ROOT=" + p + "\\\nNORIX_SCRATCH_ROOT=" + s +
            "\\\nTEMP=" + s + "\\\nTMP=" + s + "\\\nNORIX_E2E_PROJECT=" + p + "\\src\n" +
            "NORIX_E2E_SIBLING=" + project + "2\\src\n";
-    for (const auto& line : extra) {
-        out += line + "\n";
-    }
-    return out + "stdin=hello from the caller\n";
+    return out + extra + "stdin=hello from the caller\n";
 }
 
 TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
@@ -209,8 +206,8 @@ TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
     attribute += " capabilities=0 count=0 reserved=0 size=24";
     // `seen`: the child's argv, then what else it reports; none for cmd.exe, which reports nothing.
     const auto expect_run = [&](const std::string& program, const std::vector<std::string>& given,
-                                const std::vector<std::string>& seen,
-                                const std::vector<std::string>& extra, DWORD status) {
+                                const std::vector<std::string>& seen, const std::string& extra,
+                                DWORD status) {
         DeleteFileW(to_wide(attribute_).c_str());
         Launcher launcher(temp_.path() + "\\launcher", arguments(program, given));
         launcher.send("hello from the caller\n");
@@ -227,15 +224,15 @@ TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
                 "say \"hi\"", "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""},
                {child, "7", "read=" + p + "\\data.txt", "write=" + s + "\\out.txt", "a b",
                 "say \"hi\"", "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""},
-               {"read=project data", "wrote=" + s + "\\out.txt"}, 7);
+               "read=project data\nwrote=" + s + "\\out.txt\n", 7);
     EXPECT_EQ(read_file(scratch_ + "\\out.txt"), "written by the child");
     const std::pair<std::string, DWORD> codes[] = {{"0", 0},     {"1", 1},     {"255", 255},
                                                    {"256", 125}, {"259", 125}, {"0xC0000005", 125}};
     for (const auto& [code, status] : codes) {
-        expect_run("bin\\child.exe", {code}, {child, code}, {}, status);
+        expect_run("bin\\child.exe", {code}, {child, code}, "", status);
     }
-    expect_run(scratch_ + "\\child.exe", {"3"}, {s + "\\child.exe", "3"}, {}, 3);
-    expect_run("C:\\windows\\system32\\cmd.exe", {"/c", "exit", "4"}, {}, {}, 4);
+    expect_run(scratch_ + "\\child.exe", {"3"}, {s + "\\child.exe", "3"}, "", 3);
+    expect_run("C:\\windows\\system32\\cmd.exe", {"/c", "exit", "4"}, {}, "", 4);
 }
 
 // Two runs at once take four letters and each child sees its own project. The second project lies
