@@ -96,11 +96,11 @@ Result<void> MountRecord::write(const DriveMapping& project, const DriveMapping&
 }
 
 void MountRecord::remove() {
-    if (record_path_.empty()) {
+    const WideString path = std::exchange(record_path_, {});
+    if (path.empty()) {
         return;
     }
     const DWORD error = GetLastError();
-    DeleteFileW(record_path_.c_str());
+    DeleteFileW(path.c_str());
     SetLastError(error);
-    record_path_.clear();
 }

@@ -6,11 +6,11 @@
 
 namespace {
 
-// The Unicode White_Space property; every such character lies in the Basic Multilingual Plane.
-bool is_white_space(WCHAR c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
+// The characters of the Unicode White_Space property beyond ASCII; every one lies in the Basic
+// Multilingual Plane. The ASCII ones are found on the bytes.
+bool is_white_space_beyond_ascii(WCHAR c) {
+    return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
+           c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 bool needs_quotes(std::string_view text) {
@@ -27,7 +27,7 @@ bool needs_quotes(std::string_view text) {
     }
     // The other White_Space characters lie outside ASCII; only such a text is decoded to find
     // them.
-    return !ascii && std::ranges::any_of(to_wide(text), is_white_space);
+    return !ascii && std::ranges::any_of(to_wide(text), is_white_space_beyond_ascii);
 }
 
 } // namespace
