@@ -7,7 +7,7 @@
 namespace {
 
 // The characters of the Unicode White_Space property beyond ASCII; every one lies in the Basic
-// Multilingual Plane. The ASCII ones are found on the bytes.
+// Multilingual Plane.
 bool is_white_space_beyond_ascii(WCHAR c) {
     return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
            c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
