@@ -60,7 +60,8 @@ StderrWrite write_standard_error(std::string_view utf8_text) {
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
         return StderrWrite::NoStandardError;
     }
-    const std::string text = (stopped_mid_line ? "\n" : "") + std::string(utf8_text);
+    std::string text(stopped_mid_line ? 1 : 0, '\n');
+    text.append(utf8_text);
     DWORD mode = 0;
     bool written = false;
     // WriteFile bytes on a console are read in the console's code page, not as UTF-8.
