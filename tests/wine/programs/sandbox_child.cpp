@@ -63,10 +63,9 @@ int wmain(int argc, wchar_t** argv) {
             report(L"wrote", file ? argument.substr(6) : L"(failed)");
         } else if (argument.starts_with(L"handle=")) {
             const auto value =
-                static_cast<std::uintptr_t>(std::wcstoull(argument.c_str() + 7, nullptr, 10));
+                static_cast<std::uintptr_t>(std::wcstoull(&argument[7], nullptr, 10));
             DWORD flags = 0;
-            const bool open =
-                GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != FALSE;
+            const bool open = GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags);
             report(L"handle", open ? L"open" : L"closed");
         } else if (argument == L"grandchild") {
             std::wstring line = L"\"" + std::wstring(argv[0]) + L"\" sleep";
