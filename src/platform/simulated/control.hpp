@@ -72,7 +72,8 @@ enum class StreamKind { Console, Pipe, File, Device };
 // `capacity`: when set, each write takes at most that many bytes (see WriteFile on a pipe).
 void set_stderr(std::optional<StreamKind> kind, Dword write_error = 0, std::size_t capacity = 0);
 std::string stderr_text();
-// SetStdHandle changes which handle stands for any of the three, as on Windows.
+// Standard input and output are pipes that nothing reads; SetStdHandle, as on Windows, puts
+// another handle (or null, or INVALID_HANDLE_VALUE) in place of any of the three.
 
 // More launchers: a process like the first one (same volumes, its own environment copy, handles
 // and standard streams). A thread acts as that process while a ProcessScope for it lives; without
