@@ -2,6 +2,7 @@
 
 #include "paths/path_forms.hpp"
 
+#include <string_view>
 #include <utility>
 
 DriveMapping::DriveMapping(DriveMapping&& other) noexcept
@@ -30,12 +31,27 @@ void DriveMapping::remove() {
     drive_.clear();
 }
 
-Result<DriveMapping> allocate_drive_mapping(const WideString& directory) {
-    const std::string display = display_path(directory);
-    // Only drive paths can be DOS device targets here; a share ("\\server\share") fails on its
-    // second character.
+namespace {
+
+// Only drive paths can be DOS device targets here; a share ("\\server\share") fails on its second
+// character.
+Result<void> local_drive_only(std::string_view display) {
     if (display.size() < 2 || display[1] != ':') {
         return failure("Windows sandbox mounts must use local drive paths");
+    }
+    return {};
+}
+
+} // namespace
+
+Result<void> check_local_drive_path(const WideString& directory) {
+    return local_drive_only(display_path(directory));
+}
+
+Result<DriveMapping> allocate_drive_mapping(const WideString& directory) {
+    const std::string display = display_path(directory);
+    if (auto local = local_drive_only(display); !local) {
+        return std::unexpected(local.error());
     }
     const std::string target = "\\??\\" + display;
     const WideString wide_target = to_wide(target);

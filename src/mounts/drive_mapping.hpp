@@ -31,6 +31,10 @@ private:
     std::string target_;
 };
 
+// Whether `directory` can have a letter: a local drive path can, a network share cannot. Touches
+// nothing, so a run can refuse a share before it changes anything.
+Result<void> check_local_drive_path(const WideString& directory);
+
 // Defines the highest free letter from Z: down to D: onto `directory` (a canonical local drive
 // path). Call it only while holding the DriveAllocationLock.
 Result<DriveMapping> allocate_drive_mapping(const WideString& directory);

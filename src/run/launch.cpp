@@ -3,6 +3,9 @@
 #include "common/text.hpp"
 #include "common/trace.hpp"
 
+#include <algorithm>
+#include <span>
+
 // The x64 layouts these calls are given by address and size; checked against whichever headers
 // this build has, the platform's or our simulated ones.
 static_assert(sizeof(SECURITY_CAPABILITIES) == 24);
@@ -23,26 +26,29 @@ public:
     ProcThreadAttributeList& operator=(const ProcThreadAttributeList&) = delete;
     ~ProcThreadAttributeList() { remove(); }
 
-    // One attribute: the security capabilities, by address, so `capabilities` must stay in place
-    // and unchanged until the process is created.
-    Result<void> initialise(SECURITY_CAPABILITIES& capabilities) {
+    // The security capabilities and, unless `inherited` is empty, the handle list. Both are kept
+    // by address, so `capabilities` and `inherited` must stay in place and unchanged until the
+    // process is created.
+    Result<void> initialise(SECURITY_CAPABILITIES& capabilities, std::span<HANDLE> inherited) {
+        const DWORD count = inherited.empty() ? 1 : 2;
         SIZE_T size = 0;
         // The probe fails by design (insufficient buffer) and only reports the size.
-        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        InitializeProcThreadAttributeList(nullptr, count, 0, &size);
         if (size == 0) {
             return std::unexpected(win32_failure("cannot size process attribute list"));
         }
         buffer_.assign(size, 0);
-        if (!InitializeProcThreadAttributeList(list(), 1, 0, &size)) {
+        if (!InitializeProcThreadAttributeList(list(), count, 0, &size)) {
             return std::unexpected(win32_failure("cannot initialize process attribute list"));
         }
         initialised_ = true;
-        if (!UpdateProcThreadAttribute(list(), 0, PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES,
-                                       &capabilities, sizeof(capabilities),
-                                       nullptr, // no previous value
-                                       nullptr)) {
-            remove();
+        if (!update(PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES, &capabilities,
+                    sizeof(capabilities))) {
             return std::unexpected(win32_failure("cannot apply AppContainer process attribute"));
+        }
+        if (!inherited.empty() &&
+            !update(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(), inherited.size_bytes())) {
+            return std::unexpected(win32_failure("cannot apply handle list process attribute"));
         }
         return {};
     }
@@ -62,9 +68,39 @@ public:
     }
 
 private:
+    // A failed update deletes the list, keeping the update's last-error value.
+    bool update(DWORD_PTR attribute, PVOID value, SIZE_T size) {
+        if (UpdateProcThreadAttribute(list(), 0, attribute, value, size,
+                                      nullptr, // no previous value
+                                      nullptr)) {
+            return true;
+        }
+        remove();
+        return false;
+    }
+
     std::vector<BYTE> buffer_;
     bool initialised_ = false;
 };
+
+// The launcher's valid standard handles, each once (output and error are often one handle), null
+// and INVALID_HANDLE_VALUE left out, every one made inheritable: they are the child's only
+// handles. A handle list may name only inheritable handles, and the launcher's standard handles
+// need not be (a host may hand them over by other means than inheritance).
+Result<std::vector<HANDLE>> inheritable_standard_handles(const HANDLE (&standard)[3]) {
+    std::vector<HANDLE> handles;
+    for (const HANDLE handle : standard) {
+        if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+            std::ranges::find(handles, handle) != handles.end()) {
+            continue;
+        }
+        if (!SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
+            return std::unexpected(win32_failure("cannot make standard handle inheritable"));
+        }
+        handles.push_back(handle);
+    }
+    return handles;
+}
 
 // The handles of the created child. Until the child is inside the kill-on-close job nothing else
 // would ever end it: a suspended process stays in the system for good, keeping its image file
@@ -121,23 +157,34 @@ Result<UniqueHandle> create_sandbox_job() {
 
 Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view command_line,
                                  std::string_view current_directory) {
+    const HANDLE standard[3] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
+                                GetStdHandle(STD_ERROR_HANDLE)};
+    // Handle inheritance lets every inheritable handle of the launcher into the child, past
+    // every access check of the AppContainer (its caller's process, files outside the mounts,
+    // pipes), unless a handle list names the few that may cross: the standard handles alone.
+    auto inherited = inheritable_standard_handles(standard);
+    if (!inherited) {
+        return std::unexpected(inherited.error());
+    }
+
     SECURITY_CAPABILITIES capabilities{};
     capabilities.AppContainerSid = app_container_sid;
     capabilities.Capabilities = nullptr; // none: no network access
     capabilities.CapabilityCount = 0;
     capabilities.Reserved = 0;
     ProcThreadAttributeList attributes;
-    if (auto made = attributes.initialise(capabilities); !made) {
+    if (auto made = attributes.initialise(capabilities, *inherited); !made) {
         return std::unexpected(made.error());
     }
 
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);
+    // Kept when none is valid: the child then has none, like the launcher, rather than whatever
+    // the system would choose for it.
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    // Passed on as they are, null or invalid ones included.
-    startup.StartupInfo.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.StartupInfo.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.StartupInfo.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.StartupInfo.hStdInput = standard[0];
+    startup.StartupInfo.hStdOutput = standard[1];
+    startup.StartupInfo.hStdError = standard[2];
     startup.lpAttributeList = attributes.list();
 
     // CreateProcessW may write into the command line, so it gets a buffer of its own.
@@ -146,12 +193,14 @@ Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view comman
 
     trace_stage("create-process");
     PROCESS_INFORMATION information{};
+    // With no standard handle to list there is no list, and inheritance stays off so that
+    // nothing crosses then either.
+    const BOOL inherit = inherited->empty() ? FALSE : TRUE;
     const BOOL created = CreateProcessW(nullptr, // the program is the command line's first token
                                         wide_command_line.data(),
                                         nullptr, // process security attributes
                                         nullptr, // thread security attributes
-                                        TRUE,    // the child shares the standard handles
-                                        EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED,
+                                        inherit, EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED,
                                         nullptr, // the launcher's own environment
                                         wide_directory.c_str(), &startup.StartupInfo, &information);
     attributes.remove();

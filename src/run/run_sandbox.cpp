@@ -23,10 +23,17 @@ Result<int> run_sandbox(const SandboxRequest& request) {
         return std::unexpected(sid.error());
     }
 
-    // A scratch directory that can have no record would fail only after both grants, leaving a
-    // lasting entry (on a drive root, on the whole drive) for a run that can never succeed.
+    // A scratch directory that can have no record, or a directory on a share, which can have no
+    // letter, would fail only after both grants, leaving a lasting entry (on a drive root, on the
+    // whole drive; on a share, carried over the network through its whole tree) for a run that
+    // can never succeed.
     if (auto checked = MountRecord::check_scratch(request.scratch); !checked) {
         return std::unexpected(checked.error());
+    }
+    for (const WideString* directory : {&request.project, &request.scratch}) {
+        if (auto local = check_local_drive_path(*directory); !local) {
+            return std::unexpected(local.error());
+        }
     }
 
     trace_stage("grant-project");

@@ -126,10 +126,20 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
         return [path](Strings& arguments) { arguments[9] = path; };
     };
     // Twelve trace lines and the record come first; then "create-process", "assign-job", "resume".
-    const auto trace_write_fails = [](std::uint64_t result, sim::Dword error, unsigned call = 14) {
+    // With `capacity` set, standard error takes at most that many bytes a write.
+    const auto trace_write_fails = [](std::uint64_t result, sim::Dword error, unsigned call = 14,
+                                      std::size_t capacity = 0) {
         return [=](Strings&) {
             trace_on();
+            sim::set_stderr(sim::StreamKind::Pipe, 0, capacity);
             sim::inject(fault_on("WriteFile", result, error, call));
+        };
+    };
+    const auto on_share = [](std::size_t at) {
+        return [at](Strings& arguments) {
+            sim::add_share("srv", "share");
+            sim::make_directory("\\\\srv\\share\\dir");
+            arguments[at] = "\\\\srv\\share\\dir";
         };
     };
     const std::string no_letter = "no DOS drive slot is available for the native sandbox";
@@ -162,16 +172,12 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
              arguments[3] = "S:\\";
          },
          "sandbox scratch path has no parent", "S", 126, 0},
+        {on_share(1), "Windows sandbox mounts must use local drive paths", "S", 126, 0},
+        {on_share(3), "Windows sandbox mounts must use local drive paths", "S", 126, 0},
         {fails("CreateMutexW", 0, 5), "cannot create sandbox allocation lock: Win32 5", "RS"},
         {fails("WaitForSingleObject", WAIT_FAILED, 6),
          "cannot acquire sandbox allocation lock: 4294967295", "mRS"},
         {letters_taken('Z'), no_letter, "LRS"},
-        {[](Strings& arguments) {
-             sim::add_share("srv", "share");
-             sim::make_directory("\\\\srv\\share\\proj");
-             arguments[1] = "\\\\srv\\share\\proj";
-         },
-         "Windows sandbox mounts must use local drive paths", "LRS"},
         {letters_taken('Y'), no_letter, "ZLRS"},
         {[](Strings&) { sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); },
          "cannot write sandbox mount record: Access is denied. (os error 5)", "YZLRS"},
@@ -186,15 +192,22 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
         {program("..\\..\\x.exe"), "relative sandbox program escaped the project mount", "LYZRS"},
         {program("C:\\Other\\x.exe"),
          "absolute sandbox program is outside trusted system runtime roots", "LYZRS"},
+        {fails("SetHandleInformation", 0, 6), "cannot make standard handle inheritable: Win32 6",
+         "LYZRS"},
         {fails("InitializeProcThreadAttributeList", 0, 87),
          "cannot size process attribute list: Win32 87", "LYZRS"},
         {fails("InitializeProcThreadAttributeList", 0, 8, 2),
          "cannot initialize process attribute list: Win32 8", "LYZRS"},
         {fails("UpdateProcThreadAttribute", 0, 50),
          "cannot apply AppContainer process attribute: Win32 50", "LAYZRS"},
+        {fails("UpdateProcThreadAttribute", 0, 87, 2),
+         "cannot apply handle list process attribute: Win32 87", "LAYZRS"},
         {fails("CreateProcessW", 0, 2), "cannot create AppContainer process: Win32 2", "LAYZRS"},
         {trace_write_fails(0, 232), "cannot write stage trace to standard error: Win32 232",
          "LAYZRS", 101},
+        // A trace line cut off after 9 bytes: the diagnostic starts a line of its own.
+        {trace_write_fails(0, 232, 2, 9), "cannot write stage trace to standard error: Win32 232",
+         "S", 101, 0},
         // A write that takes nothing but reports success, leaving a stale last-error value.
         {trace_write_fails(TRUE, 5), "cannot write stage trace to standard error: Win32 29",
          "LAYZRS", 101},
@@ -282,10 +295,11 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
         R"(SetEnvironmentVariableW NORIX_SCRATCH_ROOT=Y:\; SetEnvironmentVariableW TEMP=Y:\; )"
         R"(SetEnvironmentVariableW TMP=Y:\; CreateFileW \\?\C:\Work\Proj\bin\tool.exe; )"
         R"(GetFinalPathNameByHandleW 260 0x0; CloseHandle file; )"
-        R"(InitializeProcThreadAttributeList null 1 0; )"
-        R"(InitializeProcThreadAttributeList buffer 1 48; UpdateProcThreadAttribute 0x20009 24; )"
-        R"(WriteFile stream 29; )"
-        R"(CreateProcessW 0x80004 inherit=1 start=0x100 capabilities=0 reserved=0 Z:\bin\tool.exe )"
+        R"(SetHandleInformation stream 0x1 0x1; SetHandleInformation stream 0x1 0x1; )"
+        R"(SetHandleInformation stream 0x1 0x1; InitializeProcThreadAttributeList null 2 0; )"
+        R"(InitializeProcThreadAttributeList buffer 2 80; UpdateProcThreadAttribute 0x20009 24; )"
+        R"(UpdateProcThreadAttribute 0x20002 24; WriteFile stream 29; CreateProcessW 0x80004 )"
+        R"(inherit=1 start=0x100 capabilities=0 reserved=0 handles=3 Z:\bin\tool.exe )"
         R"(Z:\src\main.c; DeleteProcThreadAttributeList; WriteFile stream 25; CreateJobObjectW; )"
         R"(SetInformationJobObject 9 144 0x2000; AssignProcessToJobObject; WriteFile stream 21; )"
         R"(ResumeThread; CloseHandle thread; WriteFile stream 19; )"
@@ -298,9 +312,42 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
     EXPECT_EQ(seen_.app_container_sid, sim::app_container_sid("agent"));
     EXPECT_TRUE(seen_.in_kill_on_close_job);
     for (int i = 0; i < 3; ++i) {
+        EXPECT_NE(seen_.std_handles[i], nullptr) << i;
         EXPECT_EQ(seen_.std_handles[i], GetStdHandle(STD_INPUT_HANDLE - i)) << i;
     }
     expect_nothing_left();
+}
+
+// Null and INVALID_HANDLE_VALUE stay out of the list, a shared handle is listed once; with no
+// valid handle there is neither a list nor inheritance.
+TEST_F(SandboxRun, OnlyTheValidStandardHandlesCrossEachOnce) {
+    const std::pair<std::function<void()>, std::string> rows[] = {
+        {[] { SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE)); },
+         "null 2 0; buffer 2 80; 0x20009 24; 0x20002 8; 0x80004 inherit=1 start=0x100 "
+         "capabilities=0 reserved=0 handles=1"},
+        {[] {
+             SetStdHandle(STD_OUTPUT_HANDLE, INVALID_HANDLE_VALUE);
+             sim::set_stderr(std::nullopt);
+         },
+         "null 1 0; buffer 1 48; 0x20009 24; 0x80004 inherit=0 start=0x100 capabilities=0 "
+         "reserved=0"},
+    };
+    for (const auto& [arrange, launch] : rows) {
+        SetUp();
+        SetStdHandle(STD_INPUT_HANDLE, nullptr);
+        arrange();
+        EXPECT_EQ(run_with(standard_arguments()), 0) << launch;
+        Strings calls;
+        for (const char* function :
+             {"InitializeProcThreadAttributeList", "UpdateProcThreadAttribute", "CreateProcessW"}) {
+            for (const auto& line : sim::journal_of(function)) {
+                const auto from = line.find(' ') + 1; // after the function, before the program
+                calls.push_back(line.substr(from, line.find(" Z:") - from));
+            }
+        }
+        EXPECT_EQ(joined(calls), launch);
+        expect_nothing_left();
+    }
 }
 
 TEST_F(SandboxRun, ExitCodesPassBackOrFallBack) {

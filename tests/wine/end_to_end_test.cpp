@@ -219,12 +219,18 @@ TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
             EXPECT_EQ(read_file(attribute_), attribute);
         }
     };
+    // An inheritable handle of the caller's, inherited by the launcher, stays out of the child.
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const HANDLE held = CreateFileW(to_wide(project_ + "\\data.txt").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0, nullptr);
+    const std::string handle = "handle=" + std::to_string(reinterpret_cast<std::uintptr_t>(held));
     expect_run("bin\\child.exe",
-               {"7", "read=" + project_ + "\\data.txt", "write=" + scratch_ + "\\out.txt", "a b",
+               {"7", "read=" + project_ + "\\data.txt", "write=" + scratch_ + "\\out.txt", handle,
+                "a b", "say \"hi\"", "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""},
+               {child, "7", "read=" + p + "\\data.txt", "write=" + s + "\\out.txt", handle, "a b",
                 "say \"hi\"", "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""},
-               {child, "7", "read=" + p + "\\data.txt", "write=" + s + "\\out.txt", "a b",
-                "say \"hi\"", "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""},
-               "read=project data\nwrote=" + s + "\\out.txt\n", 7);
+               "read=project data\nwrote=" + s + "\\out.txt\nhandle=closed\n", 7);
+    CloseHandle(held);
     EXPECT_EQ(read_file(scratch_ + "\\out.txt"), "written by the child");
     const std::pair<std::string, DWORD> codes[] = {{"0", 0},     {"1", 1},     {"255", 255},
                                                    {"256", 125}, {"259", 125}, {"0xC0000005", 125}};

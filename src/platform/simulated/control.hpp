@@ -15,7 +15,8 @@ using Dword = std::uint32_t;
 
 // A fresh machine: volume C: holding C:\Windows\System32, C:\Program Files and
 // C:\Program Files (x86); the launcher process (current directory C:\, an environment with
-// SystemRoot, ProgramFiles and ProgramFiles(x86)); standard error a pipe; empty journal.
+// SystemRoot, ProgramFiles and ProgramFiles(x86)); standard input, output and error three pipes,
+// none of them inheritable; empty journal.
 void reset();
 
 // Makes one call of `function` fail: the `call`-th call from now whose key argument (the path,
@@ -71,9 +72,11 @@ enum class StreamKind { Console, Pipe, File, Device };
 // `capacity`: when set, each write takes at most that many bytes (see WriteFile on a pipe).
 void set_stderr(std::optional<StreamKind> kind, Dword write_error = 0, std::size_t capacity = 0);
 std::string stderr_text();
+// Standard input and output are pipes that nothing reads; SetStdHandle, as on Windows, puts
+// another handle (or null, or INVALID_HANDLE_VALUE) in place of any of the three.
 
 // More launchers: a process like the first one (same volumes, its own environment copy, handles
-// and standard error). A thread acts as that process while a ProcessScope for it lives; without
+// and standard streams). A thread acts as that process while a ProcessScope for it lives; without
 // one it is the first launcher (pid 1).
 Dword start_launcher();
 class ProcessScope {

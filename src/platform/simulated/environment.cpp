@@ -171,6 +171,19 @@ HANDLE GetStdHandle(DWORD std_handle) {
     return current_process().std_handles[index];
 }
 
+BOOL SetStdHandle(DWORD std_handle, HANDLE handle) {
+    Guard guard;
+    const DWORD index = STD_INPUT_HANDLE - std_handle;
+    if (index > 2) {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Process& process = current_process();
+    process.std_handles[index] = handle;
+    process.std_streams[index] = object_as<Stream>(handle);
+    return TRUE;
+}
+
 DWORD GetFileType(HANDLE file) {
     Guard guard;
     const auto object = object_of(file);

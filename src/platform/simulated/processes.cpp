@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <span>
 #include <thread>
 
 namespace sim::detail {
@@ -24,9 +25,13 @@ struct Child {
     std::weak_ptr<JobObject> job;
 };
 
+// The values are kept by address, as Windows keeps them, and read when a process is created.
 struct AttributeList {
     DWORD capacity = 0;
-    const SECURITY_CAPABILITIES* capabilities = nullptr; // by address, as Windows keeps it
+    DWORD count = 0;
+    const SECURITY_CAPABILITIES* capabilities = nullptr;
+    const HANDLE* handles = nullptr; // the handle list: only these are inherited
+    std::size_t handle_count = 0;
 };
 
 struct Processes {
@@ -330,7 +335,7 @@ BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD 
         set_last_error(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    processes().attribute_lists[list] = AttributeList{attribute_count, nullptr};
+    processes().attribute_lists[list] = AttributeList{.capacity = attribute_count};
     return TRUE;
 }
 
@@ -348,15 +353,29 @@ BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, D
         set_last_error(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (attribute != PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES) {
+    AttributeList& attributes = found->second;
+    if (attributes.count == attributes.capacity) {
+        set_last_error(ERROR_GEN_FAILURE); // more attributes than the list was made for
+        return FALSE;
+    }
+    if (attribute == PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES) {
+        if (size != sizeof(SECURITY_CAPABILITIES) || attributes.capabilities != nullptr) {
+            set_last_error(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        attributes.capabilities = static_cast<const SECURITY_CAPABILITIES*>(value);
+    } else if (attribute == PROC_THREAD_ATTRIBUTE_HANDLE_LIST) {
+        if (size == 0 || size % sizeof(HANDLE) != 0 || attributes.handles != nullptr) {
+            set_last_error(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        attributes.handles = static_cast<const HANDLE*>(value);
+        attributes.handle_count = size / sizeof(HANDLE);
+    } else {
         set_last_error(ERROR_NOT_SUPPORTED);
         return FALSE;
     }
-    if (size != sizeof(SECURITY_CAPABILITIES) || found->second.capabilities != nullptr) {
-        set_last_error(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    found->second.capabilities = static_cast<const SECURITY_CAPABILITIES*>(value);
+    ++attributes.count;
     return TRUE;
 }
 
@@ -380,16 +399,20 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
     const auto list = extended && extended_size
                           ? processes().attribute_lists.find(extended_info->lpAttributeList)
                           : processes().attribute_lists.end();
-    const SECURITY_CAPABILITIES* capabilities =
-        list == processes().attribute_lists.end() ? nullptr : list->second.capabilities;
-    // What the child is made with, as the journal shows it: the security capabilities are read
-    // through the attribute list at this call.
+    const AttributeList attributes =
+        list == processes().attribute_lists.end() ? AttributeList{} : list->second;
+    const SECURITY_CAPABILITIES* capabilities = attributes.capabilities;
+    const std::span<const HANDLE> listed(attributes.handles, attributes.handle_count);
+    // What the child is made with, as the journal shows it: the security capabilities and the
+    // handle list are read through the attribute list at this call.
     record("CreateProcessW " + hex(creation_flags) + " inherit=" + std::to_string(inherit_handles) +
            " start=" + hex(startup_info->dwFlags) +
            (capabilities == nullptr
                 ? std::string()
                 : " capabilities=" + std::to_string(capabilities->CapabilityCount) +
                       " reserved=" + std::to_string(capabilities->Reserved)) +
+           (attributes.handles == nullptr ? std::string()
+                                          : " handles=" + std::to_string(listed.size())) +
            " " + utf8(line));
     if (const auto failed = injected<BOOL>("CreateProcessW", token)) {
         return *failed;
@@ -400,6 +423,14 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
     }
     if (extended && (!extended_size || (extended_info->lpAttributeList != nullptr &&
                                         list == processes().attribute_lists.end()))) {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // A handle list may name only open, inheritable handles.
+    if (std::ranges::any_of(listed, [](HANDLE handle) {
+            const HandleEntry* entry = handle_entry(handle);
+            return entry == nullptr || !entry->inheritable;
+        })) {
         set_last_error(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -430,9 +461,10 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
             return FALSE;
         }
     }
-    // The standard handles given are the child's only with STARTF_USESTDHANDLES and inherited
-    // handles; without the flag the child's are its console's buffers, and handles that are not
-    // inherited are no handles of the child.
+    // The standard handles given are the child's only with STARTF_USESTDHANDLES and when they are
+    // inherited: inheritance on, the handle inheritable and, with a handle list, listed. Without
+    // the flag the child's are its console's buffers; a value that is not inherited is no handle
+    // of the child.
     HANDLE std_handles[3] = {startup_info->hStdInput, startup_info->hStdOutput,
                              startup_info->hStdError};
     if ((startup_info->dwFlags & STARTF_USESTDHANDLES) == 0) {
@@ -441,8 +473,15 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
             handle = add_handle(console);
             world().handles[reinterpret_cast<std::uintptr_t>(handle)].owner = 0; // the console's
         }
-    } else if (inherit_handles == FALSE) {
-        std::ranges::fill(std_handles, nullptr);
+    } else {
+        for (auto& handle : std_handles) {
+            const HandleEntry* entry = handle_entry(handle);
+            if (inherit_handles == FALSE || entry == nullptr || !entry->inheritable ||
+                (attributes.handles != nullptr &&
+                 std::ranges::find(listed, handle) == listed.end())) {
+                handle = nullptr;
+            }
+        }
     }
     auto child = spawn(line,
                        environment == nullptr

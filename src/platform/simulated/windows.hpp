@@ -55,6 +55,7 @@ constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr DWORD ERROR_NO_MORE_FILES = 18;
 constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
 constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
@@ -145,6 +146,7 @@ constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
 constexpr DWORD STD_INPUT_HANDLE = static_cast<DWORD>(-10);
 constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
 constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
+constexpr DWORD HANDLE_FLAG_INHERIT = 0x1;
 
 // Waits and processes.
 constexpr DWORD INFINITE = 0xFFFFFFFFU;
@@ -156,6 +158,7 @@ constexpr DWORD STILL_ACTIVE = 259;
 constexpr DWORD CREATE_SUSPENDED = 0x4;
 constexpr DWORD EXTENDED_STARTUPINFO_PRESENT = 0x80000;
 constexpr DWORD STARTF_USESTDHANDLES = 0x100;
+constexpr DWORD_PTR PROC_THREAD_ATTRIBUTE_HANDLE_LIST = 0x20002;
 constexpr DWORD_PTR PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES = 0x20009;
 
 struct PROC_THREAD_ATTRIBUTE_LIST;
@@ -305,6 +308,7 @@ void SetLastError(DWORD error);
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id,
                      LPWSTR buffer, DWORD size, void* arguments);
 BOOL CloseHandle(HANDLE handle);
+BOOL SetHandleInformation(HANDLE object, DWORD mask, DWORD flags);
 HLOCAL LocalFree(HLOCAL memory);
 
 // kernel32: files.
@@ -329,6 +333,7 @@ LPWSTR GetEnvironmentStringsW();
 BOOL FreeEnvironmentStringsW(LPWSTR block);
 LPWSTR GetCommandLineW();
 HANDLE GetStdHandle(DWORD std_handle);
+BOOL SetStdHandle(DWORD std_handle, HANDLE handle);
 DWORD GetFileType(HANDLE file);
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
 BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD chars_to_write, LPDWORD chars_written,

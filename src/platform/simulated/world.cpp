@@ -43,10 +43,15 @@ HANDLE add_handle(std::shared_ptr<Object> object) {
     return reinterpret_cast<HANDLE>(value);
 }
 
+HandleEntry* handle_entry(HANDLE handle) {
+    auto& handles = world().handles;
+    const auto found = handles.find(reinterpret_cast<std::uintptr_t>(handle));
+    return found == handles.end() ? nullptr : &found->second;
+}
+
 std::shared_ptr<Object> object_of(HANDLE handle) {
-    auto& w = world();
-    const auto found = w.handles.find(reinterpret_cast<std::uintptr_t>(handle));
-    return found == w.handles.end() ? nullptr : found->second.object;
+    const HandleEntry* entry = handle_entry(handle);
+    return entry == nullptr ? nullptr : entry->object;
 }
 
 void record(std::string entry) {
@@ -177,6 +182,25 @@ DWORD Stream::file_type() const {
     return FILE_TYPE_UNKNOWN;
 }
 
+namespace {
+
+// A standard stream of `process`, behind a handle that the process never closes (owner 0, so no
+// census counts it) and that is not inheritable until someone says so.
+void give_standard_stream(Process& process, int index, std::shared_ptr<Stream> stream) {
+    process.std_handles[index] = add_handle(stream);
+    world().handles[reinterpret_cast<std::uintptr_t>(process.std_handles[index])].owner = 0;
+    process.std_streams[index] = std::move(stream);
+}
+
+// Standard input, output and error: three pipes.
+void give_standard_pipes(Process& process) {
+    give_standard_stream(process, 0, std::make_shared<Stream>(StreamKind::Pipe));
+    give_standard_stream(process, 1, std::make_shared<Stream>(StreamKind::Pipe));
+    give_standard_stream(process, 2, std::make_shared<Stream>(StreamKind::Pipe));
+}
+
+} // namespace
+
 } // namespace sim::detail
 
 using namespace sim::detail;
@@ -205,6 +229,24 @@ BOOL CloseHandle(HANDLE handle) {
     handles.erase(found);
     if (object.use_count() == 1) {
         object->last_handle_closed();
+    }
+    return TRUE;
+}
+
+BOOL SetHandleInformation(HANDLE object, DWORD mask, DWORD flags) {
+    Guard guard;
+    HandleEntry* entry = handle_entry(object);
+    record("SetHandleInformation " + std::string(entry == nullptr ? "?" : entry->object->kind()) +
+           " " + hex(mask) + " " + hex(flags));
+    if (const auto failed = injected<BOOL>("SetHandleInformation")) {
+        return *failed;
+    }
+    if (entry == nullptr) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if ((mask & HANDLE_FLAG_INHERIT) != 0) {
+        entry->inheritable = (flags & HANDLE_FLAG_INHERIT) != 0;
     }
     return TRUE;
 }
@@ -255,7 +297,7 @@ void reset() {
     reset_environment();
     reset_security();
     reset_mutexes();
-    set_stderr(StreamKind::Pipe);
+    give_standard_pipes(*launcher);
     SetLastError(0);
 }
 
@@ -289,9 +331,8 @@ void clear_journal() {
 void set_stderr(std::optional<StreamKind> kind, Dword write_error, std::size_t capacity) {
     Guard guard;
     auto& process = current_process();
-    auto& w = world();
     if (process.std_handles[2] != nullptr) {
-        w.handles.erase(reinterpret_cast<std::uintptr_t>(process.std_handles[2]));
+        world().handles.erase(reinterpret_cast<std::uintptr_t>(process.std_handles[2]));
     }
     process.std_streams[2].reset();
     process.std_handles[2] = nullptr;
@@ -299,9 +340,7 @@ void set_stderr(std::optional<StreamKind> kind, Dword write_error, std::size_t c
         auto stream = std::make_shared<Stream>(*kind);
         stream->write_error = write_error;
         stream->capacity = capacity;
-        process.std_streams[2] = stream;
-        process.std_handles[2] = add_handle(stream);
-        w.handles[reinterpret_cast<std::uintptr_t>(process.std_handles[2])].owner = 0;
+        give_standard_stream(process, 2, std::move(stream));
     }
 }
 
@@ -316,17 +355,8 @@ Dword start_launcher() {
     auto& w = world();
     auto launcher = std::make_shared<Process>(*w.processes.at(1));
     launcher->pid = w.next_pid++;
-    for (auto& handle : launcher->std_handles) {
-        handle = nullptr;
-    }
-    for (auto& stream : launcher->std_streams) {
-        stream.reset();
-    }
     w.processes[launcher->pid] = launcher;
-    {
-        ProcessScope scope(launcher->pid);
-        set_stderr(StreamKind::Pipe);
-    }
+    give_standard_pipes(*launcher);
     return launcher->pid;
 }
 

@@ -66,6 +66,7 @@ struct Process {
 struct HandleEntry {
     std::shared_ptr<Object> object;
     DWORD owner = 0;
+    bool inheritable = false; // HANDLE_FLAG_INHERIT
 };
 
 // A fault that has not fired yet, with the calls still to pass before it does.
@@ -107,6 +108,8 @@ void set_current_pid(DWORD pid);
 
 HANDLE add_handle(std::shared_ptr<Object> object);
 std::shared_ptr<Object> object_of(HANDLE handle);
+// The entry of an open handle; null for a value that is none.
+HandleEntry* handle_entry(HANDLE handle);
 template <class T> std::shared_ptr<T> object_as(HANDLE handle) {
     return std::dynamic_pointer_cast<T>(object_of(handle));
 }

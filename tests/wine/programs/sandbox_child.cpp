@@ -1,13 +1,15 @@
 // The program a full run starts in the AppContainer. It reports what it sees on standard output
 // in UTF-8, one "key=value" a line, and exits with the code its first argument names:
-//   sandbox_child <exit code> [read=<file>] [write=<file>] [grandchild] [more arguments...]
+//   sandbox_child <exit code> [read=<file>] [write=<file>] [handle=<value>] [grandchild] [more...]
 // In this order: every argv element; the current directory; the variables of the run and two of
 // the caller; the text of each file that read= names; "wrote=<file>" for each write= file it
-// wrote; with "grandchild", "child=<pid>" and the pid of a copy of itself that sleeps for ever
+// wrote; "handle=open" or "handle=closed" for each handle value (decimal) given; with
+// "grandchild", "child=<pid>" and the pid of a copy of itself that sleeps for ever
 // ("grandchild=<pid>"); the line it then reads from standard input ("stdin=<line>"). Last it writes
 // "child on stderr" to standard error. Started as "sandbox_child sleep" it is that copy.
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cwchar>
 #include <filesystem>
@@ -59,6 +61,12 @@ int wmain(int argc, wchar_t** argv) {
             std::ofstream file(std::filesystem::path(argument.substr(6)), std::ios::binary);
             file << "written by the child" << std::flush;
             report(L"wrote", file ? argument.substr(6) : L"(failed)");
+        } else if (argument.starts_with(L"handle=")) {
+            const auto value =
+                static_cast<std::uintptr_t>(std::wcstoull(&argument[7], nullptr, 10));
+            DWORD flags = 0;
+            const bool open = GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags);
+            report(L"handle", open ? L"open" : L"closed");
         } else if (argument == L"grandchild") {
             std::wstring line = L"\"" + std::wstring(argv[0]) + L"\" sleep";
             STARTUPINFOW startup{};

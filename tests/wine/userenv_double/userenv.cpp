@@ -11,7 +11,8 @@
 // its child to the end:
 // - UpdateProcThreadAttribute accepts the AppContainer attribute, which Wine refuses with 50,
 //   without applying it: the child runs unconfined. It writes what it was given to the file that
-//   NORIX_USERENV_DOUBLE_ATTRIBUTE names.
+//   NORIX_USERENV_DOUBLE_ATTRIBUTE names. Every other attribute (the handle list) reaches Wine's
+//   as it is, so Wine's own inheritance is what the child gets.
 // - DefineDosDeviceW defines a drive through Wine's mount manager, through which files can be
 //   reached (double_state.hpp). Like Windows it removes only a matching definition; unlike Windows
 //   it refuses a letter in use instead of stacking on it, so Wine's own drives stay.
