@@ -16,10 +16,10 @@ inline constexpr int FALLBACK_EXIT_CODE = 125;
 Result<UniqueHandle> create_sandbox_job();
 
 // Starts `command_line` suspended as the AppContainer `app_container_sid` with no capabilities,
-// the launcher's environment and, of its handles, only its valid standard ones (made inheritable),
-// in `current_directory`; puts it into a sandbox
-// job, resumes it and waits for it without a time limit. Gives the child's exit code when it is
-// below 256, else FALLBACK_EXIT_CODE. Every buffer and handle of the launch is released before it
-// returns; a child that never reached the job is ended, not left suspended.
+// the launcher's environment and, of its handles, only its valid standard ones (made
+// inheritable), in `current_directory`; puts it into a sandbox job, resumes it and waits for it
+// without a time limit. Gives the child's exit code when it is below 256, else
+// FALLBACK_EXIT_CODE. Every buffer and handle of the launch is released before it returns; a child
+// that never reached the job is ended, not left suspended.
 Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view command_line,
                                  std::string_view current_directory);
