@@ -7,27 +7,16 @@ namespace {
 
 constexpr const char* RECORD = "C:\\work\\.scr.norix-native-sandbox-mounts";
 const std::string OURS("Z:\0\\??\\C:\\work\\proj\0Y:\0\\??\\C:\\work\\scr\0", 39);
-const std::string BOTH = "Y:=\\??\\C:\\work\\scr Z:=\\??\\C:\\work\\proj";
+const std::string BOTH = "Y:\\??\\C:\\work\\scr Z:\\??\\C:\\work\\proj";
 const std::string Z = "Z: \\??\\C:\\work\\proj: ", Y = "Y: \\??\\C:\\work\\scr: ";
+const std::string REMOVED = Z + "removed\n" + Y + "removed\n";
 const std::string FAILED = "native sandbox cleanup failed: ";
 const std::string LONG = "\\??\\C:\\" + std::string(300, 'x'); // beyond a first listing buffer
 
-// C:\work\scr, its record (none when empty) and the definitions, oldest first on a letter.
-void set_up(const std::string& record, const std::string& defined) {
-    sim::make_directory("C:\\work\\scr");
-    if (!record.empty()) {
-        sim::make_file(RECORD, record);
-    }
-    for (const auto& definition : split(defined)) {
-        const auto letter = split(definition, '=');
-        sim::define_dos_device(letter[0], letter[1]);
-    }
-}
-
-// `defined` before, `left` after: "Y:=target Z:=newest; older", the letters in order.
+// `defined` before, `left` after: "Y:target Z:newest; older", the letters in order.
 struct Row {
     std::string record, defined, arguments, output, left;
-    std::optional<sim::Fault> fault = {};
+    sim::Fault fault = {};
 };
 
 using Cleanup = SimulatedWindows;
@@ -36,27 +25,27 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
     const std::string not_found = "The system cannot find the file specified. (os error 2)\n";
     const std::string usage = FAILED + std::string(CLEANUP_USAGE) + "\n";
     std::vector<Row> rows = {
-        {OURS, BOTH, "c:/work/SCR", Z + "removed\n" + Y + "removed\n", ""},
-        {OURS, "Z:=\\??\\C:\\work\\proj Z:=" + LONG + " Y:=\\??\\D:\\other", RECORD,
+        {OURS, BOTH, "c:/work/SCR", REMOVED, ""},
+        {OURS, "Z:\\??\\C:\\work\\proj Z:" + LONG + " Y:\\??\\D:\\other", RECORD,
          Z + "removed\n" + Y + "left, the letter now maps elsewhere\n",
-         "Y:=\\??\\D:\\other Z:=" + LONG},
-        {std::string(OURS).replace(20, 1, "A"), "A:=\\??\\C:\\work\\scr", "C:\\work\\scr",
+         "Y:\\??\\D:\\other Z:" + LONG},
+        {std::string(OURS).replace(20, 1, "A"), "A:\\??\\C:\\work\\scr", "C:\\work\\scr",
          Z + "left, the letter is no longer defined\nA: \\??\\C:\\work\\scr: removed\n", ""},
-        {"", BOTH, "C:\\work\\scr",
-         FAILED + "cannot read mount record " + RECORD + ": " + not_found, BOTH},
+        {OURS, BOTH, "C:\\work",
+         FAILED + "cannot read mount record C:\\.work.norix-native-sandbox-mounts: " + not_found,
+         BOTH},
         {OURS, BOTH, "C:\\work\\gone", FAILED + "cannot resolve C:\\work\\gone: " + not_found,
          BOTH},
-        {OURS, BOTH, "", usage, BOTH},
         {OURS, BOTH, "C:\\work\\scr C:\\work\\scr", usage, BOTH},
-        {OURS, BOTH, RECORD, FAILED + "cannot create sandbox allocation lock: Win32 5\n", BOTH,
-         fault_on("CreateMutexW", 0, 5)},
+        {"Z:", BOTH, RECORD, FAILED + "cannot create sandbox allocation lock: Win32 5\n", BOTH,
+         fault_on("CreateMutexW", 0, 5)}, // before the record is read
         {OURS, BOTH, RECORD,
          Z + "removed\n" + FAILED + "cannot query the Y: definitions: Win32 5\n",
-         "Y:=\\??\\C:\\work\\scr", fault_for("QueryDosDeviceW", "Y:", 0, 5)},
+         "Y:\\??\\C:\\work\\scr", fault_for("QueryDosDeviceW", "Y:", 0, 5)},
         {OURS, BOTH, RECORD, FAILED + "cannot remove the Z: definition: Win32 5\n", BOTH,
          fault_for("DefineDosDeviceW", "Z:", 0, 5)},
         {OURS, BOTH, RECORD,
-         Z + "removed\n" + Y + "removed\n" + FAILED + "cannot delete mount record " + RECORD +
+         REMOVED + FAILED + "cannot delete mount record " + RECORD +
              ": Access is denied. (os error 5)\n",
          "", fault_on("DeleteFileW", 0, 5)},
         {OURS, BOTH, RECORD, "", "", fault_on("WriteFile", 0, 232)},
@@ -74,38 +63,35 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
     }
     for (const auto& row : rows) {
         sim::reset();
-        set_up(row.record, row.defined);
-        if (row.fault) {
-            sim::inject(*row.fault);
+        sim::make_directory("C:\\work\\scr");
+        sim::make_file(RECORD, row.record);
+        for (const auto& definition : split(row.defined)) {
+            sim::define_dos_device(definition.substr(0, 2), definition.substr(2));
         }
+        sim::inject(row.fault);
         const int status = run_cleanup_process(to_wide("cleanup " + row.arguments));
         std::string left;
         for (const auto& letter : sim::defined_letters()) {
-            left +=
-                (left.empty() ? "" : " ") + letter + "=" + joined(sim::dos_device_targets(letter));
+            left += (left.empty() ? "" : " ") + letter + joined(sim::dos_device_targets(letter));
         }
-        // No output at all: standard error refused it, after the record was deleted.
-        const bool kept = row.output.contains(FAILED) && !row.record.empty();
+        const bool failed = row.output.contains(FAILED);
         EXPECT_EQ(sim::stderr_text(), row.output) << row.arguments;
-        EXPECT_EQ(status, row.output.contains(FAILED) || row.output.empty() ? 1 : 0) << row.output;
+        // No output at all: standard error refused it, after the record was deleted.
+        EXPECT_EQ(status, failed || row.output.empty() ? 1 : 0) << row.output;
         EXPECT_EQ(left, row.left) << row.output;
-        EXPECT_EQ(sim::file_content(RECORD), kept ? std::optional(row.record) : std::nullopt);
+        EXPECT_EQ(sim::file_content(RECORD), failed ? std::optional(row.record) : std::nullopt);
         EXPECT_EQ(joined(sim::owned_mutexes()) + joined(sim::open_handles()), "") << row.output;
     }
 }
 
 // A launcher that starts meanwhile on the same scratch directory writes its record at this path.
-TEST_F(Cleanup, HoldsTheLockFromReadingTheRecordUntilItIsDeleted) {
-    set_up(OURS, BOTH);
+TEST_F(Cleanup, DeletesTheRecordBeforeReleasingTheLock) {
+    sim::make_directory("C:\\work\\scr");
+    sim::make_file(RECORD, OURS);
     run_cleanup_process(to_wide("cleanup C:\\work\\scr"));
-    EXPECT_EQ(
-        joined(journal_without({"GetF", "CloseHandle file", "ReadFile", "Query", "WriteFile"})),
-        R"(CreateFileW C:\work\scr; CreateFileW \\?\C:\work\scr; )"
-        R"(CreateMutexW Local\Norix.NativeSandbox.DriveAllocation; )"
-        R"(WaitForSingleObject mutex INFINITE; )"
-        R"(CreateFileW \\?\C:\work\.scr.norix-native-sandbox-mounts; )"
-        R"(DefineDosDeviceW 0xf Z: \??\C:\work\proj; DefineDosDeviceW 0xf Y: \??\C:\work\scr; )"
-        R"(DeleteFileW \\?\C:\work\.scr.norix-native-sandbox-mounts; ReleaseMutex; CloseHandle mutex)");
+    EXPECT_EQ(joined(journal_without({"C", "Get", "ReadFile", "Query", "Define", "WriteFile"})),
+              R"(WaitForSingleObject mutex INFINITE; )"
+              R"(DeleteFileW \\?\C:\work\.scr.norix-native-sandbox-mounts; ReleaseMutex)");
 }
 
 } // namespace

