@@ -47,6 +47,7 @@ std::expected<std::string, DWORD> read_file(const WideString& path) {
     const UniqueHandle file(opened);
     std::string content;
     char chunk[4096];
+    // A read at the end of the file succeeds with no bytes.
     for (DWORD read = 1; read != 0;) {
         if (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) == FALSE) { // not overlapped
             return std::unexpected(GetLastError());

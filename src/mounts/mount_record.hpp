@@ -22,8 +22,8 @@ struct RecordedMount {
 // The project's mount, then the scratch directory's.
 using RecordedMounts = std::array<RecordedMount, 2>;
 
-// The mounts in a record's bytes: exactly four NUL-terminated UTF-8 fields, a drive (an ASCII
-// letter and a colon) then a target ("\??\" and a path), twice, and nothing after the fourth
+// The mounts in a record's bytes: exactly four NUL-terminated UTF-8 fields, a drive (a letter from
+// A to Z and a colon) then a target ("\??\" and a path), twice, and nothing after the fourth
 // NUL. Anything else fails with "malformed mount record".
 Result<RecordedMounts> parse_mount_record(std::string_view bytes);
 
