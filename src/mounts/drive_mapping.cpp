@@ -22,13 +22,17 @@ void DriveMapping::remove() {
         return;
     }
     const DWORD error = GetLastError();
-    const WideString drive = to_wide(drive_);
-    const WideString target = to_wide(target_);
-    DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE |
-                         DDD_NO_BROADCAST_SYSTEM,
-                     drive.c_str(), target.c_str());
+    remove_drive_definition(drive_, target_);
     SetLastError(error);
     drive_.clear();
+}
+
+bool remove_drive_definition(const std::string& drive, const std::string& target) {
+    const WideString wide_drive = to_wide(drive);
+    const WideString wide_target = to_wide(target);
+    return DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION |
+                                DDD_EXACT_MATCH_ON_REMOVE | DDD_NO_BROADCAST_SYSTEM,
+                            wide_drive.c_str(), wide_target.c_str()) != FALSE;
 }
 
 namespace {
@@ -53,7 +57,7 @@ Result<DriveMapping> allocate_drive_mapping(const WideString& directory) {
     if (auto local = local_drive_only(display); !local) {
         return std::unexpected(local.error());
     }
-    const std::string target = "\\??\\" + display;
+    const std::string target = std::string(RAW_TARGET_PREFIX) + display;
     const WideString wide_target = to_wide(target);
     for (char letter = 'Z'; letter >= 'D'; --letter) {
         const std::string drive{letter, ':'};

@@ -5,6 +5,10 @@
 #include "common/text.hpp"
 
 #include <string>
+#include <string_view>
+
+// What a drive letter's raw NT target starts with, before the host directory's display path.
+inline constexpr std::string_view RAW_TARGET_PREFIX = "\\??\\";
 
 // One defined DOS device: `drive` ("Z:") and its raw NT `target` ("\??\C:\work\proj"). Move-only;
 // destroying it removes exactly this definition, so a definition of the same letter that someone
@@ -38,6 +42,11 @@ Result<void> check_local_drive_path(const WideString& directory);
 // Defines the highest free letter from Z: down to D: onto `directory` (a canonical local drive
 // path). Call it only while holding the DriveAllocationLock.
 Result<DriveMapping> allocate_drive_mapping(const WideString& directory);
+
+// Removes the definition of `drive` ("Z:") whose raw target is exactly `target`; any other
+// definition of the letter, stacked above or below it, stays. False, with the last error of
+// DefineDosDeviceW, when there is none to remove or Windows refuses.
+bool remove_drive_definition(const std::string& drive, const std::string& target);
 
 // The drive followed by one backslash ("Z:\").
 std::string mount_root(const DriveMapping& mapping);

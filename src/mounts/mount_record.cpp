@@ -9,18 +9,64 @@
 namespace {
 
 constexpr const char* RECORD_SUFFIX = ".norix-native-sandbox-mounts";
+constexpr char FIELD_END = '\0';
 
-void append_field(std::string& content, const std::string& text) {
-    content.append(text);
-    content.push_back('\0');
+// The file's content: each mount's drive, then its target, each followed by FIELD_END.
+std::string record_bytes(const RecordedMounts& mounts) {
+    std::string content;
+    for (const RecordedMount& mount : mounts) {
+        for (const std::string* field : {&mount.drive, &mount.target}) {
+            content.append(*field);
+            content.push_back(FIELD_END);
+        }
+    }
+    return content;
+}
+
+Result<RecordedMounts> malformed() {
+    return failure("malformed mount record");
+}
+
+// Drive letters are written in upper case.
+bool is_drive(std::string_view field) {
+    return field.size() == 2 && field[0] >= 'A' && field[0] <= 'Z' && field[1] == ':';
+}
+
+bool is_target(std::string_view field) {
+    // Every invalid UTF-8 sequence becomes U+FFFD on its way to UTF-16, so only valid text comes
+    // back unchanged.
+    return field.size() > RAW_TARGET_PREFIX.size() && field.starts_with(RAW_TARGET_PREFIX) &&
+           to_utf8(to_wide(field)) == field;
 }
 
 Result<void> write_failure(DWORD error) {
     return failure("cannot write sandbox mount record: " + os_error_text(error));
 }
 
-// "<parent of scratch>\.<scratch name>.norix-native-sandbox-mounts", or why there is none.
-Result<WideString> record_path_for(const WideString& scratch) {
+} // namespace
+
+Result<RecordedMounts> parse_mount_record(std::string_view bytes) {
+    RecordedMounts mounts;
+    for (RecordedMount& mount : mounts) {
+        for (std::string* field : {&mount.drive, &mount.target}) {
+            const std::size_t end = bytes.find(FIELD_END);
+            if (end == std::string_view::npos) {
+                return malformed();
+            }
+            field->assign(bytes.substr(0, end));
+            bytes.remove_prefix(end + 1);
+        }
+        if (!is_drive(mount.drive) || !is_target(mount.target)) {
+            return malformed();
+        }
+    }
+    if (!bytes.empty()) {
+        return malformed();
+    }
+    return mounts;
+}
+
+Result<WideString> MountRecord::path_for_scratch(const WideString& scratch) {
     const auto elements = path_elements(scratch);
     const auto last = elements.empty() ? PathElement::Kind::Prefix : elements.back().kind;
     if (elements.size() < 2 || last == PathElement::Kind::Prefix ||
@@ -43,17 +89,15 @@ Result<WideString> record_path_for(const WideString& scratch) {
     return path;
 }
 
-} // namespace
-
 Result<void> MountRecord::check_scratch(const WideString& scratch) {
-    if (auto path = record_path_for(scratch); !path) {
+    if (auto path = path_for_scratch(scratch); !path) {
         return std::unexpected(path.error());
     }
     return {};
 }
 
 Result<MountRecord> MountRecord::for_scratch(const WideString& scratch) {
-    auto path = record_path_for(scratch);
+    auto path = path_for_scratch(scratch);
     if (!path) {
         return std::unexpected(path.error());
     }
@@ -72,11 +116,8 @@ MountRecord& MountRecord::operator=(MountRecord&& other) noexcept {
 }
 
 Result<void> MountRecord::write(const DriveMapping& project, const DriveMapping& scratch) const {
-    std::string content;
-    append_field(content, project.drive());
-    append_field(content, project.target());
-    append_field(content, scratch.drive());
-    append_field(content, scratch.target());
+    const std::string content = record_bytes(
+        {RecordedMount{project.drive(), project.target()}, {scratch.drive(), scratch.target()}});
 
     // CREATE_ALWAYS empties a file left by a run that was cut off, so it is replaced, never
     // appended to.

@@ -1,11 +1,31 @@
 // The file beside the scratch directory that names a run's two drive-letter definitions while
 // they exist, so that letters left behind by a run that was cut off can be traced. Written once,
-// never read by the launcher.
+// never read by the launcher; the cleanup program reads it.
 #pragma once
 
 #include "common/failure.hpp"
 #include "common/text.hpp"
 #include "mounts/drive_mapping.hpp"
+
+#include <array>
+#include <string>
+#include <string_view>
+
+// One definition as a record names it: the texts of the DriveMapping it was written from.
+struct RecordedMount {
+    std::string drive;  // "Z:"
+    std::string target; // "\??\C:\work\proj"
+
+    bool operator==(const RecordedMount&) const = default;
+};
+
+// The project's mount, then the scratch directory's.
+using RecordedMounts = std::array<RecordedMount, 2>;
+
+// The mounts in a record's bytes: exactly four NUL-terminated UTF-8 fields, a drive (a letter from
+// A to Z and a colon) then a target ("\??\" and a path), twice, and nothing after the fourth
+// NUL. Anything else fails with "malformed mount record".
+Result<RecordedMounts> parse_mount_record(std::string_view bytes);
 
 // Owns the record file's path; destroying it deletes the file (whether or not this run wrote it),
 // ignoring failures. Move-only.
@@ -13,6 +33,9 @@ class MountRecord {
 public:
     // The path "<parent of scratch>\.<scratch name>.norix-native-sandbox-mounts"; touches no disk.
     static Result<MountRecord> for_scratch(const WideString& scratch);
+
+    // The path that for_scratch gives, without a guard that would delete the file.
+    static Result<WideString> path_for_scratch(const WideString& scratch);
 
     // Whether for_scratch would succeed, with its failure when not; touches no disk. Lets a run
     // refuse a scratch directory that can have no record before it changes anything.

@@ -35,11 +35,13 @@ DWORD query_error(const std::string& drive) {
     return QueryDosDeviceW(to_wide(drive).c_str(), listing, 4) == 0 ? GetLastError() : 0;
 }
 
-// One launcher process. Its standard output and error go into files (`files` + ".out", ".err"),
-// its standard input comes from a pipe that the test writes.
+// One launcher process, or one of another `exe` of the build. Its standard output and error go
+// into files (`files` + ".out", ".err"), its standard input comes from a pipe that the test writes.
 class Launcher {
 public:
-    Launcher(const std::string& files, const std::vector<std::string>& arguments) : files_(files) {
+    Launcher(const std::string& files, const std::vector<std::string>& arguments,
+             const std::string& exe_name = "norix-native-sandbox.exe")
+        : files_(files) {
         SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
         HANDLE input = nullptr;
         CreatePipe(&input, &input_, &inherit, 0);
@@ -58,8 +60,7 @@ public:
         // The exe sits in the build directory, one level above the test binary.
         const std::string tests = module_directory();
         const std::string exe = tests.substr(0, tests.find_last_of('\\')) +
-                                (running_on_wine() ? "\\wine-double" : "") +
-                                "\\norix-native-sandbox.exe";
+                                (running_on_wine() ? "\\wine-double\\" : "\\") + exe_name;
         WideString line = to_wide(build_command_line(exe, arguments));
         PROCESS_INFORMATION process{};
         EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
@@ -245,8 +246,9 @@ TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
 // inside the first: while the first run's letters exist, Wine names its files through them, so the
 // double must know the letters that another process defined. The second launcher is killed during
 // its wait: its job still ends its child and grandchild, and it leaves its letters and its record,
-// which names exactly them. The first run's job ends the grandchild still running when its child
-// exits; the launcher does not wait for it.
+// which names exactly them; the cleanup program removes those that are still its own. The first
+// run's job ends the grandchild still running when its child exits; the launcher does not wait for
+// it.
 TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
     const std::string inner = temp_.make_directory("Proj\\inner\\bin");
     const std::string other_scratch = temp_.make_directory("Scratch2");
@@ -272,24 +274,37 @@ TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
     EXPECT_THAT(first.output(), HasSubstr("read=project data\n"));
     EXPECT_THAT(second.output(), HasSubstr("cwd=" + letters_[2] + "\\\nNORIX_PROJECT_ROOT"));
     EXPECT_THAT(second.output(), HasSubstr("read=inner data\n"));
+    // Its letters are still there; the first run's are gone (checked at the end). Then the cleanup
+    // program, with the scratch letter now mapping elsewhere. Under Wine the double's letters are
+    // drives of Wine's mount manager, which a process without the double, as the cleanup is, sees
+    // as "\Device\HarddiskVolumeN": the test bed defines the project letter again with Wine's
+    // DefineDosDeviceW, onto its target as Windows would show it.
     const std::string killed_record = temp_.path() + "\\.Scratch2.norix-native-sandbox-mounts";
-    EXPECT_EQ(read_file(killed_record), letters_[2] + '\0' + "\\??\\" + inner_project + '\0' +
-                                            letters_[3] + '\0' + "\\??\\" + other_scratch + '\0');
-    for (const auto& letter : letters_) {
-        EXPECT_EQ(query_error(letter) != ERROR_FILE_NOT_FOUND,
-                  letter == letters_[2] || letter == letters_[3])
-            << letter;
+    const std::string target = "\\??\\" + inner_project, elsewhere = "\\??\\" + project_;
+    const std::string cleanup_exe = "norix-native-sandbox-cleanup.exe";
+    const auto define = [](const std::string& letter, const std::string& to, DWORD flags) {
+        return DefineDosDeviceW(flags, to_wide(letter).c_str(), to_wide(to).c_str());
+    };
+    if (running_on_wine()) {
+        EXPECT_TRUE(userenv_double::remove(letters_[2][0]) &&
+                    userenv_double::remove(letters_[3][0]));
+        define(letters_[2], target, DDD_RAW_TARGET_PATH);
+    } else {
+        EXPECT_NE(define(letters_[3], "\\??\\" + other_scratch, 0xF), FALSE);
     }
-    // What a caller does after a crash.
-    for (const auto& [letter, directory] :
-         {std::pair{letters_[2], inner_project}, std::pair{letters_[3], other_scratch}}) {
-        if (running_on_wine()) {
-            EXPECT_EQ(userenv_double::target_of(letter[0]), L"\\??\\" + to_wide(directory));
-            userenv_double::remove(letter[0]);
-        } else {
-            DefineDosDeviceW(0xF, to_wide(letter).c_str(), to_wide("\\??\\" + directory).c_str());
-        }
-    }
+    define(letters_[3], elsewhere, DDD_RAW_TARGET_PATH);
+    Launcher cleanup(temp_.path() + "\\cleanup", {other_scratch}, cleanup_exe);
+    EXPECT_EQ(cleanup.wait(), 0U);
+    EXPECT_EQ(cleanup.error(), letters_[2] + " " + target + ": removed\n" + letters_[3] +
+                                   " \\??\\" + other_scratch +
+                                   ": left, the letter now maps elsewhere\n");
+    EXPECT_NE(define(letters_[3], elsewhere, 0xF), FALSE);
+    temp_.make_file(".Scratch2.norix-native-sandbox-mounts", "Z:");
+    Launcher refused(temp_.path() + "\\refused", {killed_record}, cleanup_exe);
+    EXPECT_EQ(refused.wait(), 1U);
+    EXPECT_EQ(refused.error(),
+              "native sandbox cleanup failed: malformed mount record: " + killed_record + "\n");
+    EXPECT_EQ(read_file(killed_record), "Z:");
     DeleteFileW(to_wide(killed_record).c_str());
     expect_nothing_left();
 }

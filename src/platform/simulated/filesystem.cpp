@@ -266,6 +266,8 @@ struct FileObject : Object {
     Location location;
     std::shared_ptr<Node> keep_alive;
     bool writable = false;
+    bool readable = false;
+    std::size_t read_position = 0;
     const char* kind() const override { return "file"; }
     DWORD file_type() const override { return FILE_TYPE_DISK; }
     DWORD write(std::string_view bytes) override {
@@ -547,6 +549,7 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD /*share_mode*/
     auto resolved = resolve_win32(path, follow);
     auto object = std::make_shared<FileObject>();
     object->writable = (desired_access & GENERIC_WRITE) != 0;
+    object->readable = (desired_access & GENERIC_READ) != 0;
     if (creation_disposition == CREATE_ALWAYS) {
         if (resolved.location) {
             Node* node = resolved.location->node();
@@ -693,6 +696,30 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_
     if (bytes_written != nullptr) {
         *bytes_written = taken;
     }
+    return TRUE;
+}
+
+// A read at the end of the file succeeds with no bytes, as on a disk file opened for synchronous
+// reads.
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read,
+              void* /*overlapped*/) {
+    Guard guard;
+    const auto object = object_as<FileObject>(file);
+    record("ReadFile " + std::to_string(bytes_to_read));
+    *bytes_read = 0;
+    if (const auto failed = injected<BOOL>("ReadFile")) {
+        return *failed;
+    }
+    if (!object || !object->readable) {
+        set_last_error(object ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const std::string& content = object->keep_alive->content;
+    const std::size_t from = std::min(object->read_position, content.size());
+    const std::size_t count = std::min<std::size_t>(bytes_to_read, content.size() - from);
+    std::memcpy(buffer, content.data() + from, count);
+    object->read_position = from + count;
+    *bytes_read = static_cast<DWORD>(count);
     return TRUE;
 }
 

@@ -323,6 +323,8 @@ HANDLE FindFirstFileExW(LPCWSTR file_name, FINDEX_INFO_LEVELS info_level, LPVOID
 BOOL FindClose(HANDLE find_file);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_written,
                void* overlapped);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read,
+              void* overlapped);
 BOOL DeleteFileW(LPCWSTR file_name);
 DWORD GetCurrentDirectoryW(DWORD buffer_length, LPWSTR buffer);
 
