@@ -42,13 +42,13 @@ BOOL WINAPI on_console_event(DWORD type) {
     return TRUE;
 }
 
-Result<UniqueHandle> manual_reset_event(const char* what) {
+Result<UniqueHandle> manual_reset_event() {
     UniqueHandle event(CreateEventW(nullptr,   // not inheritable
                                     TRUE,      // manual reset: once set, every wait sees it
                                     FALSE,     // not set
                                     nullptr)); // unnamed
     if (!event) {
-        return std::unexpected(win32_failure(what));
+        return std::unexpected(win32_failure("cannot create console control events"));
     }
     return event;
 }
@@ -56,11 +56,11 @@ Result<UniqueHandle> manual_reset_event(const char* what) {
 } // namespace
 
 Result<ConsoleControl> ConsoleControl::install() {
-    auto stop = manual_reset_event("cannot create sandbox stop event");
+    auto stop = manual_reset_event();
     if (!stop) {
         return std::unexpected(stop.error());
     }
-    auto teardown = manual_reset_event("cannot create sandbox teardown event");
+    auto teardown = manual_reset_event();
     if (!teardown) {
         return std::unexpected(teardown.error());
     }

@@ -39,7 +39,7 @@ DWORD wait_for_any(Guard& guard, const std::vector<HANDLE>& handles, DWORD milli
         }
         return found != objects.end();
     };
-    if (milliseconds == 0 || ended()) {
+    if (ended() || milliseconds == 0) {
         return result;
     }
     note_blocking_wait();
