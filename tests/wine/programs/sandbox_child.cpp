@@ -6,11 +6,10 @@
 // wrote; with "grandchild", "child=<pid>" and the pid of a copy of itself that sleeps for ever
 // ("grandchild=<pid>"); the line it then reads from standard input ("stdin=<line>"). Last it writes
 // "child on stderr" to standard error. Started as "sandbox_child sleep" it is that copy.
-// Started as "sandbox_child ctrl-c" or "sandbox_child ignore-ctrl-c" it writes "waiting" and waits
-// for a console event: the first ends with STATUS_CONTROL_C_EXIT, as Windows' default handler does
-// (Wine's exits with 0); the second goes on, writes "ignored" and exits with 7. Under Wine,
-// "sandbox_child forget <letter>..." removes drives the userenv double defined, as a host does
-// after a killed launcher.
+// Started as "sandbox_child ctrl-c" or "sandbox_child ignore-ctrl-c" it writes "waiting", goes on
+// after a console event and exits with STATUS_CONTROL_C_EXIT, as Windows' default handler ends a
+// process (Wine's exits with 0), or with 7. Under Wine "sandbox_child forget <letter>" removes a
+// drive that the userenv double defined, as a host does after a killed launcher.
 #include "../userenv_double/double_state.hpp"
 
 #include <windows.h>
@@ -39,14 +38,10 @@ void report(const wchar_t* key, const std::wstring& value) {
     write_utf8(STD_OUTPUT_HANDLE, std::wstring(key) + L"=" + value + L"\n");
 }
 
-std::atomic<bool> ignored{false};
+std::atomic<bool> event_seen{false};
 
-BOOL WINAPI end_on_event(DWORD /*type*/) {
-    ExitProcess(STATUS_CONTROL_C_EXIT);
-}
-
-BOOL WINAPI ignore_event(DWORD /*type*/) {
-    ignored = true;
+BOOL WINAPI on_console_event(DWORD /*type*/) {
+    event_seen = true;
     return TRUE;
 }
 
@@ -56,21 +51,16 @@ int wmain(int argc, wchar_t** argv) {
     if (argc >= 2 && std::wcscmp(argv[1], L"sleep") == 0) {
         Sleep(INFINITE);
     }
-    if (argc >= 2 && std::wcscmp(argv[1], L"forget") == 0) {
-        bool removed = true;
-        for (int i = 2; i < argc; ++i) {
-            removed = userenv_double::remove(argv[i][0]) && removed;
-        }
-        return removed ? 0 : 1;
+    if (argc == 3 && std::wcscmp(argv[1], L"forget") == 0) {
+        return userenv_double::remove(argv[2][0]) ? 0 : 1;
     }
     if (argc == 2 && std::wstring(argv[1]).ends_with(L"ctrl-c")) {
-        SetConsoleCtrlHandler(argv[1][0] == L'c' ? end_on_event : ignore_event, TRUE);
+        SetConsoleCtrlHandler(on_console_event, TRUE);
         write_utf8(STD_OUTPUT_HANDLE, L"waiting\n");
-        while (!ignored) {
+        while (!event_seen) {
             Sleep(50);
         }
-        write_utf8(STD_OUTPUT_HANDLE, L"ignored\n");
-        return 7;
+        return argv[1][0] == L'c' ? static_cast<int>(STATUS_CONTROL_C_EXIT) : 7;
     }
     for (int i = 0; i < argc; ++i) {
         report(L"argv", argv[i]);
