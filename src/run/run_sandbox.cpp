@@ -22,7 +22,8 @@ Result<int> run_sandbox(const SandboxRequest& request, StopSignal& stop) {
     if (!sid) {
         return std::unexpected(sid.error());
     }
-    // A stopped run adds no lasting access entry, and no second one after the first.
+    // Until the child is resumed, a console event stops the run at its next step; before a grant
+    // especially, as grants outlast the run.
     if (stop.raised()) {
         return interrupted();
     }
