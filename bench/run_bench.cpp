@@ -26,8 +26,9 @@ void whole_run(benchmark::State& state, const MachineShape& shape) {
         // machine keeps each child's thread until it is reset.
         state.PauseTiming();
         set_up_machine(shape);
+        StopSignal stop(UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)));
         state.ResumeTiming();
-        const Result<int> exit_code = run_sandbox(request);
+        const Result<int> exit_code = run_sandbox(request, stop);
         if (!exit_code || *exit_code != 0) {
             state.SkipWithError(exit_code ? "the child's exit code was not 0"
                                           : exit_code.error().message.c_str());

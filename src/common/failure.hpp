@@ -17,6 +17,12 @@ inline std::unexpected<SandboxFailure> failure(std::string message) {
     return std::unexpected(SandboxFailure{std::move(message)});
 }
 
+// A run stopped by a console control event (Ctrl+C, Ctrl+Break, a closed console, logoff or
+// shutdown) before its child started.
+inline std::unexpected<SandboxFailure> interrupted() {
+    return failure("sandbox run interrupted by a console control event");
+}
+
 // A condition the run cannot turn into a SandboxFailure (a failed write to an existing standard
 // error, a failed change of the launcher's own environment). It unwinds through the run so the
 // guards release, and only the entry catches it.

@@ -12,7 +12,8 @@ inline constexpr const char* DRIVE_ALLOCATION_MUTEX = "Local\\Norix.NativeSandbo
 class DriveAllocationLock {
 public:
     // Waits without a time limit. A mutex abandoned by a holder that ended counts as acquired.
-    static Result<DriveAllocationLock> acquire();
+    // With a `stop_event` (borrowed), the wait ends without the lock once that event is set.
+    static Result<DriveAllocationLock> acquire(HANDLE stop_event = nullptr);
 
     DriveAllocationLock(DriveAllocationLock&&) noexcept = default;
     DriveAllocationLock& operator=(DriveAllocationLock&& other) noexcept;

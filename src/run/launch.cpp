@@ -156,7 +156,7 @@ Result<UniqueHandle> create_sandbox_job() {
 }
 
 Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view command_line,
-                                 std::string_view current_directory) {
+                                 std::string_view current_directory, StopSignal& stop) {
     const HANDLE standard[3] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
                                 GetStdHandle(STD_ERROR_HANDLE)};
     // Handle inheritance lets every inheritable handle of the launcher into the child, past
@@ -223,13 +223,20 @@ Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view comman
     }
     // From here on the job ends the child when its handle closes.
     child.contained();
+    PublishedJob contained_in(stop, std::move(*job));
+    // A child not yet resumed has seen no console event; the job ends it.
+    if (stop.raised()) {
+        child.close();
+        contained_in.close();
+        return interrupted();
+    }
 
     trace_stage("resume");
     const DWORD resumed = ResumeThread(child.thread());
     child.close_thread();
     if (resumed == static_cast<DWORD>(-1)) {
         child.close_process();
-        job->reset();
+        contained_in.close();
         return std::unexpected(win32_failure("cannot resume AppContainer process"));
     }
 
@@ -241,7 +248,7 @@ Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view comman
     DWORD exit_code = FALLBACK_EXIT_CODE;
     const BOOL read = GetExitCodeProcess(child.process(), &exit_code);
     child.close_process();
-    job->reset();
+    contained_in.close();
     if (!read) {
         return std::unexpected(win32_failure("cannot read AppContainer exit code"));
     }

@@ -4,6 +4,7 @@
 
 #include "common/failure.hpp"
 #include "common/resource.hpp"
+#include "run/stop_signal.hpp"
 
 #include <string_view>
 #include <vector>
@@ -20,6 +21,7 @@ Result<UniqueHandle> create_sandbox_job();
 // inheritable), in `current_directory`; puts it into a sandbox job, resumes it and waits for it
 // without a time limit. Gives the child's exit code when it is below 256, else
 // FALLBACK_EXIT_CODE. Every buffer and handle of the launch is released before it returns; a child
-// that never reached the job is ended, not left suspended.
+// that never reached the job is ended, not left suspended. The job is published to `stop` while
+// the child is in it; a stop raised before the resume ends the launch there.
 Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view command_line,
-                                 std::string_view current_directory);
+                                 std::string_view current_directory, StopSignal& stop);

@@ -16,11 +16,16 @@
 // the function by any way (a failure, the end of the run, a fatal stop unwinding) releases them
 // in reverse: the scratch mapping, the project mapping, the lock if still held, the record file,
 // the SID.
-Result<int> run_sandbox(const SandboxRequest& request) {
+Result<int> run_sandbox(const SandboxRequest& request, StopSignal& stop) {
     const WideString profile = to_wide(request.profile);
     const auto sid = obtain_profile_sid(profile);
     if (!sid) {
         return std::unexpected(sid.error());
+    }
+    // Until the child is resumed, a console event stops the run at its next step; before a grant
+    // especially, as grants outlast the run.
+    if (stop.raised()) {
+        return interrupted();
     }
 
     // A scratch directory that can have no record, or a directory on a share, which can have no
@@ -40,6 +45,9 @@ Result<int> run_sandbox(const SandboxRequest& request) {
     if (auto granted = grant_mount_access(request.project, sid->get()); !granted) {
         return std::unexpected(granted.error());
     }
+    if (stop.raised()) {
+        return interrupted();
+    }
     trace_stage("grant-scratch");
     if (auto granted = grant_mount_access(request.scratch, sid->get()); !granted) {
         return std::unexpected(granted.error());
@@ -50,7 +58,7 @@ Result<int> run_sandbox(const SandboxRequest& request) {
     if (!record) {
         return std::unexpected(record.error());
     }
-    auto lock = DriveAllocationLock::acquire();
+    auto lock = DriveAllocationLock::acquire(stop.event());
     if (!lock) {
         return std::unexpected(lock.error());
     }
@@ -66,6 +74,9 @@ Result<int> run_sandbox(const SandboxRequest& request) {
         return std::unexpected(written.error());
     }
     lock->release();
+    if (stop.raised()) {
+        return interrupted();
+    }
 
     const std::string project_root = mount_root(*project_mount);
     const std::string scratch_root = mount_root(*scratch_mount);
@@ -81,5 +92,6 @@ Result<int> run_sandbox(const SandboxRequest& request) {
     }
     const std::vector<std::string> arguments =
         translate_arguments(request, project_root, scratch_root);
-    return launch_sandbox_child(sid->get(), build_command_line(*program, arguments), project_root);
+    return launch_sandbox_child(sid->get(), build_command_line(*program, arguments), project_root,
+                                stop);
 }

@@ -1,6 +1,7 @@
 // Whole runs through the process entry: every failure point with its line, status, release order
 // and nothing left behind; what a run gives the child; runs that meet other launchers.
 #include "entry/process_entry.hpp"
+#include "mounts/drive_allocation_lock.hpp"
 #include "run/app_container.hpp"
 #include "run/child_command_line.hpp"
 #include "sim/sim_fixture.hpp"
@@ -41,6 +42,21 @@ std::string releases() {
         }
     }
     return code;
+}
+
+// Another launcher, holding the allocation lock.
+sim::Dword hold_the_lock() {
+    const sim::Dword holder = sim::start_launcher();
+    const sim::ProcessScope scope(holder);
+    const HANDLE held = CreateMutexW(nullptr, FALSE, to_wide(DRIVE_ALLOCATION_MUTEX).c_str());
+    EXPECT_EQ(WaitForSingleObject(held, INFINITE), WAIT_OBJECT_0);
+    return holder;
+}
+
+void await_lock_wait() {
+    while (sim::journal_of("WaitForMultipleObjects").empty()) {
+        std::this_thread::yield();
+    }
 }
 
 // A child program that runs until something ends it.
@@ -114,6 +130,12 @@ std::function<void(Strings&)> fails(const std::string& function, std::uint64_t r
     return [=](Strings&) { sim::inject(fault_on(function, result, error, call)); };
 }
 
+const std::string INTERRUPTED = "sandbox run interrupted by a console control event";
+
+std::function<void(Strings&)> stopped_after(const std::string& function) {
+    return [=](Strings&) { sim::send_console_event_after(function, 1, CTRL_C_EVENT); };
+}
+
 TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
     const auto letters_taken = [](char last) {
         return [last](Strings&) {
@@ -146,6 +168,10 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
     const std::string out_of_memory =
         "Not enough memory resources are available to process this command. (os error 8)";
     const std::vector<FailureRow> rows = {
+        {fails("CreateEventW", 0, 8, 2), "cannot create console control events: Win32 8", "", 126,
+         0},
+        {fails("SetConsoleCtrlHandler", 0, 8), "cannot install console control handler: Win32 8",
+         "", 126, 0},
         {fails("CreateAppContainerProfile", 0x800700AA),
          "cannot create AppContainer profile: HRESULT 0x800700aa", "", 126, 0},
         {[](Strings&) {
@@ -175,8 +201,10 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
         {on_share(1), "Windows sandbox mounts must use local drive paths", "S", 126, 0},
         {on_share(3), "Windows sandbox mounts must use local drive paths", "S", 126, 0},
         {fails("CreateMutexW", 0, 5), "cannot create sandbox allocation lock: Win32 5", "RS"},
-        {fails("WaitForSingleObject", WAIT_FAILED, 6),
+        {fails("WaitForMultipleObjects", WAIT_FAILED, 6),
          "cannot acquire sandbox allocation lock: 4294967295", "mRS"},
+        // The stop event comes first in the wait: with both set, the lock is not taken.
+        {stopped_after("CreateMutexW"), INTERRUPTED, "mRS"},
         {letters_taken('Z'), no_letter, "LRS"},
         {letters_taken('Y'), no_letter, "ZLRS"},
         {[](Strings&) { sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); },
@@ -222,6 +250,8 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
          "LAjtpYZRS", 101},
         {fails("ResumeThread", 0xFFFFFFFF, 5), "cannot resume AppContainer process: Win32 5",
          "LAtpjYZRS"},
+        // A child not yet resumed has not seen the event: the job ends it.
+        {stopped_after("AssignProcessToJobObject"), INTERRUPTED, "LAtpjYZRS"},
         {fails("GetExitCodeProcess", 0, 6), "cannot read AppContainer exit code: Win32 6",
          "LAtpjYZRS", 126, 2, true},
     };
@@ -273,23 +303,24 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
     EXPECT_EQ(
         joined(Strings(from, calls.end())),
         R"(CreateAppContainerProfile agent | agent | Norix isolated Agent process | null 0; )"
+        R"(WaitForSingleObject event 0; )"
         R"(WriteFile stream 28; WriteFile stream 48; WriteFile stream 23; )"
         R"(GetNamedSecurityInfoW C:\Work\Proj 1 4; WriteFile stream 24; SetEntriesInAclW 1; )"
         R"(SetEntriesInAclW entry 0x1301bf mode=1 inherit=0x3 form=0 type=2 multiple=0; )"
         R"(WriteFile stream 22; SetNamedSecurityInfoW C:\Work\Proj 1 4; LocalFree acl; )"
-        R"(LocalFree security descriptor; WriteFile stream 23; WriteFile stream 28; )"
-        R"(WriteFile stream 51; WriteFile stream 23; GetNamedSecurityInfoW C:\Work\Scratch 1 4; )"
-        R"(WriteFile stream 24; SetEntriesInAclW 1; )"
+        R"(LocalFree security descriptor; WriteFile stream 23; WaitForSingleObject event 0; )"
+        R"(WriteFile stream 28; WriteFile stream 51; WriteFile stream 23; )"
+        R"(GetNamedSecurityInfoW C:\Work\Scratch 1 4; WriteFile stream 24; SetEntriesInAclW 1; )"
         R"(SetEntriesInAclW entry 0x1301bf mode=1 inherit=0x3 form=0 type=2 multiple=0; )"
         R"(WriteFile stream 22; SetNamedSecurityInfoW C:\Work\Scratch 1 4; LocalFree acl; )"
         R"(LocalFree security descriptor; WriteFile stream 23; )"
         R"(CreateMutexW Local\Norix.NativeSandbox.DriveAllocation; )"
-        R"(WaitForSingleObject mutex INFINITE; QueryDosDeviceW Z: 4; )"
+        R"(WaitForMultipleObjects event mutex INFINITE; QueryDosDeviceW Z: 4; )"
         R"(DefineDosDeviceW 0x9 Z: \??\C:\Work\Proj; QueryDosDeviceW Z: 4; QueryDosDeviceW Y: 4; )"
         R"(DefineDosDeviceW 0x9 Y: \??\C:\Work\Scratch; )"
         R"(CreateFileW \\?\C:\Work\.Scratch.norix-native-sandbox-mounts; WriteFile file 43; )"
-        R"(CloseHandle file; ReleaseMutex; CloseHandle mutex; GetEnvironmentStringsW; )"
-        R"(FreeEnvironmentStringsW; SetEnvironmentVariableW =C:=Z:; )"
+        R"(CloseHandle file; ReleaseMutex; CloseHandle mutex; WaitForSingleObject event 0; )"
+        R"(GetEnvironmentStringsW; FreeEnvironmentStringsW; SetEnvironmentVariableW =C:=Z:; )"
         R"(SetEnvironmentVariableW E=Z:\\src; SetEnvironmentVariableW PATH=Z:\bin;C:\Windows; )"
         R"(SetEnvironmentVariableW TEMP=Y:\t; SetEnvironmentVariableW NORIX_PROJECT_ROOT=Z:\; )"
         R"(SetEnvironmentVariableW NORIX_SCRATCH_ROOT=Y:\; SetEnvironmentVariableW TEMP=Y:\; )"
@@ -301,12 +332,14 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
         R"(UpdateProcThreadAttribute 0x20002 24; WriteFile stream 29; CreateProcessW 0x80004 )"
         R"(inherit=1 start=0x100 capabilities=0 reserved=0 handles=3 Z:\bin\tool.exe )"
         R"(Z:\src\main.c; DeleteProcThreadAttributeList; WriteFile stream 25; CreateJobObjectW; )"
-        R"(SetInformationJobObject 9 144 0x2000; AssignProcessToJobObject; WriteFile stream 21; )"
+        R"(SetInformationJobObject 9 144 0x2000; AssignProcessToJobObject; )"
+        R"(WaitForSingleObject event 0; WriteFile stream 21; )"
         R"(ResumeThread; CloseHandle thread; WriteFile stream 19; )"
         R"(WaitForSingleObject process INFINITE; WriteFile stream 22; GetExitCodeProcess; )"
         R"(CloseHandle process; CloseHandle job; DefineDosDeviceW 0xf Y: \??\C:\Work\Scratch; )"
         R"(DefineDosDeviceW 0xf Z: \??\C:\Work\Proj; )"
-        R"(DeleteFileW \\?\C:\Work\.Scratch.norix-native-sandbox-mounts; FreeSid)");
+        R"(DeleteFileW \\?\C:\Work\.Scratch.norix-native-sandbox-mounts; FreeSid; SetEvent; )"
+        R"(SetConsoleCtrlHandler remove; CloseHandle event; CloseHandle event)");
     EXPECT_EQ(seen_.current_directory, "Z:\\");
     EXPECT_EQ(seen_.argv, (Strings{"Z:\\bin\\tool.exe", "Z:\\src\\main.c"}));
     EXPECT_EQ(seen_.app_container_sid, sim::app_container_sid("agent"));
@@ -361,31 +394,86 @@ TEST_F(SandboxRun, ExitCodesPassBackOrFallBack) {
     EXPECT_EQ(runs_, 6);
     // A failed wait is not examined: the child still running reads as 259.
     use_program(run_until_ended);
-    sim::inject(fault_on("WaitForSingleObject", WAIT_FAILED, 6, 2));
+    sim::inject(fault_for("WaitForSingleObject", "process", WAIT_FAILED, 6));
     EXPECT_EQ(run_with(standard_arguments()), 125);
     EXPECT_EQ(sim::stderr_text(), "");
     expect_nothing_left();
 }
 
 TEST_F(SandboxRun, LockAbandonedByALauncherThatDiedIsTakenOver) {
-    const sim::Dword dead = sim::start_launcher();
-    {
-        const sim::ProcessScope scope(dead);
-        const HANDLE held = CreateMutexW(
-            nullptr, FALSE, to_wide("Local\\Norix.NativeSandbox.DriveAllocation").c_str());
-        ASSERT_EQ(WaitForSingleObject(held, INFINITE), WAIT_OBJECT_0);
-    }
+    const sim::Dword dead = hold_the_lock();
     int status = -1;
     std::thread waiting([&] { status = run_with(standard_arguments()); });
     // The run waits on the lock, without a time limit, until the holder dies.
-    while (sim::journal_of("WaitForSingleObject mutex INFINITE").size() < 2) {
-        std::this_thread::yield();
-    }
+    await_lock_wait();
     sim::end_launcher(dead);
     waiting.join();
     EXPECT_EQ(status, 0);
     EXPECT_EQ(runs_, 1);
     expect_nothing_left();
+}
+
+// Before the child is resumed a console event stops the run, which releases what it holds as
+// after any failure; once the child runs, the child decides and the launcher waits for it. After
+// a closed console, nothing is left at the moment Windows would end the launcher. A second event,
+// or one during the teardown, releases nothing twice and cuts nothing short.
+TEST_F(SandboxRun, ConsoleEventsStopTheRunOrLeaveItToTheChild) {
+    // Where the event comes: after the n-th calls of a function, from the child, or while the run
+    // waits for the lock that another launcher holds. Then the status after Ctrl+C or Ctrl+Break,
+    // and after a closed console.
+    const std::tuple<std::string, int, int, std::string> rows[] = {
+        {"CreateAppContainerProfile 1", 126, 126, "S"},
+        {"lock", 126, 126, "mRS"},
+        {"DefineDosDeviceW 2", 126, 126, "LYZRS"},
+        {"DefineDosDeviceW 2 3", 126, 126, "LYZRS"},
+        {"child", 125, 125, "LAtpjYZRS"},
+        {"ignoring-child", 7, 125, "LAtpjYZRS"},
+        {"DefineDosDeviceW 3", 0, 0, "LAtpjYZRS"}};
+    for (const sim::Dword event : {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT}) {
+        for (const auto& [at, status, close_status, released] : rows) {
+            SCOPED_TRACE(at + " " + std::to_string(event));
+            sim::reset();
+            SetUp();
+            int ends = 0;
+            const auto at_end = [&ends] {
+                ++ends;
+                EXPECT_EQ(sim::defined_letters(), Strings{});
+                EXPECT_FALSE(sim::path_exists(RECORD));
+                EXPECT_EQ(sim::live_processes(), std::vector<sim::Dword>{});
+            };
+            const Strings where = split(at);
+            const std::size_t sent = std::max<std::size_t>(where.size() - 1, 1);
+            for (std::size_t i = 1; i < where.size(); ++i) {
+                sim::send_console_event_after(where[0], std::stoul(where[i]), event, at_end);
+            }
+            if (at.ends_with("child")) {
+                use_program([&, ignores = at != "child"](const sim::ChildView&) {
+                    if (ignores) {
+                        sim::ignore_console_events();
+                    }
+                    sim::send_console_event(event, at_end);
+                    return sim::Dword{7};
+                });
+            }
+            if (at == "lock") {
+                hold_the_lock();
+            }
+            int got = -1;
+            std::thread run([&] { got = run_with(standard_arguments()); });
+            if (at == "lock") {
+                await_lock_wait();
+                sim::send_console_event(event, at_end);
+            }
+            run.join();
+            sim::finish_console_events();
+            EXPECT_EQ(got, event == CTRL_CLOSE_EVENT ? close_status : status);
+            EXPECT_EQ(sim::stderr_text(),
+                      got == 126 ? "native sandbox failed: " + INTERRUPTED + "\n" : "");
+            EXPECT_EQ(releases(), released);
+            EXPECT_EQ(ends, event == CTRL_CLOSE_EVENT ? sent : 0);
+            expect_nothing_left();
+        }
+    }
 }
 
 } // namespace

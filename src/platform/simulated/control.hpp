@@ -146,4 +146,25 @@ std::optional<Dword> exit_code_of(Dword pid);
 // Job objects that still have a handle.
 std::size_t live_jobs();
 
+// Console control events (CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT ...), as Windows
+// delivers them, on a thread of their own. Every process that has started on the launcher's
+// console, children and descendants, ends with STATUS_CONTROL_C_EXIT as Windows' default handler
+// ends it, unless it ignores events; then, on that thread acting as the launcher, its handlers
+// are called, newest first, until one returns TRUE (when none does, the default handler ends the
+// launcher as end_launcher does). After CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT and
+// CTRL_SHUTDOWN_EVENT Windows ends the launcher once its handler returns: `at_end` runs at that
+// moment, on that thread, to see what is left; the model lets the launcher go on. Returns once
+// the handlers have returned or wait.
+void send_console_event(Dword type, std::function<void()> at_end = {});
+// The same, sent when the `call`-th call of `function` from now has returned, by the thread that
+// made it.
+void send_console_event_after(std::string function, unsigned call, Dword type,
+                              std::function<void()> at_end = {});
+// Waits until every delivery has ended, its handlers returned.
+void finish_console_events();
+// Called by a running program: console events leave it running, as a handler of its own that
+// returns TRUE does (for the events after which Windows ends processes, for the grace Windows
+// gives that handler).
+void ignore_console_events();
+
 } // namespace sim

@@ -1,35 +1,26 @@
 // Named mutexes shared by the simulated launcher processes, with abandonment when an owner ends.
 #include "platform/simulated/world.hpp"
 
-#include <chrono>
 #include <utility>
 
 namespace sim::detail {
 namespace {
 
 // Owned by a process rather than a thread: every simulated launcher has one thread.
-struct Mutex : Object {
+struct Mutex : Waitable {
     std::u16string name;
     DWORD owner = 0; // pid, 0 when free
     unsigned recursion = 0;
     bool abandoned = false; // the next wait that takes it returns WAIT_ABANDONED
 
     const char* kind() const override { return "mutex"; }
-
-    std::optional<DWORD> wait(std::unique_lock<std::recursive_mutex>& lock,
-                              DWORD milliseconds) override {
-        const DWORD me = current_pid();
-        if (owner == me) {
+    bool signalled() const override { return owner == 0 || owner == current_pid(); }
+    DWORD take() override {
+        if (owner == current_pid()) {
             ++recursion;
             return WAIT_OBJECT_0;
         }
-        if (milliseconds == INFINITE) {
-            world_signal().wait(lock, [&] { return owner == 0; });
-        } else if (!world_signal().wait_for(lock, std::chrono::milliseconds(milliseconds),
-                                            [&] { return owner == 0; })) {
-            return WAIT_TIMEOUT;
-        }
-        owner = me;
+        owner = current_pid();
         recursion = 1;
         return std::exchange(abandoned, false) ? WAIT_ABANDONED : WAIT_OBJECT_0;
     }

@@ -3,7 +3,6 @@
 #include "platform/simulated/world.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
 #include <span>
 #include <thread>
@@ -20,6 +19,7 @@ struct Child {
     DWORD capability_count = 0;
     DWORD suspend_count = 0;
     bool started = false;
+    bool ignores_console_events = false;
     bool ended = false;
     DWORD exit_code = STILL_ACTIVE;
     std::weak_ptr<JobObject> job;
@@ -69,31 +69,24 @@ struct JobObject : Object {
     DWORD limit_flags = 0;
     const char* kind() const override { return "job"; }
     void last_handle_closed() override {
-        if ((limit_flags & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) == 0) {
-            return;
+        if ((limit_flags & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) != 0) {
+            end_processes(0);
         }
+    }
+    void end_processes(DWORD exit_code) {
         for (const auto& [pid, child] : processes().children) {
             if (child->job.lock().get() == this) {
-                end_process(*child, 0);
+                end_process(*child, exit_code);
             }
         }
     }
 };
 
-struct ProcessObject : Object {
+struct ProcessObject : Waitable {
     std::shared_ptr<Child> child;
     explicit ProcessObject(std::shared_ptr<Child> c) : child(std::move(c)) {}
     const char* kind() const override { return "process"; }
-    std::optional<DWORD> wait(std::unique_lock<std::recursive_mutex>& lock,
-                              DWORD milliseconds) override {
-        const auto ended = [&] { return child->ended; };
-        if (milliseconds == INFINITE) {
-            world_signal().wait(lock, ended);
-        } else if (!world_signal().wait_for(lock, std::chrono::milliseconds(milliseconds), ended)) {
-            return WAIT_TIMEOUT;
-        }
-        return WAIT_OBJECT_0;
-    }
+    bool signalled() const override { return child->ended; }
 };
 
 struct ThreadObject : Object {
@@ -296,6 +289,14 @@ template <class T> std::shared_ptr<T> fail_unless(HANDLE handle) {
 }
 
 } // namespace
+
+void console_event_to_processes() {
+    for (const auto& [pid, child] : processes().children) {
+        if (child->started && !child->ignores_console_events) {
+            end_process(*child, STATUS_CONTROL_C_EXIT);
+        }
+    }
+}
 
 void reset_processes() {
     // Child programs still running call back into the world: let them finish with the lock free
@@ -578,6 +579,20 @@ BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
     return TRUE;
 }
 
+BOOL TerminateJobObject(HANDLE job, UINT exit_code) {
+    Guard guard;
+    record("TerminateJobObject " + hex(exit_code));
+    if (const auto failed = injected<BOOL>("TerminateJobObject")) {
+        return *failed;
+    }
+    const auto object = fail_unless<JobObject>(job);
+    if (!object) {
+        return FALSE;
+    }
+    object->end_processes(exit_code);
+    return TRUE;
+}
+
 DWORD ResumeThread(HANDLE thread) {
     Guard guard;
     record("ResumeThread");
@@ -638,6 +653,11 @@ void register_program(std::string_view path, Program program) {
         throw std::logic_error("sim: cannot register a program at " + std::string(path));
     }
     processes().programs[fold_case(*final_path)] = std::move(program);
+}
+
+void ignore_console_events() {
+    Guard guard;
+    processes().children.at(current_pid())->ignores_console_events = true;
 }
 
 Dword start_descendant() {

@@ -152,9 +152,11 @@ constexpr DWORD HANDLE_FLAG_INHERIT = 0x1;
 constexpr DWORD INFINITE = 0xFFFFFFFFU;
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_ABANDONED = 0x80;
+constexpr DWORD WAIT_ABANDONED_0 = 0x80;
 constexpr DWORD WAIT_TIMEOUT = 0x102;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFFU;
 constexpr DWORD STILL_ACTIVE = 259;
+constexpr DWORD STATUS_CONTROL_C_EXIT = 0xC000013AU;
 constexpr DWORD CREATE_SUSPENDED = 0x4;
 constexpr DWORD EXTENDED_STARTUPINFO_PRESENT = 0x80000;
 constexpr DWORD STARTF_USESTDHANDLES = 0x100;
@@ -254,6 +256,14 @@ struct JOBOBJECT_EXTENDED_LIMIT_INFORMATION {
     SIZE_T PeakJobMemoryUsed;
 };
 
+// Console control events.
+constexpr DWORD CTRL_C_EVENT = 0;
+constexpr DWORD CTRL_BREAK_EVENT = 1;
+constexpr DWORD CTRL_CLOSE_EVENT = 2;
+constexpr DWORD CTRL_LOGOFF_EVENT = 5;
+constexpr DWORD CTRL_SHUTDOWN_EVENT = 6;
+using PHANDLER_ROUTINE = BOOL(WINAPI*)(DWORD ctrl_type);
+
 // DOS devices.
 constexpr DWORD DDD_RAW_TARGET_PATH = 0x1;
 constexpr DWORD DDD_REMOVE_DEFINITION = 0x2;
@@ -340,13 +350,18 @@ DWORD GetFileType(HANDLE file);
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
 BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD chars_to_write, LPDWORD chars_written,
                    LPVOID reserved);
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
 
-// kernel32: DOS devices and the named mutex.
+// kernel32: DOS devices, the named mutex, events and waits.
 DWORD QueryDosDeviceW(LPCWSTR device_name, LPWSTR target_path, DWORD max);
 BOOL DefineDosDeviceW(DWORD flags, LPCWSTR device_name, LPCWSTR target_path);
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initial_owner, LPCWSTR name);
 BOOL ReleaseMutex(HANDLE mutex);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds);
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL initial_state,
+                    LPCWSTR name);
+BOOL SetEvent(HANDLE event);
 
 // kernel32: processes and jobs.
 BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD attribute_count,
@@ -363,6 +378,7 @@ HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name);
 BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS info_class, LPVOID info,
                              DWORD info_length);
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process);
+BOOL TerminateJobObject(HANDLE job, UINT exit_code);
 DWORD ResumeThread(HANDLE thread);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code);
 BOOL TerminateProcess(HANDLE process, UINT exit_code);

@@ -1,13 +1,68 @@
 #include "platform/simulated/world.hpp"
 
 #include <algorithm>
+#include <chrono>
 
 namespace sim::detail {
 
 namespace {
 thread_local DWORD last_error = 0;
 thread_local DWORD this_pid = 1;
+thread_local unsigned guard_depth = 0;
+
+// How the journal names a handle's object and a wait's time limit.
+std::string kind_of(HANDLE handle) {
+    const auto object = object_of(handle);
+    return object ? object->kind() : "?";
+}
+std::string timeout_text(DWORD milliseconds) {
+    return milliseconds == INFINITE ? "INFINITE" : std::to_string(milliseconds);
+}
+
+// A wait on any of `objects`: the index of the first signalled one, taken, added to
+// WAIT_OBJECT_0 (WAIT_ABANDONED_0 for an abandoned mutex).
+DWORD wait_for_any(Guard& guard, const std::vector<HANDLE>& handles, DWORD milliseconds) {
+    std::vector<std::shared_ptr<Waitable>> objects;
+    for (const HANDLE handle : handles) {
+        objects.push_back(object_as<Waitable>(handle));
+        if (!objects.back()) {
+            set_last_error(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+    }
+    DWORD result = WAIT_TIMEOUT;
+    const auto ended = [&] {
+        const auto found =
+            std::ranges::find_if(objects, [](const auto& o) { return o->signalled(); });
+        if (found != objects.end()) {
+            result = (*found)->take() + static_cast<DWORD>(found - objects.begin());
+        }
+        return found != objects.end();
+    };
+    if (ended() || milliseconds == 0) {
+        return result;
+    }
+    note_blocking_wait();
+    if (milliseconds == INFINITE) {
+        world_signal().wait(guard.lock(), ended);
+    } else {
+        world_signal().wait_for(guard.lock(), std::chrono::milliseconds(milliseconds), ended);
+    }
+    return result;
+}
+
 } // namespace
+
+Guard::Guard() : lock_(world_lock()) {
+    ++guard_depth;
+}
+
+Guard::~Guard() {
+    if (--guard_depth == 0) {
+        lock_.unlock();
+        deliver_due_console_events();
+    }
+}
 
 World& world() {
     static World instance;
@@ -55,6 +110,7 @@ std::shared_ptr<Object> object_of(HANDLE handle) {
 }
 
 void record(std::string entry) {
+    note_console_hooks(entry);
     world().journal.push_back(std::move(entry));
 }
 
@@ -253,18 +309,32 @@ BOOL SetHandleInformation(HANDLE object, DWORD mask, DWORD flags) {
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     Guard guard;
-    const auto object = object_of(handle);
-    record("WaitForSingleObject " + std::string(object ? object->kind() : "?") + " " +
-           (milliseconds == INFINITE ? std::string("INFINITE") : std::to_string(milliseconds)));
-    if (const auto failed = injected<DWORD>("WaitForSingleObject")) {
+    const std::string kind = kind_of(handle);
+    record("WaitForSingleObject " + kind + " " + timeout_text(milliseconds));
+    if (const auto failed = injected<DWORD>("WaitForSingleObject", utf16(kind))) {
         return *failed;
     }
-    const auto result = object ? object->wait(guard.lock(), milliseconds) : std::nullopt;
-    if (!result) {
-        set_last_error(ERROR_INVALID_HANDLE);
+    return wait_for_any(guard, {handle}, milliseconds);
+}
+
+// Waits for any one of the objects; waiting for all of them is not modelled.
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all,
+                             DWORD milliseconds) {
+    Guard guard;
+    const std::vector<HANDLE> objects(handles, handles + count);
+    std::string kinds;
+    for (const HANDLE handle : objects) {
+        kinds += kind_of(handle) + " ";
+    }
+    record("WaitForMultipleObjects " + kinds + timeout_text(milliseconds));
+    if (const auto failed = injected<DWORD>("WaitForMultipleObjects")) {
+        return *failed;
+    }
+    if (count == 0 || wait_all != FALSE) {
+        set_last_error(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    return *result;
+    return wait_for_any(guard, objects, milliseconds);
 }
 
 HLOCAL LocalFree(HLOCAL memory) {
@@ -286,6 +356,7 @@ HLOCAL LocalFree(HLOCAL memory) {
 namespace sim {
 
 void reset() {
+    finish_console_events();
     Guard guard;
     reset_processes();
     auto& w = world();
@@ -297,6 +368,7 @@ void reset() {
     reset_environment();
     reset_security();
     reset_mutexes();
+    reset_console();
     give_standard_pipes(*launcher);
     SetLastError(0);
 }
@@ -315,8 +387,7 @@ std::vector<std::string> journal_of(std::string_view function) {
     Guard guard;
     std::vector<std::string> matching;
     for (const auto& entry : world().journal) {
-        if (entry.starts_with(function) &&
-            (entry.size() == function.size() || entry[function.size()] == ' ')) {
+        if (names_function(entry, function)) {
             matching.push_back(entry);
         }
     }

@@ -25,14 +25,17 @@ struct Object {
     // How many of `count` bytes a WriteFile that succeeds takes.
     virtual std::size_t accepts(std::size_t count) const { return count; }
     virtual DWORD file_type() const { return FILE_TYPE_UNKNOWN; }
-    // WaitForSingleObject on the object, called with the world lock held (a wait that blocks
-    // waits on world_signal() with `lock`); nothing when the object cannot be waited on.
-    virtual std::optional<DWORD> wait(std::unique_lock<std::recursive_mutex>& /*lock*/,
-                                      DWORD /*milliseconds*/) {
-        return std::nullopt;
-    }
     // Called by CloseHandle when the handle it closed was the object's last one.
     virtual void last_handle_closed() {}
+};
+
+// An object that waits can be made on. Both calls are made with the world lock held.
+struct Waitable : Object {
+    // Whether a wait by the current process would end now.
+    virtual bool signalled() const = 0;
+    // Ends such a wait: WAIT_OBJECT_0, or WAIT_ABANDONED for a mutex whose owner ended, which is
+    // then owned.
+    virtual DWORD take() { return WAIT_OBJECT_0; }
 };
 
 // Standard input, output or error of a simulated process.
@@ -92,10 +95,14 @@ std::recursive_mutex& world_lock();
 // ended).
 std::condition_variable_any& world_signal();
 
-// Every entry point of the simulated Windows takes this first.
+// Every entry point of the simulated Windows takes this first. When the outermost one on a thread
+// ends, console events that a call on that thread set off are delivered, with the lock free.
 class Guard {
 public:
-    Guard() : lock_(world_lock()) {}
+    Guard();
+    ~Guard();
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
     std::unique_lock<std::recursive_mutex>& lock() { return lock_; }
 
 private:
@@ -114,7 +121,13 @@ template <class T> std::shared_ptr<T> object_as(HANDLE handle) {
     return std::dynamic_pointer_cast<T>(object_of(handle));
 }
 
+// Adds to the journal; a console event set off by this call is due once the call returns.
 void record(std::string entry);
+// Whether a journal entry is a call of `function`.
+inline bool names_function(std::string_view entry, std::string_view function) {
+    return entry.starts_with(function) &&
+           (entry.size() == function.size() || entry[function.size()] == ' ');
+}
 // The fault registered for this call, if one fires now.
 std::optional<Fault> take_fault(std::string_view function, std::u16string_view argument = {});
 void set_last_error(DWORD error);
@@ -152,6 +165,17 @@ void reset_security();
 // Called with the world lock held once; lets running child programs finish first.
 void reset_processes();
 void reset_mutexes();
+void reset_console();
+
+// Console events (console.cpp). The journal entry just recorded may set one off, delivered by
+// deliver_due_console_events once the thread's outermost Guard has let the lock go.
+void note_console_hooks(std::string_view entry);
+void deliver_due_console_events();
+// Called before a wait blocks: on a thread delivering a console event, the handlers are waiting.
+void note_blocking_wait();
+// Every running process gets a console event: one that ignores events goes on, the others end as
+// Windows' default handler ends them (processes.cpp).
+void console_event_to_processes();
 
 // The file system: the path after Win32 normalisation (GetFullPathNameW rules).
 std::optional<std::u16string> full_path_of(std::u16string_view path, DWORD& error);

@@ -7,8 +7,15 @@
 // "grandchild", "child=<pid>" and the pid of a copy of itself that sleeps for ever
 // ("grandchild=<pid>"); the line it then reads from standard input ("stdin=<line>"). Last it writes
 // "child on stderr" to standard error. Started as "sandbox_child sleep" it is that copy.
+// Started as "sandbox_child ctrl-c" or "sandbox_child ignore-ctrl-c" it writes "waiting", goes on
+// after a console event and exits with STATUS_CONTROL_C_EXIT, as Windows' default handler ends a
+// process (Wine's exits with 0), or with 7. Under Wine "sandbox_child forget <letter>" removes a
+// drive that the userenv double defined, as a host does after a killed launcher.
+#include "../userenv_double/double_state.hpp"
+
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
@@ -33,11 +40,29 @@ void report(const wchar_t* key, const std::wstring& value) {
     write_utf8(STD_OUTPUT_HANDLE, std::wstring(key) + L"=" + value + L"\n");
 }
 
+std::atomic<bool> event_seen{false};
+
+BOOL WINAPI on_console_event(DWORD /*type*/) {
+    event_seen = true;
+    return TRUE;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 2 && std::wcscmp(argv[1], L"sleep") == 0) {
         Sleep(INFINITE);
+    }
+    if (argc == 3 && std::wcscmp(argv[1], L"forget") == 0) {
+        return userenv_double::remove(argv[2][0]) ? 0 : 1;
+    }
+    if (argc == 2 && std::wstring(argv[1]).ends_with(L"ctrl-c")) {
+        SetConsoleCtrlHandler(on_console_event, TRUE);
+        write_utf8(STD_OUTPUT_HANDLE, L"waiting\n");
+        while (!event_seen) {
+            Sleep(50);
+        }
+        return argv[1][0] == L'c' ? static_cast<int>(STATUS_CONTROL_C_EXIT) : 7;
     }
     for (int i = 0; i < argc; ++i) {
         report(L"argv", argv[i]);
