@@ -47,12 +47,6 @@ void deny_access(std::string_view path, Dword error = 5);           // opening i
 std::optional<std::string> file_content(std::string_view path);
 bool path_exists(std::string_view path);
 void set_current_directory(std::string_view path);
-// Long paths: a path without "\\?\" whose full form reaches MAX_PATH (260) units opens only when
-// the system allows long paths (LongPathsEnabled) and the process is long-path aware (its
-// manifest says so); otherwise the file functions fail with ERROR_PATH_NOT_FOUND. Both are off
-// after reset; the awareness is the current launcher's.
-void set_long_paths_enabled(bool enabled);
-void set_long_path_aware(bool aware);
 
 // DOS devices. Letters of volumes are defined at start and protected from redefinition.
 void define_dos_device(std::string_view device, std::string_view target);
@@ -62,8 +56,6 @@ std::vector<std::string> defined_letters(); // defined beyond the volumes' own l
 // The launcher's environment block, "NAME=value" entries in block order.
 void set_environment(const std::vector<std::string>& entries);
 std::vector<std::string> environment();
-std::optional<std::string> environment_variable(std::string_view name);
-void set_command_line(std::u16string_view command_line);
 
 // Standard error of the launcher: a console, a pipe, a file, a character device that is no console
 // (NUL: GetFileType gives FILE_TYPE_CHAR, console calls fail), or none at all.
@@ -101,10 +93,8 @@ std::size_t unfreed_blocks();
 
 // Security. SIDs are handed out by the AppContainer functions and counted until FreeSid.
 std::size_t unfreed_sids();
-std::string sid_text(const void* sid);
 // The SID an AppContainer profile of this name has (case does not matter), made or not.
 std::string app_container_sid(std::string_view profile);
-bool profile_exists(std::string_view profile);
 
 // One access-allowed entry of a DACL. A volume's root allows BUILTIN\Administrators, and new
 // files and directories inherit what their parent passes on.
@@ -117,19 +107,15 @@ struct AccessEntry {
 };
 // Nothing for a null DACL (everyone has every access).
 std::optional<std::vector<AccessEntry>> dacl_entries(std::string_view path);
-void set_null_dacl(std::string_view path);
 
 // Child processes. A program is a callback registered at a path (a file is made there); it runs
 // on its own thread once its process is resumed, acting as that process, and its result is the
 // exit code.
 struct ChildView {
     Dword pid = 0;
-    std::u16string command_line;
     std::vector<std::string> argv; // split by the C runtime rules
-    std::vector<std::string> environment;
     std::string current_directory;
     std::string app_container_sid; // empty outside an AppContainer
-    Dword capability_count = 0;
     const void* std_handles[3] = {nullptr, nullptr, nullptr};
     bool in_kill_on_close_job = false;
 };

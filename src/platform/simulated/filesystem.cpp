@@ -29,7 +29,6 @@ struct FileSystem {
     // DOS device table: "X:" (folded) to its definitions, newest last.
     std::map<std::u16string, std::vector<std::u16string>> dos_devices;
     std::vector<std::u16string> protected_devices; // defined at system start
-    bool long_paths_enabled = false;               // the system's LongPathsEnabled
 };
 
 FileSystem& fs() {
@@ -245,9 +244,10 @@ std::optional<std::u16string> nt_path_for(std::u16string_view path, DWORD& error
     if (!full) {
         return std::nullopt;
     }
-    if (full->size() >= MAX_PATH &&
-        !(fs().long_paths_enabled && current_process().long_path_aware)) {
-        error = ERROR_PATH_NOT_FOUND; // without long paths only "\\?\" paths may be this long
+    // Long paths are not enabled (LongPathsEnabled, and a manifest that opts in): only "\\?\"
+    // paths may reach MAX_PATH units.
+    if (full->size() >= MAX_PATH) {
+        error = ERROR_PATH_NOT_FOUND;
         return std::nullopt;
     }
     return nt_from_full(*full);
@@ -882,16 +882,6 @@ std::optional<std::string> file_content(std::string_view path) {
 bool path_exists(std::string_view path) {
     Guard guard;
     return resolve_win32(utf16(path), false).location.has_value();
-}
-
-void set_long_paths_enabled(bool enabled) {
-    Guard guard;
-    fs().long_paths_enabled = enabled;
-}
-
-void set_long_path_aware(bool aware) {
-    Guard guard;
-    current_process().long_path_aware = aware;
 }
 
 void set_current_directory(std::string_view path) {

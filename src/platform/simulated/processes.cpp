@@ -16,7 +16,6 @@ struct Child {
     DWORD pid = 0;
     Program program; // none: a descendant that runs until something ends it
     std::string app_container_sid;
-    DWORD capability_count = 0;
     DWORD suspend_count = 0;
     bool started = false;
     bool ended = false;
@@ -212,14 +211,9 @@ ChildView view_of(const Child& child) {
     const Process& process = *world().processes.at(child.pid);
     ChildView view;
     view.pid = child.pid;
-    view.command_line = process.command_line;
     view.argv = c_runtime_argv(process.command_line);
-    for (const auto& entry : process.environment) {
-        view.environment.push_back(utf8(entry));
-    }
     view.current_directory = utf8(process.current_directory);
     view.app_container_sid = child.app_container_sid;
-    view.capability_count = child.capability_count;
     for (int i = 0; i < 3; ++i) {
         view.std_handles[i] = process.std_handles[i];
     }
@@ -452,7 +446,6 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
     child->program = *program;
     if (sid) {
         child->app_container_sid = *sid;
-        child->capability_count = capabilities->CapabilityCount;
     }
     *process_information = PROCESS_INFORMATION{};
     process_information->hProcess = add_handle(std::make_shared<ProcessObject>(child));
