@@ -1,6 +1,8 @@
 // Whole runs through the process entry: every failure point with its line, status, release order
 // and nothing left behind; what a run gives the child; runs that meet other launchers.
 #include "entry/process_entry.hpp"
+#include "paths/argument_translation.hpp"
+#include "paths/environment_rewrite.hpp"
 #include "run/app_container.hpp"
 #include "run/child_command_line.hpp"
 #include "sim/sim_fixture.hpp"
@@ -234,7 +236,7 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
 TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
     // Values naming the directories plainly, escaped (under a one-letter name) and as a sibling.
     sim::set_environment({"=C:=C:\\Work\\Proj", "E=C:\\\\Work\\\\Proj\\\\src",
-                          "NORIX_SANDBOX_TRACE=", "PATH=C:\\Work\\Proj\\bin;C:\\Windows",
+                          "NORIX_SANDBOX_TRACE=", "Path=C:\\Work\\Proj\\bin;C:\\Windows",
                           "ProjectOld=C:\\Work\\Project2", "SystemRoot=C:\\Windows",
                           "TEMP=C:\\Work\\Scratch\\t"});
     use_program([this](const sim::ChildView& view) {
@@ -277,7 +279,7 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
         R"(CreateFileW \\?\C:\Work\.Scratch.norix-native-sandbox-mounts; WriteFile file 43; )"
         R"(CloseHandle file; ReleaseMutex; CloseHandle mutex; GetEnvironmentStringsW; )"
         R"(FreeEnvironmentStringsW; SetEnvironmentVariableW =C:=Z:; )"
-        R"(SetEnvironmentVariableW E=Z:\\src; SetEnvironmentVariableW PATH=Z:\bin;C:\Windows; )"
+        R"(SetEnvironmentVariableW E=Z:\\src; SetEnvironmentVariableW Path=Z:\bin;C:\Windows; )"
         R"(SetEnvironmentVariableW TEMP=Y:\t; SetEnvironmentVariableW NORIX_PROJECT_ROOT=Z:\; )"
         R"(SetEnvironmentVariableW NORIX_SCRATCH_ROOT=Y:\; SetEnvironmentVariableW TEMP=Y:\; )"
         R"(SetEnvironmentVariableW TMP=Y:\; CreateFileW \\?\C:\Work\Proj\bin\tool.exe; )"
@@ -301,6 +303,29 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
         EXPECT_EQ(seen_.std_handles[i], GetStdHandle(STD_INPUT_HANDLE - i)) << i;
     }
     expect_nothing_left();
+}
+
+// A host path in an argument and in a variable, with the project on Z: and the scratch directory
+// on Y:. Variables take escaped paths first ("C:\\w"), then plain ones, each time the project
+// before the scratch directory; a value with an unpaired surrogate (read back as U+FFFD) stays.
+TEST_F(SimulatedWindows, HostPathsInArgumentsAndVariablesBecomeTheMounts) {
+    const std::tuple<const char*, const char*, std::string, std::string, std::string> cases[] = {
+        // project, scratch, text, argument, variable
+        {"C:\\w", "C:\\w\\s", "C:\\w\\s\\f;C:\\w\\a", "Z:\\s\\f;Z:\\a", "Z:\\s\\f;Z:\\a"},
+        {"C:\\w", "C:\\w\\s", "C:\\\\w\\\\s\\\\f", "C:\\\\w\\\\s\\\\f", "Z:\\\\s\\\\f"},
+        {"C:\\w", "C:\\w\\s", "C:\\w\\x\xED\xA0\x80", "Z:\\x\xED\xA0\x80", "C:\\w\\x\xEF\xBF\xBD"},
+        {"C:\\", "D:\\s", "C:\\x;D:\\s\\f", "Z:x;Y:\\f", "Z:x;Y:\\f"},
+        {"C:\\", "D:\\s", "C:\\\\x", "Z:\\x", "Z:x"},
+    };
+    for (const auto& [project, scratch, text, argument, variable] : cases) {
+        const SandboxRequest request{.project = to_wide(std::string("\\\\?\\") + project),
+                                     .scratch = to_wide(std::string("\\\\?\\") + scratch),
+                                     .arguments = {text}};
+        EXPECT_EQ(translate_arguments(request, "Z:\\", "Y:\\"), Strings{argument}) << text;
+        sim::set_environment({"V=" + text});
+        rewrite_environment(request, "Z:\\", "Y:\\");
+        EXPECT_EQ(sim::environment(), Strings{"V=" + variable}) << text;
+    }
 }
 
 TEST_F(SandboxRun, ExitCodesPassBackOrFallBack) {

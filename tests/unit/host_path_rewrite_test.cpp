@@ -6,12 +6,13 @@
 
 namespace {
 
-// What a value of the environment shows of the rewrite (siblings, case, quotes) is in the
-// environment's own test.
+// How an argument and a variable differ (escaped paths, the order of the rules) is in the run's
+// test.
 TEST(RewriteHostPath, StopsWhereTheHostNameEnds) {
-    // A longer name is another file: letters, digits and bytes outside ASCII go on with a name.
-    EXPECT_EQ(rewrite_host_path("Pa;Pz;PA;PZ;P0;P9;P\x80;P@", "P", "X:"),
-              "Pa;Pz;PA;PZ;P0;P9;P\x80;X:@");
+    // A longer name is another file: letters, digits, ".", "-", "_" and bytes outside ASCII go on
+    // with a name.
+    EXPECT_EQ(rewrite_host_path("Pa;Pz;PA;PZ;P0;P9;P\x80;P.;P-;P_;P@", "P", "X:"),
+              "Pa;Pz;PA;PZ;P0;P9;P\x80;P.;P-;P_;X:@");
     EXPECT_EQ(rewrite_host_path("aaa;", "aa", "X:"), "aX:;"); // a match inside a skipped one
     // A drive-root host ends with its separator, so a name may follow it.
     EXPECT_EQ(rewrite_host_path("C:\\x;C:/x", "C:\\", "X:"), "X:x;C:/x");

@@ -262,20 +262,58 @@ Resolved resolve_win32(std::u16string_view path, bool follow_last) {
     return resolve_nt(*nt, follow_last, 0);
 }
 
+// What of a file's data an open reads, writes or deletes: only that takes part in sharing. An
+// open for none of it (access 0, for the name or the attributes) needs no sharing from the opens
+// before it and denies nothing to the opens after it.
+struct DataAccess {
+    bool read = false;
+    bool write = false;
+    bool remove = false;
+};
+
+DataAccess data_access(DWORD access) {
+    constexpr DWORD ALL = 0x10000000;                        // GENERIC_ALL
+    constexpr DWORD READ = GENERIC_READ | 0x20000000 | 0x21; // GENERIC_EXECUTE, FILE_READ_DATA,
+                                                             // FILE_EXECUTE
+    constexpr DWORD WRITE = GENERIC_WRITE | 0x6;             // FILE_WRITE_DATA, FILE_APPEND_DATA
+    return {(access & (READ | ALL)) != 0, (access & (WRITE | ALL)) != 0,
+            (access & (DELETE | ALL)) != 0};
+}
+
 struct FileObject : Object {
     Location location;
     std::shared_ptr<Node> keep_alive;
-    bool writable = false;
+    DataAccess access;
+    DWORD share = 0;
     const char* kind() const override { return "file"; }
     DWORD file_type() const override { return FILE_TYPE_DISK; }
     DWORD write(std::string_view bytes) override {
-        if (!writable) {
+        if (!access.write) {
             return ERROR_ACCESS_DENIED;
         }
         keep_alive->content.append(bytes);
         return 0;
     }
 };
+
+// Whether an open of `node` for `access` with `share` conflicts with an open handle of it: one
+// asks for what the other does not share.
+bool violates_sharing(const Node* node, DataAccess access, DWORD share) {
+    const auto refuses = [](const DataAccess& wanted, DWORD shared) {
+        return (wanted.read && (shared & FILE_SHARE_READ) == 0) ||
+               (wanted.write && (shared & FILE_SHARE_WRITE) == 0) ||
+               (wanted.remove && (shared & FILE_SHARE_DELETE) == 0);
+    };
+    const auto uses_data = [](const DataAccess& a) { return a.read || a.write || a.remove; };
+    if (!uses_data(access)) {
+        return false;
+    }
+    return std::ranges::any_of(world().handles, [&](const auto& handle) {
+        const auto open = std::dynamic_pointer_cast<FileObject>(handle.second.object);
+        return open && open->keep_alive.get() == node && uses_data(open->access) &&
+               (refuses(access, open->share) || refuses(open->access, share));
+    });
+}
 
 struct FindObject : Object {
     const char* kind() const override { return "find"; }
@@ -531,7 +569,7 @@ DWORD GetFullPathNameW(LPCWSTR file_name, DWORD buffer_length, LPWSTR buffer, LP
     return static_cast<DWORD>(full->size());
 }
 
-HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD /*share_mode*/,
+HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES /*security_attributes*/, DWORD creation_disposition,
                    DWORD flags_and_attributes, HANDLE /*template_file*/) {
     Guard guard;
@@ -546,7 +584,13 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD /*share_mode*/
     const bool follow = (flags_and_attributes & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
     auto resolved = resolve_win32(path, follow);
     auto object = std::make_shared<FileObject>();
-    object->writable = (desired_access & GENERIC_WRITE) != 0;
+    object->access = data_access(desired_access);
+    object->share = share_mode;
+    if (resolved.location &&
+        violates_sharing(resolved.location->node(), object->access, object->share)) {
+        set_last_error(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
     if (creation_disposition == CREATE_ALWAYS) {
         if (resolved.location) {
             Node* node = resolved.location->node();
