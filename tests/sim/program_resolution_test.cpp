@@ -10,10 +10,10 @@ protected:
         SimulatedWindows::SetUp();
         sim::make_file("C:\\Work\\Proj\\bin\\tool.exe");
         sim::make_file("C:\\Work\\Scratch\\s.exe");
-        sim::make_file("C:\\Other\\o.exe");
-        sim::make_file("C:\\Work\\Proj2\\o.exe"); // siblings that begin with a root's name
+        // Siblings whose names begin with the project's and a trusted root's.
+        sim::make_file("C:\\Work\\Proj2\\o.exe");
         sim::make_file("C:\\Windows2\\o.exe");
-        sim::make_junction("C:\\Work\\Proj\\link", "C:\\Other");
+        sim::make_junction("C:\\Work\\Proj\\link", "C:\\Work\\Proj2");
         sim::make_file("C:\\Windows\\System32\\cmd.exe");
         request.project = to_wide("\\\\?\\C:\\Work\\Proj");
         request.scratch = to_wide("\\\\?\\C:\\Work\\Scratch");

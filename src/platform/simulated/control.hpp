@@ -21,7 +21,8 @@ void reset();
 // Makes one call of `function` fail: the `call`-th call from now whose key argument (the path,
 // name or device the journal shows) equals `argument`, or any call when `argument` is empty. The
 // call returns `result` (as the function's return type) and sets the last error to `error`.
-// Functions that return their error code (the ACL functions, the HRESULTs) return `result`.
+// Functions that return their error code (the ACL functions, the HRESULTs) return `result`; the
+// functions that free (LocalFree, FreeSid) return what they were given and free nothing.
 struct Fault {
     std::string function;
     unsigned call = 1;
@@ -30,6 +31,8 @@ struct Fault {
     Dword error = 0;
 };
 void inject(Fault fault);
+// How many injected faults have not fired yet.
+std::size_t pending_faults();
 
 // The calls in order, each "Function key-arguments", e.g. "CreateFileW \\?\C:\Work".
 const std::vector<std::string>& journal();
@@ -125,7 +128,6 @@ void register_program(std::string_view path, Program program);
 Dword start_descendant();
 // The processes started in this machine (children and descendants) that have not ended.
 std::vector<Dword> live_processes();
-std::optional<Dword> exit_code_of(Dword pid);
 // Job objects that still have a handle.
 std::size_t live_jobs();
 

@@ -145,6 +145,9 @@ LPWSTR GetEnvironmentStringsW() {
 BOOL FreeEnvironmentStringsW(LPWSTR block) {
     Guard guard;
     record("FreeEnvironmentStringsW");
+    if (const auto failed = injected<BOOL>("FreeEnvironmentStringsW")) {
+        return *failed;
+    }
     auto& blocks = world().local_allocations;
     const auto found = blocks.find(block);
     if (found == blocks.end() || found->second != "environment block") {

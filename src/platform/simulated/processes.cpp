@@ -596,6 +596,11 @@ void register_program(std::string_view path, Program program) {
 
 Dword start_descendant() {
     Guard guard;
+    // A program goes on running on its thread after its process was ended; what it starts then is
+    // never started on Windows.
+    if (processes().children.at(current_pid())->ended) {
+        return 0;
+    }
     const Process& parent = current_process();
     auto child =
         spawn(u"descendant.exe", parent.environment, parent.current_directory, parent.std_handles);
@@ -612,15 +617,6 @@ std::vector<Dword> live_processes() {
         }
     }
     return live;
-}
-
-std::optional<Dword> exit_code_of(Dword pid) {
-    Guard guard;
-    const auto found = processes().children.find(pid);
-    if (found == processes().children.end() || !found->second->ended) {
-        return std::nullopt;
-    }
-    return found->second->exit_code;
 }
 
 std::size_t live_jobs() {

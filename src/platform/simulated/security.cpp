@@ -145,6 +145,9 @@ using sim::AccessEntry;
 PVOID FreeSid(PSID sid) {
     Guard guard;
     record("FreeSid");
+    if (take_fault("FreeSid")) {
+        return sid;
+    }
     Sid* found = find_sid(sid);
     if (found == nullptr || found->freed) {
         return sid;

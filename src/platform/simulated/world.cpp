@@ -230,6 +230,10 @@ HLOCAL LocalFree(HLOCAL memory) {
     auto& blocks = world().local_allocations;
     const auto found = blocks.find(memory);
     record("LocalFree " + std::string(found == blocks.end() ? "?" : found->second));
+    if (const auto fault = take_fault("LocalFree")) {
+        set_last_error(fault->error);
+        return memory;
+    }
     if (memory == nullptr) {
         return nullptr;
     }
@@ -263,6 +267,11 @@ void inject(Fault fault) {
     Guard guard;
     const unsigned call = fault.call == 0 ? 1 : fault.call;
     world().faults.push_back(PendingFault{std::move(fault), call});
+}
+
+std::size_t pending_faults() {
+    Guard guard;
+    return world().faults.size();
 }
 
 const std::vector<std::string>& journal() {
