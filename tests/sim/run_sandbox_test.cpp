@@ -86,6 +86,23 @@ protected:
         sim::register_program("C:\\Work\\Proj\\bin\\tool.exe", std::move(program));
     }
 
+    // A run that goes well, the trace on and standard error a console. Variables name the
+    // directories plainly, escaped (under a one-letter name) and as a sibling; the child starts a
+    // descendant, which the job ends.
+    int run_child() {
+        sim::set_stderr(sim::StreamKind::Console);
+        sim::set_environment({"=C:=C:\\Work\\Proj", "E=C:\\\\Work\\\\Proj\\\\src",
+                              "NORIX_SANDBOX_TRACE=", "Path=C:\\Work\\Proj\\bin;C:\\Windows",
+                              "ProjectOld=C:\\Work\\Project2", "SystemRoot=C:\\Windows",
+                              "TEMP=C:\\Work\\Scratch\\t"});
+        use_program([this](const sim::ChildView& view) {
+            seen_ = view;
+            sim::start_descendant();
+            return sim::Dword{0};
+        });
+        return run_with(standard_arguments());
+    }
+
     // What a run left behind, one text each: its letters ("letter Y:"), "record", "lock", its
     // handles by kind ("handle job"), and each "job", "process", "sid" and "block".
     static Strings left_behind() {
@@ -282,24 +299,11 @@ bool ignored(const std::string& call) {
            call.starts_with("WaitForSingleObject process");
 }
 
-// Each platform call of a run that goes well, the trace on, standard error a console and a child
-// that starts a descendant, made to fail in its turn: the run ends with 126, 101 or its child's
-// code, writes at most one failure line, leaves only what the failed call was to release, and
-// each directory carries the grant exactly when its write ran and succeeded.
+// Each platform call of a run that goes well made to fail in its turn: the run ends with 126, 101
+// or its child's code, writes at most one failure line, leaves only what the failed call was to
+// release, and each directory carries the grant exactly when its write ran and succeeded.
 TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
-    constexpr int CHILD_CODE = 7;
-    const auto arrange = [this] {
-        SetUp();
-        sim::set_stderr(sim::StreamKind::Console);
-        trace_on();
-        use_program([](const sim::ChildView&) {
-            sim::start_descendant();
-            return sim::Dword{CHILD_CODE};
-        });
-        sim::clear_journal();
-    };
-    arrange();
-    ASSERT_EQ(run_with(standard_arguments()), CHILD_CODE);
+    ASSERT_EQ(run_child(), 0);
     const Strings calls = sim::journal();
     std::map<std::string, unsigned> counts;
     for (const auto& call : calls) {
@@ -312,12 +316,12 @@ TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
             continue; // it returns nothing, so it cannot fail
         }
         SCOPED_TRACE(call + " #" + std::to_string(nth));
-        arrange();
+        SetUp();
         sim::inject(failure_of(function, nth));
-        const int status = run_with(standard_arguments());
+        const int status = run_child();
         EXPECT_EQ(sim::pending_faults(), 0U);
         // After a failed wait the child may still run when its code is read: 259 reads as 125.
-        const bool child_code = status == CHILD_CODE || status == 125;
+        const bool child_code = status == 0 || status == 125;
         EXPECT_EQ(child_code, ignored(call)) << status;
         EXPECT_TRUE(child_code || status == 126 || status == 101) << status;
         const Strings lines = split(sim::stderr_text(), '\n');
@@ -325,11 +329,11 @@ TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
                       lines, [](const auto& line) { return line.starts_with("native sandbox"); }),
                   child_code ? 0 : 1);
         EXPECT_EQ(left_behind(), left_by(call));
-        for (const char* directory : {"C:\\Work\\Proj", "C:\\Work\\Scratch"}) {
-            const std::string set = "SetNamedSecurityInfoW " + std::string(directory) + " 1 4";
-            const auto entries = *sim::dacl_entries(directory);
-            EXPECT_EQ(std::ranges::count(entries, sim::app_container_sid("agent"),
-                                         &sim::AccessEntry::trustee),
+        for (const std::string directory : {"C:\\Work\\Proj", "C:\\Work\\Scratch"}) {
+            // The new entry comes first.
+            const std::string set = "SetNamedSecurityInfoW " + directory + " 1 4";
+            EXPECT_EQ(sim::dacl_entries(directory)->front().trustee ==
+                          sim::app_container_sid("agent"),
                       call != set && std::ranges::count(sim::journal(), set) == 1)
                 << directory;
         }
@@ -337,17 +341,7 @@ TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
 }
 
 TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
-    // Values naming the directories plainly, escaped (under a one-letter name) and as a sibling.
-    sim::set_environment({"=C:=C:\\Work\\Proj", "E=C:\\\\Work\\\\Proj\\\\src",
-                          "NORIX_SANDBOX_TRACE=", "Path=C:\\Work\\Proj\\bin;C:\\Windows",
-                          "ProjectOld=C:\\Work\\Project2", "SystemRoot=C:\\Windows",
-                          "TEMP=C:\\Work\\Scratch\\t"});
-    use_program([this](const sim::ChildView& view) {
-        seen_ = view;
-        sim::start_descendant(); // ended with the job
-        return sim::Dword{0};
-    });
-    EXPECT_EQ(run_with(standard_arguments()), 0);
+    EXPECT_EQ(run_child(), 0);
     EXPECT_EQ(sim::stderr_text(), stages(17, standard_arguments()));
     // Every call of the run from the profile on, in order, the trace lines among them.
     const Strings calls = journal_without({"GetEnvironmentVariableW"});
@@ -356,16 +350,16 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
     EXPECT_EQ(
         joined(Strings(from, calls.end())),
         R"(CreateAppContainerProfile agent | agent | Norix isolated Agent process | null 0; )"
-        R"(WriteFile stream 28; WriteFile stream 48; WriteFile stream 23; )"
-        R"(GetNamedSecurityInfoW C:\Work\Proj 1 4; WriteFile stream 24; SetEntriesInAclW 1; )"
+        R"(WriteConsoleW 28; WriteConsoleW 48; WriteConsoleW 23; )"
+        R"(GetNamedSecurityInfoW C:\Work\Proj 1 4; WriteConsoleW 24; SetEntriesInAclW 1; )"
         R"(SetEntriesInAclW entry 0x1301bf mode=1 inherit=0x3 form=0 type=2 multiple=0; )"
-        R"(WriteFile stream 22; SetNamedSecurityInfoW C:\Work\Proj 1 4; LocalFree acl; )"
-        R"(LocalFree security descriptor; WriteFile stream 23; WriteFile stream 28; )"
-        R"(WriteFile stream 51; WriteFile stream 23; GetNamedSecurityInfoW C:\Work\Scratch 1 4; )"
-        R"(WriteFile stream 24; SetEntriesInAclW 1; )"
+        R"(WriteConsoleW 22; SetNamedSecurityInfoW C:\Work\Proj 1 4; LocalFree acl; )"
+        R"(LocalFree security descriptor; WriteConsoleW 23; WriteConsoleW 28; )"
+        R"(WriteConsoleW 51; WriteConsoleW 23; GetNamedSecurityInfoW C:\Work\Scratch 1 4; )"
+        R"(WriteConsoleW 24; SetEntriesInAclW 1; )"
         R"(SetEntriesInAclW entry 0x1301bf mode=1 inherit=0x3 form=0 type=2 multiple=0; )"
-        R"(WriteFile stream 22; SetNamedSecurityInfoW C:\Work\Scratch 1 4; LocalFree acl; )"
-        R"(LocalFree security descriptor; WriteFile stream 23; )"
+        R"(WriteConsoleW 22; SetNamedSecurityInfoW C:\Work\Scratch 1 4; LocalFree acl; )"
+        R"(LocalFree security descriptor; WriteConsoleW 23; )"
         R"(CreateMutexW Local\Norix.NativeSandbox.DriveAllocation; )"
         R"(WaitForSingleObject mutex INFINITE; QueryDosDeviceW Z: 4; )"
         R"(DefineDosDeviceW 0x9 Z: \??\C:\Work\Proj; QueryDosDeviceW Z: 4; QueryDosDeviceW Y: 4; )"
@@ -380,12 +374,12 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
         R"(GetFinalPathNameByHandleW 260 0x0; CloseHandle file; )"
         R"(InitializeProcThreadAttributeList null 1 0; )"
         R"(InitializeProcThreadAttributeList buffer 1 48; UpdateProcThreadAttribute 0x20009 24; )"
-        R"(WriteFile stream 29; )"
+        R"(WriteConsoleW 29; )"
         R"(CreateProcessW 0x80004 inherit=1 start=0x100 capabilities=0 reserved=0 Z:\bin\tool.exe )"
-        R"(Z:\src\main.c; DeleteProcThreadAttributeList; WriteFile stream 25; CreateJobObjectW; )"
-        R"(SetInformationJobObject 9 144 0x2000; AssignProcessToJobObject; WriteFile stream 21; )"
-        R"(ResumeThread; CloseHandle thread; WriteFile stream 19; )"
-        R"(WaitForSingleObject process INFINITE; WriteFile stream 22; GetExitCodeProcess; )"
+        R"(Z:\src\main.c; DeleteProcThreadAttributeList; WriteConsoleW 25; CreateJobObjectW; )"
+        R"(SetInformationJobObject 9 144 0x2000; AssignProcessToJobObject; WriteConsoleW 21; )"
+        R"(ResumeThread; CloseHandle thread; WriteConsoleW 19; )"
+        R"(WaitForSingleObject process INFINITE; WriteConsoleW 22; GetExitCodeProcess; )"
         R"(CloseHandle process; CloseHandle job; DefineDosDeviceW 0xf Y: \??\C:\Work\Scratch; )"
         R"(DefineDosDeviceW 0xf Z: \??\C:\Work\Proj; )"
         R"(DeleteFileW \\?\C:\Work\.Scratch.norix-native-sandbox-mounts; FreeSid)");

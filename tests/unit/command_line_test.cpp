@@ -17,6 +17,7 @@ TEST(ParseCommandLine, FailuresBeforeTheDirectories) {
         {{"--network", "allow", "--network", "deny", "--", "t"}, "missing --project"},
         {{"--network", "deny", "--network", "Deny", "--", "t"}, network},
         {{"--", "--", "--project"}, network},
+        {{"--project", "--scratch", "--", "t"}, network}, // a value may look like a name
     };
     for (const auto& [arguments, expected] : cases) {
         const auto request = parse_command_line(arguments);
