@@ -394,15 +394,18 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
 }
 
 // A host path in an argument and in a variable, with the project on Z: and the scratch directory
-// on Y:. Variables take escaped paths first ("C:\\w"), then plain ones, each time the project
-// before the scratch directory; a value with an unpaired surrogate (read back as U+FFFD) stays.
+// on Y:, matched with case and separators as they are; a drive-root project ("C:\\") has ended its
+// name, so another may follow it. Variables take escaped paths first ("C:\\w"), then plain ones,
+// each time the project before the scratch directory; a value with an unpaired surrogate (read
+// back as U+FFFD) stays.
 TEST_F(SimulatedWindows, HostPathsInArgumentsAndVariablesBecomeTheMounts) {
     const std::tuple<const char*, const char*, std::string, std::string, std::string> cases[] = {
         // project, scratch, text, argument, variable
-        {"C:\\w", "C:\\w\\s", "C:\\w\\s\\f;C:\\w\\a", "Z:\\s\\f;Z:\\a", "Z:\\s\\f;Z:\\a"},
+        {"C:\\w", "C:\\w\\s", "C:\\w\\s\\f;C:\\w\\a;c:\\w\\b", "Z:\\s\\f;Z:\\a;c:\\w\\b",
+         "Z:\\s\\f;Z:\\a;c:\\w\\b"},
         {"C:\\w", "C:\\w\\s", "C:\\\\w\\\\s\\\\f", "C:\\\\w\\\\s\\\\f", "Z:\\\\s\\\\f"},
         {"C:\\w", "C:\\w\\s", "C:\\w\\x\xED\xA0\x80", "Z:\\x\xED\xA0\x80", "C:\\w\\x\xEF\xBF\xBD"},
-        {"C:\\", "D:\\s", "C:\\x;D:\\s\\f", "Z:x;Y:\\f", "Z:x;Y:\\f"},
+        {"C:\\", "D:\\s", "C:\\x;C:/x;D:\\s\\f", "Z:x;C:/x;Y:\\f", "Z:x;C:/x;Y:\\f"},
         {"C:\\", "D:\\s", "C:\\\\x", "Z:\\x", "Z:x"},
     };
     for (const auto& [project, scratch, text, argument, variable] : cases) {
