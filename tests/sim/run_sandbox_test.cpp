@@ -53,13 +53,12 @@ std::string stages(std::size_t count, const Strings& arguments) {
                : typed.starts_with("\\\\")  ? "\\\\?\\UNC" + typed.substr(1)
                                             : "\\\\?\\" + typed;
     };
-    const Strings all = split("grant-project;grant-mount path=" + canonical(arguments[1]) +
-                                  ";acl-read;acl-merge;acl-set;acl-done;grant-scratch;grant-mount "
-                                  "path=" +
-                                  canonical(arguments[3]) +
-                                  ";acl-read;acl-merge;acl-set;acl-done;create-process;assign-job;"
-                                  "resume;wait;settled",
-                              ';');
+    const std::string acl = "acl-read;acl-merge;acl-set;acl-done;";
+    const Strings all =
+        split("grant-project;grant-mount path=" + canonical(arguments[1]) + ";" + acl +
+                  "grant-scratch;grant-mount path=" + canonical(arguments[3]) + ";" + acl +
+                  "create-process;assign-job;resume;wait;settled",
+              ';');
     std::string text;
     for (std::size_t i = 0; i < count; ++i) {
         text += "sandbox-stage=" + all[i] + "\n";

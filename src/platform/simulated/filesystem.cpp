@@ -272,12 +272,12 @@ struct DataAccess {
 };
 
 DataAccess data_access(DWORD access) {
-    constexpr DWORD ALL = 0x10000000;                        // GENERIC_ALL
-    constexpr DWORD READ = GENERIC_READ | 0x20000000 | 0x21; // GENERIC_EXECUTE, FILE_READ_DATA,
-                                                             // FILE_EXECUTE
-    constexpr DWORD WRITE = GENERIC_WRITE | 0x6;             // FILE_WRITE_DATA, FILE_APPEND_DATA
-    return {(access & (READ | ALL)) != 0, (access & (WRITE | ALL)) != 0,
-            (access & (DELETE | ALL)) != 0};
+    constexpr DWORD ALL = 0x10000000;       // GENERIC_ALL
+    constexpr DWORD EXECUTE = 0x20000000;   // GENERIC_EXECUTE
+    constexpr DWORD READ_DATA = 0x1 | 0x20; // FILE_READ_DATA, FILE_EXECUTE
+    constexpr DWORD WRITE_DATA = 0x2 | 0x4; // FILE_WRITE_DATA, FILE_APPEND_DATA
+    return {(access & (GENERIC_READ | EXECUTE | READ_DATA | ALL)) != 0,
+            (access & (GENERIC_WRITE | WRITE_DATA | ALL)) != 0, (access & (DELETE | ALL)) != 0};
 }
 
 struct FileObject : Object {
