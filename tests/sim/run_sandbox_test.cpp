@@ -258,7 +258,7 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
 // A failure each platform call may give: WAIT_FAILED or (DWORD)-1, the code that the security and
 // profile functions return, else a handle or a count of 0, each with an error it may set.
 sim::Fault failure_of(const std::string& function, unsigned call) {
-    if (function == "WaitForSingleObject" || function == "ResumeThread") {
+    if (function.starts_with("WaitFor") || function == "ResumeThread") {
         return fault_on(function, WAIT_FAILED, 6, call);
     }
     if (function.ends_with("SecurityInfoW") || function == "SetEntriesInAclW") {
