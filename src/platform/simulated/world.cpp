@@ -251,6 +251,12 @@ void reset() {
     Guard guard;
     reset_processes();
     auto& w = world();
+    // An environment block a failed FreeEnvironmentStringsW kept goes with the machine.
+    for (const auto& [block, kind] : w.local_allocations) {
+        if (kind == "environment block") {
+            delete[] static_cast<const WCHAR*>(block);
+        }
+    }
     w = World{};
     auto launcher = std::make_shared<Process>();
     launcher->pid = 1;
