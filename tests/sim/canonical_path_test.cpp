@@ -59,8 +59,8 @@ TEST_F(CanonicalPath, ShortAbsolutePathsOpenAsTypedOthersThroughTheVerbatimForm)
                   std::to_string(deep.size() + 5) + " 0x0");
 }
 
-TEST_F(CanonicalPath, AttributesOfWhatCannotBeOpenedComeFromItsDirectory) {
-    sim::make_directory("C:\\pagefile"); // held open without sharing
+TEST_F(CanonicalPath, WhatIsHeldOpenOrLockedIsStillLookedAt) {
+    sim::make_directory("C:\\pagefile"); // held open without sharing, even for its attributes
     sim::deny_access("C:\\pagefile", 32);
     sim::make_directory("C:\\locked");
     sim::deny_access("C:\\locked", 5);
@@ -71,6 +71,12 @@ TEST_F(CanonicalPath, AttributesOfWhatCannotBeOpenedComeFromItsDirectory) {
                              : "error " + std::to_string(attributes.error()),
                   expected);
     }
+    // Held open by another without sharing: an open that asks for none of its data succeeds.
+    sim::make_directory("C:\\held");
+    const HANDLE held = CreateFileW(to_wide("C:\\held").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    EXPECT_EQ(canonical("C:\\held"), "\\\\?\\C:\\held");
+    CloseHandle(held);
     EXPECT_EQ(sim::open_handles(), Strings{});
 }
 

@@ -10,8 +10,10 @@ protected:
         SimulatedWindows::SetUp();
         sim::make_file("C:\\Work\\Proj\\bin\\tool.exe");
         sim::make_file("C:\\Work\\Scratch\\s.exe");
-        sim::make_file("C:\\Other\\o.exe");
-        sim::make_junction("C:\\Work\\Proj\\link", "C:\\Other");
+        // Siblings whose names begin with the project's and a trusted root's.
+        sim::make_file("C:\\Work\\Proj2\\o.exe");
+        sim::make_file("C:\\Windows2\\o.exe");
+        sim::make_junction("C:\\Work\\Proj\\link", "C:\\Work\\Proj2");
         sim::make_file("C:\\Windows\\System32\\cmd.exe");
         request.project = to_wide("\\\\?\\C:\\Work\\Proj");
         request.scratch = to_wide("\\\\?\\C:\\Work\\Scratch");
@@ -33,7 +35,12 @@ protected:
 TEST_F(ProgramResolution, Table) {
     const std::pair<const char*, const char*> cases[] = {
         {"cmd.exe", "cmd.exe"}, // one relative element is left to the system's search
+        {"bin/tool.exe", "X:\\bin\\tool.exe"},
         {"BIN\\TOOL.EXE", "X:\\bin\\tool.exe"}, // the mount form, in the case on disk
+        {"\\Windows\\System32\\cmd.exe", "relative sandbox program escaped the project mount"},
+        {"C:\\Work\\Proj2\\o.exe",
+         "absolute sandbox program is outside trusted system runtime roots"},
+        {"C:\\Windows2\\o.exe", "absolute sandbox program is outside trusted system runtime roots"},
         {"..\\Scratch\\s.exe", "Y:\\s.exe"},
         {"link\\o.exe", "relative sandbox program escaped the project mount"},
         {"c:\\windows\\system32\\CMD.EXE", "C:\\Windows\\System32\\cmd.exe"},

@@ -10,10 +10,14 @@ TEST(ParseCommandLine, FailuresBeforeTheDirectories) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--network", "deny", "--"}, std::string(USAGE)},
         {{"--profile", "--", "tool.exe"}, "missing value for --profile"},
+        {{"stray", "--", "t"}, "missing value for stray"}, // before the name is looked at
+        {{"--Project", "x", "--", "t"}, "unknown sandbox option: --Project"},
+        {{"--project=x", "y", "--", "t"}, "unknown sandbox option: --project=x"},
         // The last value of an option wins; the first "--" ends the options.
         {{"--network", "allow", "--network", "deny", "--", "t"}, "missing --project"},
-        {{"--network", "deny", "--network", "allow", "--", "t"}, network},
+        {{"--network", "deny", "--network", "Deny", "--", "t"}, network},
         {{"--", "--", "--project"}, network},
+        {{"--project", "--scratch", "--", "t"}, network}, // a value may look like a name
     };
     for (const auto& [arguments, expected] : cases) {
         const auto request = parse_command_line(arguments);
@@ -29,6 +33,7 @@ TEST(ProfileName, Table) {
         {allowed64, true},
         {allowed64 + "a", false},
         {"a/b", false},
+        {"\xC3\xA9", false},
     };
     for (const auto& [name, valid] : cases) {
         EXPECT_EQ(is_valid_profile_name(name), valid) << name;

@@ -1,30 +1,20 @@
-// Host paths in a text rewritten onto a mount, and the arguments of the child.
-#include "paths/argument_translation.hpp"
+// Host paths in a text rewritten onto a mount.
 #include "paths/host_path_rewrite.hpp"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// What a value of the environment shows of the rewrite (siblings, case, quotes) is in the
-// environment's own test.
+// The arguments and the variables of the child, which differ in the order of the rules and in
+// escaped paths, are with the run's tests.
 TEST(RewriteHostPath, StopsWhereTheHostNameEnds) {
-    // A longer name is another file: letters, digits and bytes outside ASCII go on with a name.
-    EXPECT_EQ(rewrite_host_path("Pa;Pz;PA;PZ;P0;P9;P\x80;P@", "P", "X:"),
-              "Pa;Pz;PA;PZ;P0;P9;P\x80;X:@");
+    // A longer name is another file: letters, digits, ".", "-", "_" and bytes outside ASCII go on
+    // with a name.
+    EXPECT_EQ(rewrite_host_path("Pa;Pz;PA;PZ;P0;P9;P\x80;P.;P-;P_;P@", "P", "X:"),
+              "Pa;Pz;PA;PZ;P0;P9;P\x80;P.;P-;P_;X:@");
     EXPECT_EQ(rewrite_host_path("aaa;", "aa", "X:"), "aX:;"); // a match inside a skipped one
-    // A drive-root host ends with its separator, so a name may follow it.
-    EXPECT_EQ(rewrite_host_path("C:\\x;C:/x", "C:\\", "X:"), "X:x;C:/x");
     EXPECT_EQ(rewrite_host_path(std::string_view("C:\\ax", 4), "C:\\a", "X:"),
               "X:"); // not past its end
-}
-
-TEST(TranslateArguments, ProjectFirstThenScratchKeepingCountAndOrder) {
-    const SandboxRequest nested{.project = to_wide("\\\\?\\C:\\w"),
-                                .scratch = to_wide("\\\\?\\C:\\w\\s"),
-                                .arguments = {"C:\\w\\s\\f", "", "-v"}};
-    EXPECT_EQ(translate_arguments(nested, "Z:\\", "Y:\\"),
-              (std::vector<std::string>{"Z:\\s\\f", "", "-v"}));
 }
 
 } // namespace

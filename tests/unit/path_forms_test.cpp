@@ -78,6 +78,7 @@ TEST(RemainderUnder, Table) {
         {"C:\\Program Files Extra\\x.exe", "C:\\Program Files", "(none)"},
         {"\\\\?\\C:\\Work\\Proj\\x", "C:\\Work\\Proj", "(none)"}, // verbatim and plain differ
         {"\\\\?\\D:\\Work\\Proj\\x", "\\\\?\\C:\\Work\\Proj", "(none)"},
+        {"\\\\?\\C:\\Work\\Proj\\x", "\\\\?\\C:\\work\\Proj", "(none)"},
         {"\\\\?\\UNC\\srv\\share\\d\\x", "\\\\?\\UNC\\SRV\\share\\d", "(none)"},
         {"\\\\?\\A:\\x", "\\\\?\\a:", "x"},
         {"\\\\?\\z:\\x", "\\\\?\\Z:", "x"},

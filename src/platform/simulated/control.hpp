@@ -22,7 +22,8 @@ void reset();
 // Makes one call of `function` fail: the `call`-th call from now whose key argument (the path,
 // name or device the journal shows) equals `argument`, or any call when `argument` is empty. The
 // call returns `result` (as the function's return type) and sets the last error to `error`.
-// Functions that return their error code (the ACL functions, the HRESULTs) return `result`.
+// Functions that return their error code (the ACL functions, the HRESULTs) return `result`; the
+// functions that free (LocalFree, FreeSid) return what they were given and free nothing.
 struct Fault {
     std::string function;
     unsigned call = 1;
@@ -31,6 +32,8 @@ struct Fault {
     Dword error = 0;
 };
 void inject(Fault fault);
+// How many injected faults have not fired yet.
+std::size_t pending_faults();
 
 // The calls in order, each "Function key-arguments", e.g. "CreateFileW \\?\C:\Work".
 const std::vector<std::string>& journal();
@@ -48,12 +51,6 @@ void deny_access(std::string_view path, Dword error = 5);           // opening i
 std::optional<std::string> file_content(std::string_view path);
 bool path_exists(std::string_view path);
 void set_current_directory(std::string_view path);
-// Long paths: a path without "\\?\" whose full form reaches MAX_PATH (260) units opens only when
-// the system allows long paths (LongPathsEnabled) and the process is long-path aware (its
-// manifest says so); otherwise the file functions fail with ERROR_PATH_NOT_FOUND. Both are off
-// after reset; the awareness is the current launcher's.
-void set_long_paths_enabled(bool enabled);
-void set_long_path_aware(bool aware);
 
 // DOS devices. Letters of volumes are defined at start and protected from redefinition.
 void define_dos_device(std::string_view device, std::string_view target);
@@ -63,8 +60,6 @@ std::vector<std::string> defined_letters(); // defined beyond the volumes' own l
 // The launcher's environment block, "NAME=value" entries in block order.
 void set_environment(const std::vector<std::string>& entries);
 std::vector<std::string> environment();
-std::optional<std::string> environment_variable(std::string_view name);
-void set_command_line(std::u16string_view command_line);
 
 // Standard error of the launcher: a console, a pipe, a file, a character device that is no console
 // (NUL: GetFileType gives FILE_TYPE_CHAR, console calls fail), or none at all.
@@ -104,10 +99,8 @@ std::size_t unfreed_blocks();
 
 // Security. SIDs are handed out by the AppContainer functions and counted until FreeSid.
 std::size_t unfreed_sids();
-std::string sid_text(const void* sid);
 // The SID an AppContainer profile of this name has (case does not matter), made or not.
 std::string app_container_sid(std::string_view profile);
-bool profile_exists(std::string_view profile);
 
 // One access-allowed entry of a DACL. A volume's root allows BUILTIN\Administrators, and new
 // files and directories inherit what their parent passes on.
@@ -120,19 +113,15 @@ struct AccessEntry {
 };
 // Nothing for a null DACL (everyone has every access).
 std::optional<std::vector<AccessEntry>> dacl_entries(std::string_view path);
-void set_null_dacl(std::string_view path);
 
 // Child processes. A program is a callback registered at a path (a file is made there); it runs
 // on its own thread once its process is resumed, acting as that process, and its result is the
 // exit code.
 struct ChildView {
     Dword pid = 0;
-    std::u16string command_line;
     std::vector<std::string> argv; // split by the C runtime rules
-    std::vector<std::string> environment;
     std::string current_directory;
     std::string app_container_sid; // empty outside an AppContainer
-    Dword capability_count = 0;
     const void* std_handles[3] = {nullptr, nullptr, nullptr};
     bool in_kill_on_close_job = false;
 };
@@ -142,7 +131,6 @@ void register_program(std::string_view path, Program program);
 Dword start_descendant();
 // The processes started in this machine (children and descendants) that have not ended.
 std::vector<Dword> live_processes();
-std::optional<Dword> exit_code_of(Dword pid);
 // Job objects that still have a handle.
 std::size_t live_jobs();
 

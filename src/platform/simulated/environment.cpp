@@ -145,6 +145,9 @@ LPWSTR GetEnvironmentStringsW() {
 BOOL FreeEnvironmentStringsW(LPWSTR block) {
     Guard guard;
     record("FreeEnvironmentStringsW");
+    if (const auto failed = injected<BOOL>("FreeEnvironmentStringsW")) {
+        return *failed;
+    }
     auto& blocks = world().local_allocations;
     const auto found = blocks.find(block);
     if (found == blocks.end() || found->second != "environment block") {
@@ -250,21 +253,6 @@ std::vector<std::string> environment() {
         entries.push_back(utf8(entry));
     }
     return entries;
-}
-
-std::optional<std::string> environment_variable(std::string_view name) {
-    Guard guard;
-    auto& environment = current_process().environment;
-    const auto found = find_entry(environment, utf16(name));
-    if (found == environment.end()) {
-        return std::nullopt;
-    }
-    return utf8(std::u16string_view(*found).substr(entry_name(*found).size() + 1));
-}
-
-void set_command_line(std::u16string_view command_line) {
-    Guard guard;
-    current_process().command_line = std::u16string(command_line);
 }
 
 } // namespace sim

@@ -29,7 +29,6 @@ struct FileSystem {
     // DOS device table: "X:" (folded) to its definitions, newest last.
     std::map<std::u16string, std::vector<std::u16string>> dos_devices;
     std::vector<std::u16string> protected_devices; // defined at system start
-    bool long_paths_enabled = false;               // the system's LongPathsEnabled
 };
 
 FileSystem& fs() {
@@ -245,9 +244,10 @@ std::optional<std::u16string> nt_path_for(std::u16string_view path, DWORD& error
     if (!full) {
         return std::nullopt;
     }
-    if (full->size() >= MAX_PATH &&
-        !(fs().long_paths_enabled && current_process().long_path_aware)) {
-        error = ERROR_PATH_NOT_FOUND; // without long paths only "\\?\" paths may be this long
+    // Long paths are not enabled (LongPathsEnabled, and a manifest that opts in): only "\\?\"
+    // paths may reach MAX_PATH units.
+    if (full->size() >= MAX_PATH) {
+        error = ERROR_PATH_NOT_FOUND;
         return std::nullopt;
     }
     return nt_from_full(*full);
@@ -262,22 +262,59 @@ Resolved resolve_win32(std::u16string_view path, bool follow_last) {
     return resolve_nt(*nt, follow_last, 0);
 }
 
+// What of a file's data an open reads, writes or deletes: only that takes part in sharing. An
+// open for none of it (access 0, for the name or the attributes) needs no sharing from the opens
+// before it and denies nothing to the opens after it.
+struct DataAccess {
+    bool read = false;
+    bool write = false;
+    bool remove = false;
+};
+
+DataAccess data_access(DWORD access) {
+    constexpr DWORD ALL = 0x10000000;       // GENERIC_ALL
+    constexpr DWORD EXECUTE = 0x20000000;   // GENERIC_EXECUTE
+    constexpr DWORD READ_DATA = 0x1 | 0x20; // FILE_READ_DATA, FILE_EXECUTE
+    constexpr DWORD WRITE_DATA = 0x2 | 0x4; // FILE_WRITE_DATA, FILE_APPEND_DATA
+    return {(access & (GENERIC_READ | EXECUTE | READ_DATA | ALL)) != 0,
+            (access & (GENERIC_WRITE | WRITE_DATA | ALL)) != 0, (access & (DELETE | ALL)) != 0};
+}
+
 struct FileObject : Object {
     Location location;
     std::shared_ptr<Node> keep_alive;
-    bool writable = false;
-    bool readable = false;
+    DataAccess access;
+    DWORD share = 0;
     std::size_t read_position = 0;
     const char* kind() const override { return "file"; }
     DWORD file_type() const override { return FILE_TYPE_DISK; }
     DWORD write(std::string_view bytes) override {
-        if (!writable) {
+        if (!access.write) {
             return ERROR_ACCESS_DENIED;
         }
         keep_alive->content.append(bytes);
         return 0;
     }
 };
+
+// Whether an open of `node` for `access` with `share` conflicts with an open handle of it: one
+// asks for what the other does not share.
+bool violates_sharing(const Node* node, DataAccess access, DWORD share) {
+    const auto refuses = [](const DataAccess& wanted, DWORD shared) {
+        return (wanted.read && (shared & FILE_SHARE_READ) == 0) ||
+               (wanted.write && (shared & FILE_SHARE_WRITE) == 0) ||
+               (wanted.remove && (shared & FILE_SHARE_DELETE) == 0);
+    };
+    const auto uses_data = [](const DataAccess& a) { return a.read || a.write || a.remove; };
+    if (!uses_data(access)) {
+        return false;
+    }
+    return std::ranges::any_of(world().handles, [&](const auto& handle) {
+        const auto open = std::dynamic_pointer_cast<FileObject>(handle.second.object);
+        return open && open->keep_alive.get() == node && uses_data(open->access) &&
+               (refuses(access, open->share) || refuses(open->access, share));
+    });
+}
 
 struct FindObject : Object {
     const char* kind() const override { return "find"; }
@@ -533,7 +570,7 @@ DWORD GetFullPathNameW(LPCWSTR file_name, DWORD buffer_length, LPWSTR buffer, LP
     return static_cast<DWORD>(full->size());
 }
 
-HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD /*share_mode*/,
+HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES /*security_attributes*/, DWORD creation_disposition,
                    DWORD flags_and_attributes, HANDLE /*template_file*/) {
     Guard guard;
@@ -548,8 +585,13 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD /*share_mode*/
     const bool follow = (flags_and_attributes & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
     auto resolved = resolve_win32(path, follow);
     auto object = std::make_shared<FileObject>();
-    object->writable = (desired_access & GENERIC_WRITE) != 0;
-    object->readable = (desired_access & GENERIC_READ) != 0;
+    object->access = data_access(desired_access);
+    object->share = share_mode;
+    if (resolved.location &&
+        violates_sharing(resolved.location->node(), object->access, object->share)) {
+        set_last_error(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
     if (creation_disposition == CREATE_ALWAYS) {
         if (resolved.location) {
             Node* node = resolved.location->node();
@@ -710,7 +752,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_rea
     if (const auto failed = injected<BOOL>("ReadFile")) {
         return *failed;
     }
-    if (!object || !object->readable) {
+    if (!object || !object->access.read) {
         set_last_error(object ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -909,16 +951,6 @@ std::optional<std::string> file_content(std::string_view path) {
 bool path_exists(std::string_view path) {
     Guard guard;
     return resolve_win32(utf16(path), false).location.has_value();
-}
-
-void set_long_paths_enabled(bool enabled) {
-    Guard guard;
-    fs().long_paths_enabled = enabled;
-}
-
-void set_long_path_aware(bool aware) {
-    Guard guard;
-    current_process().long_path_aware = aware;
 }
 
 void set_current_directory(std::string_view path) {

@@ -16,7 +16,6 @@ struct Child {
     DWORD pid = 0;
     Program program; // none: a descendant that runs until something ends it
     std::string app_container_sid;
-    DWORD capability_count = 0;
     DWORD suspend_count = 0;
     bool started = false;
     bool ignores_console_events = false;
@@ -210,14 +209,9 @@ ChildView view_of(const Child& child) {
     const Process& process = *world().processes.at(child.pid);
     ChildView view;
     view.pid = child.pid;
-    view.command_line = process.command_line;
     view.argv = c_runtime_argv(process.command_line);
-    for (const auto& entry : process.environment) {
-        view.environment.push_back(utf8(entry));
-    }
     view.current_directory = utf8(process.current_directory);
     view.app_container_sid = child.app_container_sid;
-    view.capability_count = child.capability_count;
     for (int i = 0; i < 3; ++i) {
         view.std_handles[i] = process.std_handles[i];
     }
@@ -492,7 +486,6 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
     child->program = *program;
     if (sid) {
         child->app_container_sid = *sid;
-        child->capability_count = capabilities->CapabilityCount;
     }
     *process_information = PROCESS_INFORMATION{};
     process_information->hProcess = add_handle(std::make_shared<ProcessObject>(child));
@@ -662,6 +655,11 @@ void ignore_console_events() {
 
 Dword start_descendant() {
     Guard guard;
+    // A program goes on running on its thread after its process was ended; what it starts then is
+    // never started on Windows.
+    if (processes().children.at(current_pid())->ended) {
+        return 0;
+    }
     const Process& parent = current_process();
     auto child =
         spawn(u"descendant.exe", parent.environment, parent.current_directory, parent.std_handles);
@@ -678,15 +676,6 @@ std::vector<Dword> live_processes() {
         }
     }
     return live;
-}
-
-std::optional<Dword> exit_code_of(Dword pid) {
-    Guard guard;
-    const auto found = processes().children.find(pid);
-    if (found == processes().children.end() || !found->second->ended) {
-        return std::nullopt;
-    }
-    return found->second->exit_code;
 }
 
 std::size_t live_jobs() {

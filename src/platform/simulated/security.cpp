@@ -145,6 +145,9 @@ using sim::AccessEntry;
 PVOID FreeSid(PSID sid) {
     Guard guard;
     record("FreeSid");
+    if (take_fault("FreeSid")) {
+        return sid;
+    }
     Sid* found = find_sid(sid);
     if (found == nullptr || found->freed) {
         return sid;
@@ -310,31 +313,14 @@ std::size_t unfreed_sids() {
         std::ranges::count_if(security().sids, [](const auto& sid) { return !sid->freed; }));
 }
 
-std::string sid_text(const void* sid) {
-    Guard guard;
-    const Sid* found = find_sid(sid);
-    return found == nullptr ? std::string("?") : found->text;
-}
-
 std::string app_container_sid(std::string_view profile) {
     return derived_sid_text(utf16(profile));
-}
-
-bool profile_exists(std::string_view profile) {
-    Guard guard;
-    return security().profiles.contains(fold_case(utf16(profile)));
 }
 
 std::optional<std::vector<AccessEntry>> dacl_entries(std::string_view path) {
     Guard guard;
     DWORD error = 0;
     return *file_dacl(utf16(path), error);
-}
-
-void set_null_dacl(std::string_view path) {
-    Guard guard;
-    DWORD error = 0;
-    *file_dacl(utf16(path), error) = std::nullopt;
 }
 
 } // namespace sim

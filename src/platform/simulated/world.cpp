@@ -342,6 +342,10 @@ HLOCAL LocalFree(HLOCAL memory) {
     auto& blocks = world().local_allocations;
     const auto found = blocks.find(memory);
     record("LocalFree " + std::string(found == blocks.end() ? "?" : found->second));
+    if (const auto fault = take_fault("LocalFree")) {
+        set_last_error(fault->error);
+        return memory;
+    }
     if (memory == nullptr) {
         return nullptr;
     }
@@ -360,6 +364,12 @@ void reset() {
     Guard guard;
     reset_processes();
     auto& w = world();
+    // An environment block a failed FreeEnvironmentStringsW kept goes with the machine.
+    for (const auto& [block, kind] : w.local_allocations) {
+        if (kind == "environment block") {
+            delete[] static_cast<const WCHAR*>(block);
+        }
+    }
     w = World{};
     auto launcher = std::make_shared<Process>();
     launcher->pid = 1;
@@ -377,6 +387,11 @@ void inject(Fault fault) {
     Guard guard;
     const unsigned call = fault.call == 0 ? 1 : fault.call;
     world().faults.push_back(PendingFault{std::move(fault), call});
+}
+
+std::size_t pending_faults() {
+    Guard guard;
+    return world().faults.size();
 }
 
 const std::vector<std::string>& journal() {

@@ -61,7 +61,6 @@ struct Process {
     std::vector<std::u16string> environment; // "NAME=value" entries in block order
     std::u16string current_directory;        // full path, "C:\dir" or "C:\"
     std::u16string command_line;
-    bool long_path_aware = false;           // from its manifest
     std::shared_ptr<Stream> std_streams[3]; // input, output, error; null: none
     HANDLE std_handles[3] = {nullptr, nullptr, nullptr};
 };
