@@ -89,13 +89,6 @@ Result<WideString> MountRecord::path_for_scratch(const WideString& scratch) {
     return path;
 }
 
-Result<void> MountRecord::check_scratch(const WideString& scratch) {
-    if (auto path = path_for_scratch(scratch); !path) {
-        return std::unexpected(path.error());
-    }
-    return {};
-}
-
 Result<MountRecord> MountRecord::for_scratch(const WideString& scratch) {
     auto path = path_for_scratch(scratch);
     if (!path) {

@@ -34,12 +34,10 @@ public:
     // The path "<parent of scratch>\.<scratch name>.norix-native-sandbox-mounts"; touches no disk.
     static Result<MountRecord> for_scratch(const WideString& scratch);
 
-    // The path that for_scratch gives, without a guard that would delete the file.
+    // The path that for_scratch gives, without a guard that would delete the file; touches no
+    // disk. Lets a run refuse a scratch directory that can have no record before it changes
+    // anything.
     static Result<WideString> path_for_scratch(const WideString& scratch);
-
-    // Whether for_scratch would succeed, with its failure when not; touches no disk. Lets a run
-    // refuse a scratch directory that can have no record before it changes anything.
-    static Result<void> check_scratch(const WideString& scratch);
 
     MountRecord(MountRecord&& other) noexcept;
     MountRecord& operator=(MountRecord&& other) noexcept;

@@ -32,7 +32,7 @@ Result<int> run_sandbox(const SandboxRequest& request, StopSignal& stop) {
     // letter, would fail only after both grants, leaving a lasting entry (on a drive root, on the
     // whole drive; on a share, carried over the network through its whole tree) for a run that
     // can never succeed.
-    if (auto checked = MountRecord::check_scratch(request.scratch); !checked) {
+    if (auto checked = MountRecord::path_for_scratch(request.scratch); !checked) {
         return std::unexpected(checked.error());
     }
     for (const WideString* directory : {&request.project, &request.scratch}) {
