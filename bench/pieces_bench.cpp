@@ -1,6 +1,6 @@
 // The pieces of a run whose work grows with the caller's input, each over a range of sizes, so
 // that Google Benchmark fits how their time grows.
-#include "entry/split_command_line.hpp"
+#include "common/split_command_line.hpp"
 #include "machine.hpp"
 #include "paths/argument_translation.hpp"
 #include "paths/environment_rewrite.hpp"

@@ -3,7 +3,7 @@
 // a mount root, gives the same elements. The input split at NUL bytes gives the texts; its first
 // byte picks the canonical prefix the constructed paths start with.
 #include "fuzz_input.hpp"
-#include "paths/path_forms.hpp"
+#include "paths/path_elements.hpp"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // The child's command line against the C runtime's splitting: split(build(program, arguments))
 // gives back the program and every argument. The input split at NUL bytes is the program and its
 // arguments; any bytes, so invalid UTF-8 and every kind of white space take part.
-#include "entry/split_command_line.hpp"
+#include "common/split_command_line.hpp"
 #include "fuzz_input.hpp"
 #include "run/child_command_line.hpp"
 

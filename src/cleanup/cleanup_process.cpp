@@ -1,8 +1,8 @@
 #include "cleanup/cleanup_process.hpp"
 
 #include "cleanup/recorded_letters.hpp"
+#include "common/split_command_line.hpp"
 #include "common/standard_error.hpp"
-#include "entry/split_command_line.hpp"
 
 #include <string>
 #include <vector>

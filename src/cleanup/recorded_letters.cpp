@@ -1,7 +1,7 @@
 #include "cleanup/recorded_letters.hpp"
 
 #include "common/resource.hpp"
-#include "common/trace.hpp"
+#include "common/windows_error.hpp"
 #include "mounts/drive_allocation_lock.hpp"
 #include "mounts/drive_mapping.hpp"
 #include "mounts/mount_record.hpp"
@@ -26,8 +26,8 @@ Result<WideString> record_path_of(const WideString& argument) {
     const auto attributes =
         canonical ? file_attributes(*canonical) : std::unexpected(canonical.error());
     if (!attributes) {
-        return failure("cannot resolve " + to_utf8(argument) + ": " +
-                       os_error_text(attributes.error()));
+        return std::unexpected(
+            os_error_failure("cannot resolve " + to_utf8(argument), attributes.error()));
     }
     if ((*attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return *canonical;
@@ -36,15 +36,14 @@ Result<WideString> record_path_of(const WideString& argument) {
 }
 
 // The whole file, or the Win32 error of the call that failed.
-std::expected<std::string, DWORD> read_file(const WideString& path) {
-    const HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+Win32Result<std::string> read_file(const WideString& path) {
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                       nullptr, // default security
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr); // no template file
-    if (opened == INVALID_HANDLE_VALUE) {
+                                      nullptr)); // no template file
+    if (!file) {
         return std::unexpected(GetLastError());
     }
-    const UniqueHandle file(opened);
     std::string content;
     char chunk[4096];
     // A read at the end of the file succeeds with no bytes.
@@ -118,7 +117,8 @@ Result<void> remove_recorded_letters(const WideString& argument, std::string& re
     const std::string shown = display_path(*record);
     const auto bytes = read_file(*record);
     if (!bytes) {
-        return failure("cannot read mount record " + shown + ": " + os_error_text(bytes.error()));
+        return std::unexpected(
+            os_error_failure("cannot read mount record " + shown, bytes.error()));
     }
     const auto mounts = parse_mount_record(*bytes);
     if (!mounts) {
@@ -132,8 +132,8 @@ Result<void> remove_recorded_letters(const WideString& argument, std::string& re
         report += mount.drive + " " + mount.target + ": " + std::string(*outcome) + "\n";
     }
     if (DeleteFileW(record->c_str()) == FALSE) {
-        return failure("cannot delete mount record " + shown + ": " +
-                       os_error_text(GetLastError()));
+        return std::unexpected(
+            os_error_failure("cannot delete mount record " + shown, GetLastError()));
     }
     return {};
 }

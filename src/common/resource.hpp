@@ -7,10 +7,25 @@
 
 #include <utility>
 
-template <class T, class Release> class UniqueResource {
+// Keeps the thread's last-error value across a release: restored when the guard goes.
+class LastErrorKept {
 public:
+    LastErrorKept() : error_(GetLastError()) {}
+    LastErrorKept(const LastErrorKept&) = delete;
+    LastErrorKept& operator=(const LastErrorKept&) = delete;
+    ~LastErrorKept() { SetLastError(error_); }
+
+private:
+    DWORD error_;
+};
+
+// `Traits` gives the raw type, the value that stands for none, and the release.
+template <class Traits> class UniqueResource {
+public:
+    using Type = typename Traits::Type;
+
     UniqueResource() = default;
-    explicit UniqueResource(T value) : value_(value) {}
+    explicit UniqueResource(Type value) : value_(value) {}
     UniqueResource(const UniqueResource&) = delete;
     UniqueResource& operator=(const UniqueResource&) = delete;
     UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
@@ -22,41 +37,60 @@ public:
     }
     ~UniqueResource() { reset(); }
 
-    [[nodiscard]] T get() const { return value_; }
-    explicit operator bool() const { return value_ != T{}; }
+    [[nodiscard]] Type get() const { return value_; }
+    explicit operator bool() const { return Traits::valid(value_); }
 
     // For out-parameters: releases what is held and hands out the slot.
-    T* put() {
+    Type* put() {
         reset();
         return &value_;
     }
 
-    T release() { return std::exchange(value_, T{}); }
+    Type release() { return std::exchange(value_, Traits::none()); }
 
-    void reset(T value = T{}) {
-        if (value_ != T{}) {
-            const DWORD error = GetLastError();
-            Release{}(value_);
-            SetLastError(error);
+    void reset(Type value = Traits::none()) {
+        if (Traits::valid(value_)) {
+            const LastErrorKept kept;
+            Traits::release(value_);
         }
         value_ = value;
     }
 
 private:
-    T value_{};
+    Type value_ = Traits::none();
 };
 
-struct CloseHandleRelease {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-struct FreeSidRelease {
-    void operator()(PSID sid) const { FreeSid(sid); }
-};
-struct LocalFreeRelease {
-    void operator()(void* memory) const { LocalFree(memory); }
+// A resource whose none is the null value, released by `Release`.
+template <class T, auto Release> struct NullIsNone {
+    using Type = T;
+    static constexpr T none() { return T{}; }
+    static bool valid(T value) { return value != T{}; }
+    static void release(T value) { Release(value); }
 };
 
-// A handle that is closed with CloseHandle; never holds INVALID_HANDLE_VALUE.
-using UniqueHandle = UniqueResource<HANDLE, CloseHandleRelease>;
-using UniqueSid = UniqueResource<PSID, FreeSidRelease>;
-template <class T> using UniqueLocal = UniqueResource<T, LocalFreeRelease>;
+// A kernel handle. Neither null nor INVALID_HANDLE_VALUE is ever a handle to close: calls that
+// create handles fail with one or the other.
+struct HandleTraits {
+    using Type = HANDLE;
+    static HANDLE none() { return nullptr; }
+    static bool valid(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+    static void release(HANDLE handle) { CloseHandle(handle); }
+};
+
+// A file handle, whose none is the INVALID_HANDLE_VALUE that CreateFileW fails with.
+struct FileTraits : HandleTraits {
+    static HANDLE none() { return INVALID_HANDLE_VALUE; }
+};
+
+// A directory search of FindFirstFileExW, which fails with INVALID_HANDLE_VALUE too.
+struct FindTraits : FileTraits {
+    static void release(HANDLE search) { FindClose(search); }
+};
+
+using UniqueHandle = UniqueResource<HandleTraits>;
+using UniqueFile = UniqueResource<FileTraits>;
+using UniqueFind = UniqueResource<FindTraits>;
+using UniqueSid = UniqueResource<NullIsNone<PSID, FreeSid>>;
+template <class T> using UniqueLocal = UniqueResource<NullIsNone<T, LocalFree>>;
+using UniqueEnvironmentBlock =
+    UniqueResource<NullIsNone<decltype(GetEnvironmentStringsW()), FreeEnvironmentStringsW>>;

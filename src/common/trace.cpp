@@ -1,6 +1,8 @@
 #include "common/trace.hpp"
 
+#include "common/resource.hpp"
 #include "common/standard_error.hpp"
+#include "common/windows_error.hpp"
 
 #include <string>
 
@@ -14,14 +16,13 @@ bool trace_enabled() {
 }
 
 void write_trace_line(std::string_view stage, const std::string& path_part) {
-    const DWORD error = GetLastError();
+    const LastErrorKept kept;
     if (trace_enabled()) {
         const std::string line = "sandbox-stage=" + std::string(stage) + path_part + "\n";
         if (write_standard_error(line) == StderrWrite::Failed) {
             throw FatalStop(win32_failure("cannot write stage trace to standard error").message);
         }
     }
-    SetLastError(error);
 }
 
 } // namespace
@@ -32,9 +33,4 @@ void trace_stage(std::string_view stage) {
 
 void trace_stage(std::string_view stage, WideStringView path) {
     write_trace_line(stage, " path=" + to_utf8(path));
-}
-
-SandboxFailure win32_failure(std::string_view what) {
-    const DWORD code = GetLastError();
-    return SandboxFailure{std::string(what) + ": Win32 " + std::to_string(code)};
 }

@@ -1,7 +1,6 @@
-// The stage trace that lets a caller follow a run from outside, and the Win32 failure text.
+// The stage trace that lets a caller follow a run from outside.
 #pragma once
 
-#include "common/failure.hpp"
 #include "common/text.hpp"
 
 #include <string_view>
@@ -13,6 +12,3 @@ void trace_stage(std::string_view stage);
 
 // The same line with " path=<path>" appended; an unpaired surrogate in the path shows as U+FFFD.
 void trace_stage(std::string_view stage, WideStringView path);
-
-// "<what>: Win32 <last-error value>", the value read before anything else can change it.
-SandboxFailure win32_failure(std::string_view what);

@@ -1,6 +1,6 @@
 #include "entry/command_line.hpp"
 
-#include "paths/path_forms.hpp"
+#include "paths/sandbox_mount.hpp"
 
 #include <algorithm>
 #include <optional>
@@ -41,25 +41,6 @@ bool is_profile_character(char c) {
 
 bool is_valid_profile_name(std::string_view name) {
     return name.size() <= MAX_PROFILE_NAME && std::ranges::all_of(name, is_profile_character);
-}
-
-Result<WideString> resolve_sandbox_mount(const WideString& value) {
-    const auto canonical = canonical_path(value);
-    if (!canonical) {
-        return failure("cannot resolve " + to_utf8(value) + ": " +
-                       os_error_text(canonical.error()));
-    }
-    const auto attributes = file_attributes(*canonical);
-    if (!attributes || (*attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return failure("sandbox mount is not a directory: " + to_utf8(*canonical));
-    }
-    // A final path with an unpaired surrogate (reached through a link or the current directory)
-    // would be granted under its own name but rewritten and mapped under its text, where the
-    // surrogate has become U+FFFD.
-    if (!to_utf8_exact(*canonical)) {
-        return failure("sandbox mount path is not valid Unicode: " + display_path(value));
-    }
-    return *canonical;
 }
 
 Result<SandboxRequest> parse_command_line(const std::vector<std::string>& arguments) {

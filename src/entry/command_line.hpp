@@ -15,7 +15,4 @@ inline constexpr std::string_view USAGE =
 // `arguments` is the command line without the launcher's own name.
 Result<SandboxRequest> parse_command_line(const std::vector<std::string>& arguments);
 
-// The canonical form of an existing directory named by an option's value.
-Result<WideString> resolve_sandbox_mount(const WideString& value);
-
 bool is_valid_profile_name(std::string_view name);

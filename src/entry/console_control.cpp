@@ -1,6 +1,6 @@
 #include "entry/console_control.hpp"
 
-#include "common/trace.hpp"
+#include "common/windows_error.hpp"
 
 #include <mutex>
 

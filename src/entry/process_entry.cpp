@@ -1,9 +1,9 @@
 #include "entry/process_entry.hpp"
 
+#include "common/split_command_line.hpp"
 #include "common/standard_error.hpp"
 #include "entry/command_line.hpp"
 #include "entry/console_control.hpp"
-#include "entry/split_command_line.hpp"
 #include "run/run_sandbox.hpp"
 
 #include <algorithm>

@@ -2,6 +2,7 @@
 
 #include "common/resource.hpp"
 #include "common/trace.hpp"
+#include "common/windows_error.hpp"
 #include "paths/path_forms.hpp"
 
 #include <string>
@@ -13,8 +14,7 @@ constexpr DWORD MOUNT_ACCESS =
 
 std::unexpected<SandboxFailure> acl_failure(std::string_view what, const WideString& directory,
                                             DWORD code) {
-    return failure(std::string(what) + " " + to_utf8(directory) + ": Win32 " +
-                   std::to_string(code));
+    return std::unexpected(win32_failure(std::string(what) + " " + to_utf8(directory), code));
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "mounts/drive_allocation_lock.hpp"
 
 #include "common/text.hpp"
-#include "common/trace.hpp"
+#include "common/windows_error.hpp"
 
 #include <string>
 
@@ -35,22 +35,4 @@ Result<DriveAllocationLock> DriveAllocationLock::acquire(HANDLE stop_event) {
         return failure("cannot acquire sandbox allocation lock: " + std::to_string(waited));
     }
     return DriveAllocationLock(std::move(mutex));
-}
-
-DriveAllocationLock& DriveAllocationLock::operator=(DriveAllocationLock&& other) noexcept {
-    if (this != &other) {
-        release();
-        mutex_ = std::move(other.mutex_);
-    }
-    return *this;
-}
-
-void DriveAllocationLock::release() {
-    if (!mutex_) {
-        return;
-    }
-    const DWORD error = GetLastError();
-    ReleaseMutex(mutex_.get());
-    SetLastError(error);
-    mutex_.reset();
 }

@@ -7,6 +7,14 @@
 
 inline constexpr const char* DRIVE_ALLOCATION_MUTEX = "Local\\Norix.NativeSandbox.DriveAllocation";
 
+// A held mutex: given up, then closed.
+struct HeldMutexTraits : HandleTraits {
+    static void release(HANDLE mutex) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
+};
+
 // The named mutex of the current Windows session, held. Move-only; the holder gives the mutex up
 // by release() or by going out of scope.
 class DriveAllocationLock {
@@ -15,17 +23,11 @@ public:
     // With a `stop_event` (borrowed), the wait ends without the lock once that event is set.
     static Result<DriveAllocationLock> acquire(HANDLE stop_event = nullptr);
 
-    DriveAllocationLock(DriveAllocationLock&&) noexcept = default;
-    DriveAllocationLock& operator=(DriveAllocationLock&& other) noexcept;
-    DriveAllocationLock(const DriveAllocationLock&) = delete;
-    DriveAllocationLock& operator=(const DriveAllocationLock&) = delete;
-    ~DriveAllocationLock() { release(); }
-
     // ReleaseMutex, then CloseHandle; failures are ignored. Does nothing when no longer held.
-    void release();
+    void release() { mutex_.reset(); }
 
 private:
-    explicit DriveAllocationLock(UniqueHandle mutex) : mutex_(std::move(mutex)) {}
+    explicit DriveAllocationLock(UniqueHandle mutex) : mutex_(mutex.release()) {}
 
-    UniqueHandle mutex_;
+    UniqueResource<HeldMutexTraits> mutex_;
 };

@@ -1,5 +1,6 @@
 #include "mounts/drive_mapping.hpp"
 
+#include "common/resource.hpp"
 #include "paths/path_forms.hpp"
 
 #include <string_view>
@@ -21,9 +22,8 @@ void DriveMapping::remove() {
     if (drive_.empty()) {
         return;
     }
-    const DWORD error = GetLastError();
+    const LastErrorKept kept;
     remove_drive_definition(drive_, target_);
-    SetLastError(error);
     drive_.clear();
 }
 

@@ -2,7 +2,8 @@
 
 #include "common/resource.hpp"
 #include "common/standard_error.hpp"
-#include "paths/path_forms.hpp"
+#include "common/windows_error.hpp"
+#include "paths/path_elements.hpp"
 
 #include <utility>
 
@@ -39,8 +40,8 @@ bool is_target(std::string_view field) {
            to_utf8(to_wide(field)) == field;
 }
 
-Result<void> write_failure(DWORD error) {
-    return failure("cannot write sandbox mount record: " + os_error_text(error));
+std::unexpected<SandboxFailure> write_failure(DWORD error) {
+    return std::unexpected(os_error_failure("cannot write sandbox mount record", error));
 }
 
 } // namespace
@@ -114,15 +115,14 @@ Result<void> MountRecord::write(const DriveMapping& project, const DriveMapping&
 
     // CREATE_ALWAYS empties a file left by a run that was cut off, so it is replaced, never
     // appended to.
-    const HANDLE opened = CreateFileW(record_path_.c_str(), GENERIC_WRITE,
+    const UniqueFile file(CreateFileW(record_path_.c_str(), GENERIC_WRITE,
                                       0,       // no sharing while it is written
                                       nullptr, // default security
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr); // no template file
-    if (opened == INVALID_HANDLE_VALUE) {
+                                      nullptr)); // no template file
+    if (!file) {
         return write_failure(GetLastError());
     }
-    const UniqueHandle file(opened);
     if (!write_file_all(file.get(), content)) {
         return write_failure(GetLastError());
     }
@@ -134,7 +134,6 @@ void MountRecord::remove() {
     if (path.empty()) {
         return;
     }
-    const DWORD error = GetLastError();
+    const LastErrorKept kept;
     DeleteFileW(path.c_str());
-    SetLastError(error);
 }

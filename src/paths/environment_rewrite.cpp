@@ -1,9 +1,9 @@
 #include "paths/environment_rewrite.hpp"
 
-#include "common/failure.hpp"
+#include "common/resource.hpp"
 #include "common/text.hpp"
+#include "common/windows_error.hpp"
 #include "paths/host_path_rewrite.hpp"
-#include "paths/path_forms.hpp"
 
 #include <optional>
 #include <vector>
@@ -15,31 +15,16 @@ struct Variable {
     WideString value;
 };
 
-// Owns a block from GetEnvironmentStringsW until FreeEnvironmentStringsW.
-class EnvironmentBlock {
-public:
-    EnvironmentBlock() : block_(GetEnvironmentStringsW()) {
-        if (block_ == nullptr) {
-            throw FatalStop("failure getting env string from OS: " + os_error_text(GetLastError()));
-        }
-    }
-    ~EnvironmentBlock() { FreeEnvironmentStringsW(block_); }
-    EnvironmentBlock(const EnvironmentBlock&) = delete;
-    EnvironmentBlock& operator=(const EnvironmentBlock&) = delete;
-
-    const WCHAR* entries() const { return block_; }
-
-private:
-    LPWSTR block_;
-};
-
 // A copy of the launcher's variables in block order. The name of an entry ends at the first "="
 // after its first character, so per-drive entries such as "=C:=C:\Work" keep their leading "=";
 // an entry without such an "=" is no variable.
 std::vector<Variable> environment_snapshot() {
     std::vector<Variable> variables;
-    const EnvironmentBlock block;
-    for (const WCHAR* entry = block.entries(); *entry != WCHAR{};) {
+    const UniqueEnvironmentBlock block(GetEnvironmentStringsW());
+    if (!block) {
+        throw FatalStop("failure getting env string from OS: " + os_error_text(GetLastError()));
+    }
+    for (const WCHAR* entry = block.get(); *entry != WCHAR{};) {
         const WideStringView text(entry);
         entry += text.size() + 1;
         const std::size_t equals = text.find(WCHAR('='), 1);

@@ -1,4 +1,4 @@
-#include "paths/path_forms.hpp"
+#include "paths/path_elements.hpp"
 
 #include <algorithm>
 

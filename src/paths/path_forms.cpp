@@ -2,8 +2,6 @@
 
 #include "common/resource.hpp"
 
-#include <iterator>
-
 namespace {
 
 // Paths shorter than this that are already absolute open as they are; everything else goes
@@ -28,7 +26,7 @@ bool opens_as_typed(WideStringView path) {
     return drive_absolute || two_separators;
 }
 
-std::expected<WideString, DWORD> full_path(const WideString& path) {
+Win32Result<WideString> full_path(const WideString& path) {
     WideString buffer(MAX_PATH, WCHAR{});
     for (;;) {
         // An empty path fails without setting an error of its own.
@@ -47,7 +45,7 @@ std::expected<WideString, DWORD> full_path(const WideString& path) {
     }
 }
 
-std::expected<WideString, DWORD> path_to_open(WideStringView path) {
+Win32Result<WideString> path_to_open(WideStringView path) {
     WideString typed(path);
     if (opens_as_typed(typed)) {
         return typed;
@@ -69,18 +67,18 @@ std::expected<WideString, DWORD> path_to_open(WideStringView path) {
     return to_wide("\\\\?\\") + *absolute;
 }
 
-std::expected<UniqueHandle, DWORD> open_existing(const WideString& path) {
-    const HANDLE handle = CreateFileW(path.c_str(),
-                                      0, // no access: only the name and attributes are wanted
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, // no security attributes
-                                      OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, // lets directories open too
-                                      nullptr);                   // no template file
-    if (handle == INVALID_HANDLE_VALUE) {
+Win32Result<UniqueFile> open_existing(const WideString& path) {
+    UniqueFile file(CreateFileW(path.c_str(),
+                                0, // no access: only the name and attributes are wanted
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, // no security attributes
+                                OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, // lets directories open too
+                                nullptr));                  // no template file
+    if (!file) {
         return std::unexpected(GetLastError());
     }
-    return UniqueHandle(handle);
+    return file;
 }
 
 } // namespace
@@ -95,7 +93,7 @@ std::string display_path(WideStringView path) {
     return to_utf8(path);
 }
 
-std::expected<WideString, DWORD> canonical_path(WideStringView path) {
+Win32Result<WideString> canonical_path(WideStringView path) {
     const auto target = path_to_open(path);
     if (!target) {
         return std::unexpected(target.error());
@@ -120,7 +118,7 @@ std::expected<WideString, DWORD> canonical_path(WideStringView path) {
     }
 }
 
-std::expected<DWORD, DWORD> file_attributes(const WideString& path) {
+Win32Result<DWORD> file_attributes(const WideString& path) {
     const auto file = open_existing(path);
     if (file) {
         BY_HANDLE_FILE_INFORMATION information{};
@@ -134,27 +132,10 @@ std::expected<DWORD, DWORD> file_attributes(const WideString& path) {
     }
     // A file held open without sharing (a paging file, say) still lists in its directory.
     WIN32_FIND_DATAW found{};
-    const HANDLE search =
-        FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE) {
+    const UniqueFind search(
+        FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    if (!search) {
         return std::unexpected(GetLastError());
     }
-    FindClose(search);
     return found.dwFileAttributes;
-}
-
-std::string os_error_text(DWORD code) {
-    WCHAR buffer[512];
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, // the system's message table
-                                  code,
-                                  0, // the user's language
-                                  buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
-    while (length > 0 && (buffer[length - 1] == WCHAR('\r') || buffer[length - 1] == WCHAR('\n') ||
-                          buffer[length - 1] == WCHAR(' '))) {
-        --length;
-    }
-    std::string text = length > 0 ? to_utf8(WideStringView(buffer, length))
-                                  : "unknown error " + std::to_string(code);
-    return text + " (os error " + std::to_string(code) + ")";
 }

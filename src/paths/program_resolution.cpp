@@ -1,5 +1,7 @@
 #include "paths/program_resolution.hpp"
 
+#include "common/windows_error.hpp"
+#include "paths/path_elements.hpp"
 #include "paths/path_forms.hpp"
 
 #include <optional>
@@ -63,8 +65,8 @@ Result<std::string> resolve_program(const SandboxRequest& request, std::string_v
     const WideString candidate = absolute ? program : join_path(request.project, program);
     const auto canonical = canonical_path(candidate);
     if (!canonical) {
-        return failure("cannot resolve sandbox program " + to_utf8(candidate) + ": " +
-                       os_error_text(canonical.error()));
+        return std::unexpected(os_error_failure(
+            "cannot resolve sandbox program " + to_utf8(candidate), canonical.error()));
     }
     if (auto mounted = in_mount(*canonical, request.project, project_root)) {
         return std::move(*mounted);

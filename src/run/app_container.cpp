@@ -1,17 +1,6 @@
 #include "run/app_container.hpp"
 
-#include <cstdint>
-
-std::string hresult_text(HRESULT result) {
-    static constexpr char DIGITS[] = "0123456789abcdef";
-    auto value = static_cast<std::uint32_t>(result);
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), DIGITS[value % 16]);
-        value /= 16;
-    } while (value != 0);
-    return "0x" + digits;
-}
+#include "common/windows_error.hpp"
 
 Result<UniqueSid> obtain_profile_sid(const WideString& profile) {
     UniqueSid sid;
@@ -27,12 +16,12 @@ Result<UniqueSid> obtain_profile_sid(const WideString& profile) {
         const HRESULT derived =
             DeriveAppContainerSidFromAppContainerName(profile.c_str(), sid.put());
         if (FAILED(derived)) {
-            return failure("cannot derive AppContainer SID: HRESULT " + hresult_text(derived));
+            return std::unexpected(hresult_failure("cannot derive AppContainer SID", derived));
         }
         return sid;
     }
     if (FAILED(created)) {
-        return failure("cannot create AppContainer profile: HRESULT " + hresult_text(created));
+        return std::unexpected(hresult_failure("cannot create AppContainer profile", created));
     }
     return sid;
 }

@@ -2,6 +2,7 @@
 
 #include "common/text.hpp"
 #include "common/trace.hpp"
+#include "common/windows_error.hpp"
 
 #include <algorithm>
 #include <span>
@@ -60,9 +61,8 @@ public:
     // Keeps the last-error value, so a failure read after it still names the failed call.
     void remove() {
         if (initialised_) {
-            const DWORD error = GetLastError();
+            const LastErrorKept kept;
             DeleteProcThreadAttributeList(list());
-            SetLastError(error);
             initialised_ = false;
         }
     }
@@ -102,54 +102,70 @@ Result<std::vector<HANDLE>> inheritable_standard_handles(const HANDLE (&standard
     return handles;
 }
 
-// The handles of the created child. Until the child is inside the kill-on-close job nothing else
-// would ever end it: a suspended process stays in the system for good, keeping its image file
-// open. So a child closed before it is contained is terminated first.
+// The created child's handles and, from its assignment on, its job: one owner, which closes
+// the thread, the process and the job in that order on every way out. Until the child is inside
+// the kill-on-close job nothing else would ever end it: a suspended process stays in the system
+// for good, keeping its image file open. So a child closed before it is contained is terminated
+// first.
 class CreatedChild {
 public:
-    explicit CreatedChild(const PROCESS_INFORMATION& information)
-        : process_(information.hProcess), thread_(information.hThread) {}
+    CreatedChild(const PROCESS_INFORMATION& information, StopSignal& stop)
+        : stop_(stop), process_(information.hProcess), thread_(information.hThread) {}
     CreatedChild(const CreatedChild&) = delete;
     CreatedChild& operator=(const CreatedChild&) = delete;
     ~CreatedChild() { close(); }
 
     HANDLE process() const { return process_.get(); }
     HANDLE thread() const { return thread_.get(); }
-    void contained() { contained_ = true; }
     void close_thread() { thread_.reset(); }
-    void close_process() { process_.reset(); }
 
-    // Ends an uncontained child, then closes the thread handle and the process handle.
-    void close() {
-        if (process_ && !contained_) {
-            const DWORD error = GetLastError();
-            TerminateProcess(process_.get(), UNCONTAINED_CHILD_EXIT_CODE);
-            SetLastError(error);
+    // Puts the child into `job`, which it keeps whether or not the assignment succeeds. Once the
+    // child is in it, the job is published to the stop signal until it is closed.
+    Result<void> assign_to_job(UniqueHandle job) {
+        job_ = std::move(job);
+        if (!AssignProcessToJobObject(job_.get(), process_.get())) {
+            return std::unexpected(win32_failure("cannot assign AppContainer process to job"));
         }
-        thread_.reset();
-        process_.reset();
+        // From here on the job ends the child when its handle closes.
+        contained_ = true;
+        stop_.publish_job(job_.get());
+        return {};
     }
 
 private:
+    void close() {
+        if (process_ && !contained_) {
+            const LastErrorKept kept;
+            TerminateProcess(process_.get(), UNCONTAINED_CHILD_EXIT_CODE);
+        }
+        thread_.reset();
+        process_.reset();
+        if (contained_) {
+            // Withdrawn first, so the console handler never ends a closed job.
+            stop_.withdraw_job();
+        }
+        job_.reset();
+    }
+
+    StopSignal& stop_;
     UniqueHandle process_;
     UniqueHandle thread_;
+    UniqueHandle job_;
     bool contained_ = false;
 };
 
 } // namespace
 
 Result<UniqueHandle> create_sandbox_job() {
-    const HANDLE created = CreateJobObjectW(nullptr,  // no security attributes: not inheritable
-                                            nullptr); // unnamed
-    if (created == nullptr || created == INVALID_HANDLE_VALUE) {
+    UniqueHandle job(CreateJobObjectW(nullptr,   // no security attributes: not inheritable
+                                      nullptr)); // unnamed
+    if (!job) {
         return std::unexpected(win32_failure("cannot create sandbox job"));
     }
-    UniqueHandle job(created);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
                                  sizeof(limits))) {
-        job.reset();
         return std::unexpected(win32_failure("cannot configure sandbox job"));
     }
     return job;
@@ -207,27 +223,18 @@ Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view comman
     if (!created) {
         return std::unexpected(win32_failure("cannot create AppContainer process"));
     }
-    CreatedChild child(information);
+    CreatedChild child(information, stop);
 
     trace_stage("assign-job");
     auto job = create_sandbox_job();
     if (!job) {
-        child.close();
         return std::unexpected(job.error());
     }
-    if (!AssignProcessToJobObject(job->get(), child.process())) {
-        const SandboxFailure failed = win32_failure("cannot assign AppContainer process to job");
-        child.close();
-        job->reset();
-        return std::unexpected(failed);
+    if (auto assigned = child.assign_to_job(std::move(*job)); !assigned) {
+        return std::unexpected(assigned.error());
     }
-    // From here on the job ends the child when its handle closes.
-    child.contained();
-    PublishedJob contained_in(stop, std::move(*job));
     // A child not yet resumed has seen no console event; the job ends it.
     if (stop.raised()) {
-        child.close();
-        contained_in.close();
         return interrupted();
     }
 
@@ -235,8 +242,6 @@ Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view comman
     const DWORD resumed = ResumeThread(child.thread());
     child.close_thread();
     if (resumed == static_cast<DWORD>(-1)) {
-        child.close_process();
-        contained_in.close();
         return std::unexpected(win32_failure("cannot resume AppContainer process"));
     }
 
@@ -246,10 +251,7 @@ Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view comman
     trace_stage("settled");
 
     DWORD exit_code = FALLBACK_EXIT_CODE;
-    const BOOL read = GetExitCodeProcess(child.process(), &exit_code);
-    child.close_process();
-    contained_in.close();
-    if (!read) {
+    if (!GetExitCodeProcess(child.process(), &exit_code)) {
         return std::unexpected(win32_failure("cannot read AppContainer exit code"));
     }
     return exit_code < 256 ? static_cast<int>(exit_code) : FALLBACK_EXIT_CODE;

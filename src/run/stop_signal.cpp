@@ -25,13 +25,3 @@ void StopSignal::end_job() {
         TerminateJobObject(job_, STATUS_CONTROL_C_EXIT);
     }
 }
-
-PublishedJob::PublishedJob(StopSignal& signal, UniqueHandle job)
-    : signal_(signal), job_(std::move(job)) {
-    signal_.publish_job(job_.get());
-}
-
-void PublishedJob::close() {
-    signal_.withdraw_job();
-    job_.reset();
-}

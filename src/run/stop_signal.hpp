@@ -18,8 +18,8 @@ public:
     void raise() const;
     bool raised() const;
 
-    // The job of the running child, for end_job. The run withdraws it before closing the handle,
-    // so the handler never uses a closed job.
+    // The job of the running child, for end_job. The child's owner withdraws it before closing
+    // the handle, so the handler never uses a closed job.
     void publish_job(HANDLE job);
     void withdraw_job();
     // Ends every process of the published job, if there is one, as Windows' default handler
@@ -30,20 +30,4 @@ private:
     UniqueHandle event_;
     std::mutex job_lock_;
     HANDLE job_ = nullptr;
-};
-
-// The owner of the job from the moment it is published: it withdraws the job before closing the
-// handle, on every way out, a fatal stop unwinding included.
-class PublishedJob {
-public:
-    PublishedJob(StopSignal& signal, UniqueHandle job);
-    PublishedJob(const PublishedJob&) = delete;
-    PublishedJob& operator=(const PublishedJob&) = delete;
-    ~PublishedJob() { close(); }
-
-    void close();
-
-private:
-    StopSignal& signal_;
-    UniqueHandle job_;
 };

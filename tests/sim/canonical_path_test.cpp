@@ -1,4 +1,5 @@
 // Paths as the file system resolves them, and the Windows message of an error code.
+#include "common/windows_error.hpp"
 #include "paths/path_forms.hpp"
 #include "sim/sim_fixture.hpp"
 

@@ -253,9 +253,10 @@ TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
          "LAjTtpYZRS", 14},
         {fails("AssignProcessToJobObject", 0, 5),
          "cannot assign AppContainer process to job: Win32 5", "LATtpjYZRS", 14},
-        // Inside the job the child is ended by the job's close, not terminated.
+        // Inside the job the child is ended by the job's close, not terminated; the job closes
+        // after the thread and the process, as on every way out.
         {fails("WriteFile", 0, 232, 16), "cannot write stage trace to standard error: Win32 232",
-         "LAjtpYZRS", 14, 101},
+         "LAtpjYZRS", 14, 101},
         {fails("ResumeThread", 0xFFFFFFFF, 5), "cannot resume AppContainer process: Win32 5",
          "LAtpjYZRS", 15},
         // A child not yet resumed has not seen the event: the job ends it.

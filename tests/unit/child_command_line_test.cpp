@@ -1,5 +1,5 @@
 // The child's command line: quoting, and the C runtime's splitting that it must survive.
-#include "entry/split_command_line.hpp"
+#include "common/split_command_line.hpp"
 #include "run/child_command_line.hpp"
 #include "unit/command_line_generator.hpp"
 #include "unit/units.hpp"

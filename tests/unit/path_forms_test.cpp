@@ -1,4 +1,5 @@
 // Windows path forms as text: display, elements, what lies under a base, joining.
+#include "paths/path_elements.hpp"
 #include "paths/path_forms.hpp"
 
 #include <gtest/gtest.h>

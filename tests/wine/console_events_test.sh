@@ -17,7 +17,7 @@ launch="wine '$exe' --project 'C:\\norix-console-events\\project' --scratch \
 start() { # the child in mode $1, waiting on a new console
     rm -f "$dir/status"
     tmux -u new-session -d -s "$session" -x 200 -y 50 "$launch $1; echo \$? >'$dir/status'"
-    for _ in $(seq 1 150); do
+    for _ in $(seq 1 300); do # a minute: Wine starts slowly on a loaded machine
         tmux capture-pane -p -t "$session" | grep -q waiting && return 0
         sleep 0.2
     done

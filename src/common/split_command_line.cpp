@@ -1,4 +1,4 @@
-#include "entry/split_command_line.hpp"
+#include "common/split_command_line.hpp"
 
 namespace {
 

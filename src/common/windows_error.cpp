@@ -1,0 +1,54 @@
+#include "common/windows_error.hpp"
+
+#include "common/text.hpp"
+
+#include <cstdint>
+#include <iterator>
+
+namespace {
+
+// "0x" and the 32 bits in lower-case hexadecimal without leading zeros.
+std::string hresult_text(HRESULT result) {
+    static constexpr char DIGITS[] = "0123456789abcdef";
+    auto value = static_cast<std::uint32_t>(result);
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), DIGITS[value % 16]);
+        value /= 16;
+    } while (value != 0);
+    return "0x" + digits;
+}
+
+} // namespace
+
+SandboxFailure win32_failure(std::string_view what) {
+    return win32_failure(what, GetLastError());
+}
+
+SandboxFailure win32_failure(std::string_view what, DWORD code) {
+    return SandboxFailure{std::string(what) + ": Win32 " + std::to_string(code)};
+}
+
+SandboxFailure hresult_failure(std::string_view what, HRESULT result) {
+    return SandboxFailure{std::string(what) + ": HRESULT " + hresult_text(result)};
+}
+
+SandboxFailure os_error_failure(std::string_view what, DWORD code) {
+    return SandboxFailure{std::string(what) + ": " + os_error_text(code)};
+}
+
+std::string os_error_text(DWORD code) {
+    WCHAR buffer[512];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, // the system's message table
+                                  code,
+                                  0, // the user's language
+                                  buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
+    while (length > 0 && (buffer[length - 1] == WCHAR('\r') || buffer[length - 1] == WCHAR('\n') ||
+                          buffer[length - 1] == WCHAR(' '))) {
+        --length;
+    }
+    std::string text = length > 0 ? to_utf8(WideStringView(buffer, length))
+                                  : "unknown error " + std::to_string(code);
+    return text + " (os error " + std::to_string(code) + ")";
+}

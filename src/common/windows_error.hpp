@@ -1,0 +1,28 @@
+// The texts of Windows errors, and the failures built from them: every "Win32 <code>", HRESULT
+// and system-message text of the system comes from here.
+#pragma once
+
+#include "common/failure.hpp"
+#include "platform/win32.hpp"
+
+#include <string>
+#include <string_view>
+
+// A Win32 error code, for the calls whose failures callers word themselves.
+template <class T> using Win32Result = std::expected<T, DWORD>;
+
+// "<what>: Win32 <last-error value>", the value read before anything else can change it: call it
+// right after the call that failed.
+SandboxFailure win32_failure(std::string_view what);
+
+// "<what>: Win32 <code>", for the calls that return their error code.
+SandboxFailure win32_failure(std::string_view what, DWORD code);
+
+// "<what>: HRESULT 0x<hex>".
+SandboxFailure hresult_failure(std::string_view what, HRESULT result);
+
+// "<what>: <the system's message> (os error <code>)".
+SandboxFailure os_error_failure(std::string_view what, DWORD code);
+
+// The system's message for `code` without its line break, then " (os error <code>)".
+std::string os_error_text(DWORD code);
