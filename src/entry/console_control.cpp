@@ -82,6 +82,7 @@ ConsoleControl::~ConsoleControl() {
     if (!state_) {
         return;
     }
+    const LastErrorKept kept;
     SetConsoleCtrlHandler(on_console_event, FALSE);
     const std::lock_guard lock(installed_lock);
     installed.reset();
