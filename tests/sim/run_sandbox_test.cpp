@@ -17,6 +17,8 @@ namespace {
 constexpr const char* RECORD = "\\\\?\\C:\\Work\\.Scratch.norix-native-sandbox-mounts";
 const std::string LONG_PROJECT =
     "\\\\?\\C:\\Work\\" + std::string(150, 'p') + "\\" + std::string(150, 'q');
+const std::string PROFILE =
+    "CreateAppContainerProfile agent | agent | Norix isolated Agent process | null 0";
 
 Strings standard_arguments() {
     return split("--project C:\\Work\\Proj --scratch C:\\Work\\Scratch --profile agent --network "
@@ -27,24 +29,27 @@ int run_with(const Strings& arguments) {
     return run_process(to_wide(build_command_line("norix-native-sandbox.exe", arguments)));
 }
 
-// The calls that release what a run holds, in order, one letter each: L the lock (released and
-// closed), m the lock's handle alone, A the attribute list, T the child ended, t p j the thread,
-// process and job handles closed, Y Z the letters removed, R the record deleted, S the SID freed.
+// The steps that release what a run holds, in the order taken: "unlock" (the lock released and
+// closed), "close-mutex" (its handle alone), "attributes" (the attribute list), "terminate" (the
+// child ended), the "thread", "process" and "job" handles closed, the letters "Y:" and "Z:"
+// removed, the "record" deleted, the "sid" freed.
 std::string releases() {
     const Strings calls = split("ReleaseMutex;CloseHandle mutex;DeleteProcThreadAttributeList;"
                                 "TerminateProcess 1;CloseHandle thread;CloseHandle process;"
                                 "CloseHandle job;DefineDosDeviceW 0xf Y: \\??\\C:\\Work\\Scratch;"
                                 "DefineDosDeviceW 0xf Z: \\??\\C:\\Work\\Proj;DeleteFileW " +
                                     std::string(RECORD) + ";FreeSid",
-                                ';');
-    std::string code;
+                                ";");
+    const Strings steps =
+        split("unlock close-mutex attributes terminate thread process job Y: Z: record sid");
+    std::string released;
     for (const auto& line : sim::journal()) {
         const auto found = std::ranges::find(calls, line) - calls.begin();
-        if (found < 11 && !(found == 1 && code.ends_with('L'))) {
-            code += "LmATtpjYZRS"[found];
+        if (found < 11 && !(found == 1 && released.ends_with("unlock"))) {
+            released += (released.empty() ? "" : " ") + steps[found];
         }
     }
-    return code;
+    return released;
 }
 
 // Another launcher, holding the allocation lock.
@@ -62,28 +67,36 @@ void await_lock_wait() {
     }
 }
 
-// The first `count` lines of the stage trace of a run with these arguments that goes well.
-std::string stages(std::size_t count, const Strings& arguments) {
-    const auto canonical = [](const std::string& typed) {
-        return (typed.starts_with("\\\\?\\") ? "" : "\\\\?\\") + typed;
-    };
-    const std::string acl = "acl-read;acl-merge;acl-set;acl-done;";
-    const Strings all =
-        split("grant-project;grant-mount path=" + canonical(arguments[1]) + ";" + acl +
-                  "grant-scratch;grant-mount path=" + canonical(arguments[3]) + ";" + acl +
-                  "create-process;assign-job;resume;wait;settled",
-              ';');
+// The stage lines of a run that goes well, by the names rows give them: a grant's own lines carry
+// its directory ("scratch acl-merge").
+const Strings STAGES = split(
+    "grant-project;project grant-mount;project acl-read;project acl-merge;project acl-set;project "
+    "acl-done;grant-scratch;scratch grant-mount;scratch acl-read;scratch acl-merge;scratch acl-set;"
+    "scratch acl-done;create-process;assign-job;resume;wait;settled",
+    ";");
+
+// Their trace up to the line named `last`, the project at `project`.
+std::string trace(const std::string& last, const std::string& project = "\\\\?\\C:\\Work\\Proj") {
     std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        text += "sandbox-stage=" + all[i] + "\n";
+    for (std::size_t at = 0; at == 0 || STAGES[at - 1] != last; ++at) {
+        const Strings words = split(STAGES.at(at));
+        const std::string path = words[0] == "project" ? project : "\\\\?\\C:\\Work\\Scratch";
+        text += "sandbox-stage=" + words.back() +
+                (words.back() == "grant-mount" ? " path=" + path : "") + "\n";
     }
     return text;
 }
 
+// Both grants made.
+const std::string GRANTED = trace("scratch acl-done");
+
 class SandboxRun : public SimulatedWindows {
 protected:
-    void SetUp() override {
-        SimulatedWindows::SetUp();
+    void SetUp() override { fresh_machine(); }
+
+    // The project and scratch directories and the child program on a new machine.
+    void fresh_machine() {
+        sim::reset();
         sim::make_directory("C:\\Work\\Proj\\src");
         sim::make_directory("C:\\Work\\Scratch");
         use_program([this](const sim::ChildView&) { return exit_code_; });
@@ -120,9 +133,7 @@ protected:
                 left.push_back("letter " + letter);
             }
         }
-        if (sim::path_exists(RECORD)) {
-            left.emplace_back("record");
-        }
+        left.insert(left.end(), sim::path_exists(RECORD) ? 1 : 0, "record");
         left.insert(left.end(), sim::owned_mutexes().size(), "lock");
         for (const auto& kind : sim::open_handles()) {
             left.push_back("handle " + kind);
@@ -138,155 +149,172 @@ protected:
     sim::Dword exit_code_ = 0;
 };
 
+// A table whose rows run each on a machine of its own, named after the row.
+template <typename Row>
+class SandboxRows : public SandboxRun, public ::testing::WithParamInterface<Row> {};
+const auto row_name = [](const auto& row) { return std::string(row.param.name); };
+using Arrange = std::function<void(Strings&)>;
+
+// What standard error holds before the failure line, the release steps as releases() names them,
+// the failure line's message and the status.
 struct FailureRow {
-    std::function<void(Strings&)> arrange;
-    std::string message;
-    std::string released; // as releases() writes it
-    std::size_t traced;   // stage lines before the failure line
+    const char* name;
+    Arrange arrange;
+    std::string before, released, message;
     int status = 126;
 };
 
-std::function<void(Strings&)> fails(const std::string& function, std::uint64_t result,
-                                    sim::Dword error = 0, unsigned call = 1) {
+Arrange fails(std::string function, std::uint64_t result, sim::Dword error = 0, unsigned call = 1) {
     return [=](Strings&) { sim::inject(fault_on(function, result, error, call)); };
 }
 
-const std::string INTERRUPTED = "sandbox run interrupted by a console control event";
-
-std::function<void(Strings&)> stopped_after(const std::string& function) {
-    return [=](Strings&) { sim::send_console_event_after(function, 1, CTRL_C_EVENT); };
+// The write of the trace line of a stage of the launch: the record's write comes first.
+unsigned write_of(const std::string& stage) {
+    return std::ranges::find(STAGES, stage) - STAGES.begin() + 2;
 }
+
+Arrange letters_taken(char last) {
+    return [last](Strings&) {
+        for (char letter = 'D'; letter <= last; ++letter) {
+            sim::define_dos_device(std::string{letter, ':'}, "\\??\\C:\\Busy");
+        }
+    };
+}
+
+// The `at`-th argument names `path`, once `make` has made it.
+Arrange naming(std::size_t at, const std::string& path, const std::function<void()>& make) {
+    return [=](Strings& arguments) {
+        make();
+        arguments[at] = path;
+    };
+}
+
+const std::string SHARED = "\\\\srv\\share\\dir";
+void make_share() {
+    sim::add_share("srv", "share");
+    sim::make_directory(SHARED);
+}
+
+const std::string INTERRUPTED = "sandbox run interrupted by a console control event";
+const std::string NO_LETTER = "no DOS drive slot is available for the native sandbox";
+const std::string OUT_OF_MEMORY =
+    "Not enough memory resources are available to process this command. (os error 8)";
+const std::string TRACE_WRITE = "cannot write stage trace to standard error: Win32 ";
+const std::string ON_SHARE = "Windows sandbox mounts must use local drive paths";
+// The child's teardown, as when it ends by itself.
+const std::string TORN_DOWN = "unlock attributes thread process job Y: Z: record sid";
+
+const FailureRow FAILURES[] = {
+    {"EventCreation", fails("CreateEventW", 0, 8, 2), "", "",
+     "cannot create console control events: Win32 8"},
+    {"HandlerInstall", fails("SetConsoleCtrlHandler", 0, 8), "", "",
+     "cannot install console control handler: Win32 8"},
+    {"ProfileCreation", fails("CreateAppContainerProfile", 0x800700AA), "", "",
+     "cannot create AppContainer profile: HRESULT 0x800700aa"},
+    // The profile exists already: its SID is derived from the name.
+    {"SidDerivation",
+     [](Strings&) {
+         sim::inject(fault_on("CreateAppContainerProfile", ALREADY_EXISTS_HRESULT));
+         sim::inject(fault_on("DeriveAppContainerSidFromAppContainerName", 0x80070057));
+     },
+     "", "", "cannot derive AppContainer SID: HRESULT 0x80070057"},
+    // A trace line cut off after 9 bytes: the failure line starts a line of its own.
+    {"CutTraceLine",
+     [](Strings&) {
+         sim::set_stderr(sim::StreamKind::Pipe, 0, 9);
+         sim::inject(fault_on("WriteFile", 0, 232, 2));
+     },
+     "sandbox-s\n", "sid", TRACE_WRITE + "232", 101},
+    {"ProjectAclRead", fails("GetNamedSecurityInfoW", 5), trace("project acl-read"), "sid",
+     "cannot read ACL for \\\\?\\C:\\Work\\Proj: Win32 5"},
+    // The grant names even a verbatim path without "\\?\", which reaches a long one only where
+    // Windows allows long paths to a long-path aware process.
+    {"LongProjectPath",
+     naming(1, LONG_PROJECT, [] { sim::make_directory(LONG_PROJECT.substr(4)); }),
+     trace("project acl-read", LONG_PROJECT), "sid",
+     "cannot read ACL for " + LONG_PROJECT + ": Win32 3"},
+    {"ScratchAclMerge", fails("SetEntriesInAclW", 87, 0, 2), trace("scratch acl-merge"), "sid",
+     "cannot merge ACL for \\\\?\\C:\\Work\\Scratch: Win32 87"},
+    {"ScratchAclSet", fails("SetNamedSecurityInfoW", 5, 0, 2), GRANTED, "sid",
+     "cannot set ACL for \\\\?\\C:\\Work\\Scratch: Win32 5"},
+    {"ScratchOnADriveRoot", naming(3, "S:\\", [] { sim::add_volume('S'); }), "", "sid",
+     "sandbox scratch path has no parent"},
+    {"ProjectOnAShare", naming(1, SHARED, make_share), "", "sid", ON_SHARE},
+    {"ScratchOnAShare", naming(3, SHARED, make_share), "", "sid", ON_SHARE},
+    {"LockCreation", fails("CreateMutexW", 0, 5), GRANTED, "record sid",
+     "cannot create sandbox allocation lock: Win32 5"},
+    {"LockWait", fails("WaitForMultipleObjects", WAIT_FAILED, 6), GRANTED, "close-mutex record sid",
+     "cannot acquire sandbox allocation lock: 4294967295"},
+    {"NoLetterForTheProject", letters_taken('Z'), GRANTED, "unlock record sid", NO_LETTER},
+    {"NoLetterForTheScratch", letters_taken('Y'), GRANTED, "Z: unlock record sid", NO_LETTER},
+    {"RecordCreation", [](Strings&) { sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); },
+     GRANTED, "Y: Z: unlock record sid",
+     "cannot write sandbox mount record: Access is denied. (os error 5)"},
+    {"EnvironmentRead", fails("GetEnvironmentStringsW", 0, 8), GRANTED, "unlock Y: Z: record sid",
+     "failure getting env string from OS: " + OUT_OF_MEMORY, 101},
+    {"EnvironmentWrite",
+     [](Strings&) { sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8)); }, GRANTED,
+     "unlock Y: Z: record sid",
+     "failed to set environment variable \"TEMP\" to \"Y:\\\": " + OUT_OF_MEMORY, 101},
+    // A path of one name and more is looked for in the project, not left to the search.
+    {"ProgramMissing", naming(9, ".\\missing.exe", [] {}), GRANTED, "unlock Y: Z: record sid",
+     "cannot resolve sandbox program \\\\?\\C:\\Work\\Proj\\missing.exe: The system cannot "
+     "find the file specified. (os error 2)"},
+    {"HandleInheritance", fails("SetHandleInformation", 0, 6), GRANTED, "unlock Y: Z: record sid",
+     "cannot make standard handle inheritable: Win32 6"},
+    {"AttributeListSize", fails("InitializeProcThreadAttributeList", 0, 87), GRANTED,
+     "unlock Y: Z: record sid", "cannot size process attribute list: Win32 87"},
+    {"AttributeListInit", fails("InitializeProcThreadAttributeList", 0, 8, 2), GRANTED,
+     "unlock Y: Z: record sid", "cannot initialize process attribute list: Win32 8"},
+    {"AppContainerAttribute", fails("UpdateProcThreadAttribute", 0, 50), GRANTED,
+     "unlock attributes Y: Z: record sid", "cannot apply AppContainer process attribute: Win32 50"},
+    {"HandleListAttribute", fails("UpdateProcThreadAttribute", 0, 87, 2), GRANTED,
+     "unlock attributes Y: Z: record sid", "cannot apply handle list process attribute: Win32 87"},
+    {"ProcessCreation", fails("CreateProcessW", 0, 2), trace("create-process"),
+     "unlock attributes Y: Z: record sid", "cannot create AppContainer process: Win32 2"},
+    {"CreateProcessLine", fails("WriteFile", 0, 232, write_of("create-process")), GRANTED,
+     "unlock attributes Y: Z: record sid", TRACE_WRITE + "232", 101},
+    // A write that takes nothing but reports success, leaving a stale last-error value.
+    {"CreateProcessLineTakesNothing", fails("WriteFile", TRUE, 5, write_of("create-process")),
+     GRANTED, "unlock attributes Y: Z: record sid", TRACE_WRITE + "29", 101},
+    {"JobCreation", fails("CreateJobObjectW", 0, 5), trace("assign-job"),
+     "unlock attributes terminate thread process Y: Z: record sid",
+     "cannot create sandbox job: Win32 5"},
+    {"JobCreationInvalidHandle", fails("CreateJobObjectW", ~0ULL, 6), trace("assign-job"),
+     "unlock attributes terminate thread process Y: Z: record sid",
+     "cannot create sandbox job: Win32 6"},
+    {"JobConfiguration", fails("SetInformationJobObject", 0, 87), trace("assign-job"),
+     "unlock attributes job terminate thread process Y: Z: record sid",
+     "cannot configure sandbox job: Win32 87"},
+    {"JobAssignment", fails("AssignProcessToJobObject", 0, 5), trace("assign-job"),
+     "unlock attributes terminate thread process job Y: Z: record sid",
+     "cannot assign AppContainer process to job: Win32 5"},
+    // Inside the job the child is ended by the job's close, not terminated, on every way out.
+    {"ResumeLine", fails("WriteFile", 0, 232, write_of("resume")), trace("assign-job"), TORN_DOWN,
+     TRACE_WRITE + "232", 101},
+    {"Resume", fails("ResumeThread", 0xFFFFFFFF, 5), trace("resume"), TORN_DOWN,
+     "cannot resume AppContainer process: Win32 5"},
+    {"ExitCodeRead", fails("GetExitCodeProcess", 0, 6), trace("settled"), TORN_DOWN,
+     "cannot read AppContainer exit code: Win32 6"},
+};
+
+using FailurePoint = SandboxRows<FailureRow>;
 
 // With the stage trace on, each failure's whole standard error: the stages it reached, then its
 // one line.
-TEST_F(SandboxRun, EveryFailurePointReleasesInOrderAndLeavesNothing) {
-    const auto letters_taken = [](char last) {
-        return [last](Strings&) {
-            for (char letter = 'D'; letter <= last; ++letter) {
-                sim::define_dos_device(std::string{letter, ':'}, "\\??\\C:\\Busy");
-            }
-        };
-    };
-    const auto on_share = [](std::size_t at) {
-        return [at](Strings& arguments) {
-            sim::add_share("srv", "share");
-            sim::make_directory("\\\\srv\\share\\dir");
-            arguments[at] = "\\\\srv\\share\\dir";
-        };
-    };
-    const std::string no_letter = "no DOS drive slot is available for the native sandbox";
-    const std::string out_of_memory =
-        "Not enough memory resources are available to process this command. (os error 8)";
-    const std::vector<FailureRow> rows = {
-        {fails("CreateEventW", 0, 8, 2), "cannot create console control events: Win32 8", "", 0},
-        {fails("SetConsoleCtrlHandler", 0, 8), "cannot install console control handler: Win32 8",
-         "", 0},
-        {fails("CreateAppContainerProfile", 0x800700AA),
-         "cannot create AppContainer profile: HRESULT 0x800700aa", "", 0},
-        {[](Strings&) {
-             (void)obtain_profile_sid(to_wide("agent"));
-             sim::clear_journal();
-             sim::inject(fault_on("DeriveAppContainerSidFromAppContainerName", 0x80070057));
-         },
-         "cannot derive AppContainer SID: HRESULT 0x80070057", "", 0},
-        {fails("GetNamedSecurityInfoW", 5), "cannot read ACL for \\\\?\\C:\\Work\\Proj: Win32 5",
-         "S", 3},
-        // The grant names even a verbatim path without "\\?\", which reaches a long one only where
-        // Windows allows long paths to a long-path aware process.
-        {[](Strings& arguments) {
-             arguments[1] = LONG_PROJECT;
-             sim::make_directory(LONG_PROJECT.substr(4));
-         },
-         "cannot read ACL for " + LONG_PROJECT + ": Win32 3", "S", 3},
-        {fails("SetEntriesInAclW", 87, 0, 2),
-         "cannot merge ACL for \\\\?\\C:\\Work\\Scratch: Win32 87", "S", 10},
-        {fails("SetNamedSecurityInfoW", 5, 0, 2),
-         "cannot set ACL for \\\\?\\C:\\Work\\Scratch: Win32 5", "S", 12},
-        {[](Strings& arguments) {
-             sim::add_volume('S');
-             arguments[3] = "S:\\";
-         },
-         "sandbox scratch path has no parent", "S", 0},
-        {on_share(1), "Windows sandbox mounts must use local drive paths", "S", 0},
-        {on_share(3), "Windows sandbox mounts must use local drive paths", "S", 0},
-        {fails("CreateMutexW", 0, 5), "cannot create sandbox allocation lock: Win32 5", "RS", 12},
-        {fails("WaitForMultipleObjects", WAIT_FAILED, 6),
-         "cannot acquire sandbox allocation lock: 4294967295", "mRS", 12},
-        // The stop event comes first in the wait: with both set, the lock is not taken.
-        {stopped_after("CreateMutexW"), INTERRUPTED, "mRS", 12},
-        {letters_taken('Z'), no_letter, "LRS", 12},
-        {letters_taken('Y'), no_letter, "ZLRS", 12},
-        {[](Strings&) { sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); },
-         "cannot write sandbox mount record: Access is denied. (os error 5)", "YZLRS", 12},
-        {fails("GetEnvironmentStringsW", 0, 8),
-         "failure getting env string from OS: " + out_of_memory, "LYZRS", 12, 101},
-        {[](Strings&) { sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8)); },
-         "failed to set environment variable \"TEMP\" to \"Y:\\\": " + out_of_memory, "LYZRS", 12,
-         101},
-        // A path of one name and more is looked for in the project, not left to the search.
-        {[](Strings& arguments) { arguments[9] = ".\\missing.exe"; },
-         "cannot resolve sandbox program \\\\?\\C:\\Work\\Proj\\missing.exe: The system cannot "
-         "find the file specified. (os error 2)",
-         "LYZRS", 12},
-        {fails("SetHandleInformation", 0, 6), "cannot make standard handle inheritable: Win32 6",
-         "LYZRS", 12},
-        {fails("InitializeProcThreadAttributeList", 0, 87),
-         "cannot size process attribute list: Win32 87", "LYZRS", 12},
-        {fails("InitializeProcThreadAttributeList", 0, 8, 2),
-         "cannot initialize process attribute list: Win32 8", "LYZRS", 12},
-        {fails("UpdateProcThreadAttribute", 0, 50),
-         "cannot apply AppContainer process attribute: Win32 50", "LAYZRS", 12},
-        {fails("UpdateProcThreadAttribute", 0, 87, 2),
-         "cannot apply handle list process attribute: Win32 87", "LAYZRS", 12},
-        {fails("CreateProcessW", 0, 2), "cannot create AppContainer process: Win32 2", "LAYZRS",
-         13},
-        // Twelve trace lines and the record come first; then "create-process", "assign-job".
-        {fails("WriteFile", 0, 232, 14), "cannot write stage trace to standard error: Win32 232",
-         "LAYZRS", 12, 101},
-        // A write that takes nothing but reports success, leaving a stale last-error value.
-        {fails("WriteFile", TRUE, 5, 14), "cannot write stage trace to standard error: Win32 29",
-         "LAYZRS", 12, 101},
-        {fails("CreateJobObjectW", 0, 5), "cannot create sandbox job: Win32 5", "LATtpYZRS", 14},
-        {fails("CreateJobObjectW", ~0ULL, 6), "cannot create sandbox job: Win32 6", "LATtpYZRS",
-         14},
-        {fails("SetInformationJobObject", 0, 87), "cannot configure sandbox job: Win32 87",
-         "LAjTtpYZRS", 14},
-        {fails("AssignProcessToJobObject", 0, 5),
-         "cannot assign AppContainer process to job: Win32 5", "LATtpjYZRS", 14},
-        // Inside the job the child is ended by the job's close, not terminated; the job closes
-        // after the thread and the process, as on every way out.
-        {fails("WriteFile", 0, 232, 16), "cannot write stage trace to standard error: Win32 232",
-         "LAtpjYZRS", 14, 101},
-        {fails("ResumeThread", 0xFFFFFFFF, 5), "cannot resume AppContainer process: Win32 5",
-         "LAtpjYZRS", 15},
-        // A child not yet resumed has not seen the event: the job ends it.
-        {stopped_after("AssignProcessToJobObject"), INTERRUPTED, "LAtpjYZRS", 14},
-        {fails("GetExitCodeProcess", 0, 6), "cannot read AppContainer exit code: Win32 6",
-         "LAtpjYZRS", 17},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.message);
-        SetUp();
-        trace_on();
-        Strings arguments = standard_arguments();
-        row.arrange(arguments);
-        EXPECT_EQ(run_with(arguments), row.status);
-        EXPECT_EQ(sim::stderr_text(), stages(row.traced, arguments) +
-                                          (row.status == 101 ? "native sandbox fatal error: "
-                                                             : "native sandbox failed: ") +
-                                          row.message + "\n");
-        EXPECT_EQ(releases(), row.released);
-        EXPECT_EQ(left_behind(), Strings{});
-    }
-    // A trace line cut off after 9 bytes: the diagnostic starts a line of its own.
-    SetUp();
+TEST_P(FailurePoint, ReleasesInOrderAndLeavesNothing) {
+    const FailureRow& row = GetParam();
     trace_on();
-    sim::set_stderr(sim::StreamKind::Pipe, 0, 9);
-    sim::inject(fault_on("WriteFile", 0, 232, 2));
-    EXPECT_EQ(run_with(standard_arguments()), 101);
-    EXPECT_EQ(sim::stderr_text(), "sandbox-s\nnative sandbox fatal error: cannot write stage trace "
-                                  "to standard error: Win32 232\n");
+    Strings arguments = standard_arguments();
+    row.arrange(arguments);
+    EXPECT_EQ(run_with(arguments), row.status);
+    const std::string failed = row.status == 101 ? "fatal error: " : "failed: ";
+    EXPECT_EQ(sim::stderr_text(), row.before + "native sandbox " + failed + row.message + "\n");
+    EXPECT_EQ(releases(), row.released);
+    EXPECT_EQ(left_behind(), Strings{});
 }
+
+INSTANTIATE_TEST_SUITE_P(SandboxRun, FailurePoint, ::testing::ValuesIn(FAILURES), row_name);
 
 // A failure each platform call may give: WAIT_FAILED or (DWORD)-1, the code that the security and
 // profile functions return, else a handle or a count of 0, each with an error it may set.
@@ -335,20 +363,17 @@ bool ignored(const std::string& call) {
 // release, and each directory carries the grant exactly when its write ran and succeeded.
 TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
     ASSERT_EQ(run_child(), 0);
-    // A copy: each run below starts a journal of its own.
-    const Strings calls(sim::journal().begin(), sim::journal().end());
+    // Without the entries of a SetEntriesInAclW call, in lines of their own.
+    const Strings calls = journal_without({"SetEntriesInAclW entry"});
     std::map<std::string, unsigned> counts;
     for (const auto& call : calls) {
         const std::string function = split(call)[0];
-        if (call.starts_with("SetEntriesInAclW entry")) {
-            continue; // the entries of the call before, in lines of their own
-        }
         const unsigned nth = ++counts[function];
         if (function == "DeleteProcThreadAttributeList") {
             continue; // it returns nothing, so it cannot fail
         }
         SCOPED_TRACE(call + " #" + std::to_string(nth));
-        SetUp();
+        fresh_machine();
         sim::inject(failure_of(function, nth));
         const int status = run_child();
         EXPECT_EQ(sim::pending_faults(), 0U);
@@ -356,10 +381,9 @@ TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
         const bool child_code = status == 0 || status == 125;
         EXPECT_EQ(child_code, ignored(call)) << status;
         EXPECT_TRUE(child_code || status == 126 || status == 101) << status;
-        const Strings lines = split(sim::stderr_text(), '\n');
-        EXPECT_EQ(std::ranges::count_if(
-                      lines, [](const auto& line) { return line.starts_with("native sandbox"); }),
-                  child_code ? 0 : 1);
+        // A run that fails writes one failure line, a run that goes on none.
+        EXPECT_EQ(split("\n" + sim::stderr_text(), "\nnative sandbox").size(),
+                  child_code ? 1U : 2U);
         EXPECT_EQ(left_behind(), left_by(call));
         for (const std::string directory : {"C:\\Work\\Proj", "C:\\Work\\Scratch"}) {
             // The new entry comes first.
@@ -374,41 +398,52 @@ TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
 
 TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
     EXPECT_EQ(run_child(), 0);
-    // Every call of the run from the profile on, in order; the failure table places the trace.
-    const Strings calls = journal_without({"GetEnvironmentVariableW", "WriteConsoleW"});
-    const auto from = std::ranges::find(calls, "CreateAppContainerProfile agent | agent | Norix "
-                                               "isolated Agent process | null 0");
-    EXPECT_EQ(
-        joined(Strings(from, calls.end())),
-        R"(CreateAppContainerProfile agent | agent | Norix isolated Agent process | null 0; )"
-        R"(WaitForSingleObject event 0; GetNamedSecurityInfoW C:\Work\Proj 1 4; SetEntriesInAclW )"
-        R"(1; SetEntriesInAclW entry 0x1301bf mode=1 inherit=0x3 form=0 type=2 multiple=0; )"
-        R"(SetNamedSecurityInfoW C:\Work\Proj 1 4; LocalFree acl; LocalFree security descriptor; )"
-        R"(WaitForSingleObject event 0; GetNamedSecurityInfoW C:\Work\Scratch 1 4; )"
-        R"(SetEntriesInAclW 1; SetEntriesInAclW entry 0x1301bf mode=1 inherit=0x3 form=0 type=2 )"
-        R"(multiple=0; SetNamedSecurityInfoW C:\Work\Scratch 1 4; LocalFree acl; LocalFree )"
-        R"(security descriptor; CreateMutexW Local\Norix.NativeSandbox.DriveAllocation; )"
-        R"(WaitForMultipleObjects event mutex INFINITE; QueryDosDeviceW Z: 4; DefineDosDeviceW 0x9 )"
-        R"(Z: \??\C:\Work\Proj; QueryDosDeviceW Z: 4; QueryDosDeviceW Y: 4; DefineDosDeviceW 0x9 )"
-        R"(Y: \??\C:\Work\Scratch; CreateFileW \\?\C:\Work\.Scratch.norix-native-sandbox-mounts; )"
-        R"(WriteFile file 43; CloseHandle file; ReleaseMutex; CloseHandle mutex; )"
-        R"(WaitForSingleObject event 0; GetEnvironmentStringsW; FreeEnvironmentStringsW; )"
+    // Every call of the run from the profile on, in steps (" > " between them); the calls of a
+    // step ("; " between them) may come in any order. The failure table places the trace.
+    const Strings journal = journal_without({"GetEnvironmentVariableW", "WriteConsoleW"});
+    const Strings calls(std::ranges::find(journal, PROFILE), journal.end());
+    const auto grant = [](const std::string& directory) {
+        return " > GetNamedSecurityInfoW " + directory +
+               " 1 4 > SetEntriesInAclW 1 > SetEntriesInAclW entry 0x1301bf mode=1 inherit=0x3 "
+               "form=0 type=2 multiple=0 > SetNamedSecurityInfoW " +
+               directory + " 1 4 > LocalFree acl; LocalFree security descriptor > ";
+    };
+    const std::string steps =
+        PROFILE + " > WaitForSingleObject event 0" + grant(R"(C:\Work\Proj)") +
+        "WaitForSingleObject event 0" + grant(R"(C:\Work\Scratch)") +
+        R"(CreateMutexW Local\Norix.NativeSandbox.DriveAllocation > WaitForMultipleObjects event )"
+        R"(mutex INFINITE > QueryDosDeviceW Z: 4 > DefineDosDeviceW 0x9 Z: \??\C:\Work\Proj > )"
+        R"(QueryDosDeviceW Z: 4 > QueryDosDeviceW Y: 4 > DefineDosDeviceW 0x9 Y: )"
+        R"(\??\C:\Work\Scratch > CreateFileW \\?\C:\Work\.Scratch.norix-native-sandbox-mounts > )"
+        R"(WriteFile file 43 > CloseHandle file > ReleaseMutex > CloseHandle mutex > )"
+        R"(WaitForSingleObject event 0 > GetEnvironmentStringsW; FreeEnvironmentStringsW; )"
         R"(SetEnvironmentVariableW =C:=Z:; SetEnvironmentVariableW E=Z:\\src; )"
         R"(SetEnvironmentVariableW Path=Z:\bin;C:\Windows; SetEnvironmentVariableW TEMP=Y:\t; )"
         R"(SetEnvironmentVariableW NORIX_PROJECT_ROOT=Z:\; SetEnvironmentVariableW )"
         R"(NORIX_SCRATCH_ROOT=Y:\; SetEnvironmentVariableW TEMP=Y:\; SetEnvironmentVariableW )"
-        R"(TMP=Y:\; CreateFileW \\?\C:\Work\Proj\bin\tool.exe; GetFinalPathNameByHandleW 260 0x0; )"
-        R"(CloseHandle file; SetHandleInformation stream 0x1 0x1; SetHandleInformation stream 0x1 )"
-        R"(0x1; SetHandleInformation stream 0x1 0x1; InitializeProcThreadAttributeList null 2 0; )"
-        R"(InitializeProcThreadAttributeList buffer 2 80; UpdateProcThreadAttribute 0x20009 24; )"
-        R"(UpdateProcThreadAttribute 0x20002 24; CreateProcessW 0x80004 inherit=1 start=0x100 )"
-        R"(capabilities=0 reserved=0 handles=3 Z:\bin\tool.exe Z:\src\main.c; )"
-        R"(DeleteProcThreadAttributeList; CreateJobObjectW; SetInformationJobObject 9 144 0x2000; )"
-        R"(AssignProcessToJobObject; WaitForSingleObject event 0; ResumeThread; CloseHandle )"
-        R"(thread; WaitForSingleObject process INFINITE; GetExitCodeProcess; CloseHandle process; )"
-        R"(CloseHandle job; DefineDosDeviceW 0xf Y: \??\C:\Work\Scratch; DefineDosDeviceW 0xf Z: )"
-        R"(\??\C:\Work\Proj; DeleteFileW \\?\C:\Work\.Scratch.norix-native-sandbox-mounts; )"
-        R"(FreeSid; SetEvent; SetConsoleCtrlHandler remove; CloseHandle event; CloseHandle event)");
+        R"(TMP=Y:\; CreateFileW \\?\C:\Work\Proj\bin\tool.exe; GetFinalPathNameByHandleW 260 )"
+        R"(0x0; CloseHandle file; SetHandleInformation stream 0x1 0x1; SetHandleInformation )"
+        R"(stream 0x1 0x1; SetHandleInformation stream 0x1 0x1; )"
+        R"(InitializeProcThreadAttributeList null 2 0; InitializeProcThreadAttributeList buffer )"
+        R"(2 80; UpdateProcThreadAttribute 0x20009 24; UpdateProcThreadAttribute 0x20002 24 > )"
+        R"(CreateProcessW 0x80004 inherit=1 start=0x100 capabilities=0 reserved=0 handles=3 )"
+        R"(Z:\bin\tool.exe Z:\src\main.c > DeleteProcThreadAttributeList; CreateJobObjectW > )"
+        R"(SetInformationJobObject 9 144 0x2000 > AssignProcessToJobObject > WaitForSingleObject )"
+        R"(event 0 > ResumeThread > CloseHandle thread > WaitForSingleObject process INFINITE > )"
+        R"(GetExitCodeProcess > CloseHandle process > CloseHandle job > DefineDosDeviceW 0xf Y: )"
+        R"(\??\C:\Work\Scratch > DefineDosDeviceW 0xf Z: \??\C:\Work\Proj > DeleteFileW )"
+        R"(\\?\C:\Work\.Scratch.norix-native-sandbox-mounts > FreeSid > SetEvent > )"
+        R"(SetConsoleCtrlHandler remove > CloseHandle event; CloseHandle event)";
+    auto made = calls.begin();
+    for (const auto& step : split(steps, " > ")) {
+        Strings expected = split(step, "; ");
+        const auto end = made + std::min<std::ptrdiff_t>(expected.size(), calls.end() - made);
+        Strings taken(std::exchange(made, end), end);
+        std::ranges::sort(expected);
+        std::ranges::sort(taken);
+        EXPECT_EQ(joined(taken), joined(expected));
+    }
+    EXPECT_EQ(made, calls.end());
     EXPECT_EQ(seen_.current_directory, "Z:\\");
     EXPECT_EQ(seen_.app_container_sid, sim::app_container_sid("agent"));
     EXPECT_TRUE(seen_.in_kill_on_close_job);
@@ -446,6 +481,7 @@ TEST_F(SimulatedWindows, HostPathsInArgumentsAndVariablesBecomeTheMounts) {
 // Null and INVALID_HANDLE_VALUE stay out of the list, a shared handle is listed once; with no
 // valid handle there is neither a list nor inheritance.
 TEST_F(SandboxRun, OnlyTheValidStandardHandlesCrossEachOnce) {
+    SetStdHandle(STD_INPUT_HANDLE, nullptr);
     const std::pair<std::function<void()>, std::string> rows[] = {
         {[] { SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE)); },
          "null 2 0; buffer 2 80; 0x20009 24; 0x20002 8; 0x80004 inherit=1 start=0x100 "
@@ -458,9 +494,8 @@ TEST_F(SandboxRun, OnlyTheValidStandardHandlesCrossEachOnce) {
          "reserved=0"},
     };
     for (const auto& [arrange, launch] : rows) {
-        SetUp();
-        SetStdHandle(STD_INPUT_HANDLE, nullptr);
         arrange();
+        sim::clear_journal();
         EXPECT_EQ(run_with(standard_arguments()), 0) << launch;
         Strings calls;
         for (const char* function :
@@ -505,66 +540,80 @@ TEST_F(SandboxRun, LockIsTakenOverFromADeadLauncherAndGivenUpBeforeTheChild) {
     EXPECT_EQ(next_waited, WAIT_OBJECT_0);
 }
 
+// Where a console event comes (after the n-th calls of a function, from the child, or while the
+// run waits for the lock that another launcher holds), the status after Ctrl+C or Ctrl+Break and
+// after a closed console, and the release steps.
+using EventRow = std::tuple<const char*, std::string, int, int, std::string>;
+
+const EventRow EVENTS[] = {
+    {"BeforeTheGrants", "CreateAppContainerProfile 1", 126, 126, "sid"},
+    // The stop event comes first in the wait: with both set, the lock is not taken.
+    {"BeforeTheWaitForTheLock", "CreateMutexW 1", 126, 126, "close-mutex record sid"},
+    {"WhileWaitingForTheLock", "lock", 126, 126, "close-mutex record sid"},
+    // Under the lock, and again in the teardown that follows.
+    {"UnderTheLockAndInTheTeardown", "DefineDosDeviceW 2 3", 126, 126, "unlock Y: Z: record sid"},
+    // A child not yet resumed has not seen the event: the job ends it.
+    {"BeforeTheResume", "AssignProcessToJobObject 1", 126, 126, TORN_DOWN},
+    {"FromTheChild", "child", 125, 125, TORN_DOWN},
+    {"FromAChildThatIgnoresIt", "ignoring-child", 7, 125, TORN_DOWN},
+    {"InTheTeardown", "DefineDosDeviceW 3", 0, 0, TORN_DOWN}};
+
+using ConsoleEvents = SandboxRows<std::tuple<EventRow, sim::Dword>>;
+
 // Before the child is resumed a console event stops the run, which releases what it holds as
 // after any failure; once the child runs, the child decides and the launcher waits for it. After
 // a closed console, nothing is left at the moment Windows would end the launcher. A second event,
 // or one during the teardown, releases nothing twice and cuts nothing short.
-TEST_F(SandboxRun, ConsoleEventsStopTheRunOrLeaveItToTheChild) {
-    // Where the event comes: after the n-th calls of a function, from the child, or while the run
-    // waits for the lock that another launcher holds. Then the status after Ctrl+C or Ctrl+Break,
-    // and after a closed console.
-    const std::tuple<std::string, int, int, std::string> rows[] = {
-        {"CreateAppContainerProfile 1", 126, 126, "S"},
-        {"lock", 126, 126, "mRS"},
-        {"DefineDosDeviceW 2", 126, 126, "LYZRS"},
-        {"DefineDosDeviceW 2 3", 126, 126, "LYZRS"},
-        {"child", 125, 125, "LAtpjYZRS"},
-        {"ignoring-child", 7, 125, "LAtpjYZRS"},
-        {"DefineDosDeviceW 3", 0, 0, "LAtpjYZRS"}};
-    for (const sim::Dword event : {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT}) {
-        for (const auto& [at, status, close_status, released] : rows) {
-            SCOPED_TRACE(at + " " + std::to_string(event));
-            SetUp();
-            int ends = 0;
-            const auto at_end = [&ends] {
-                ++ends;
-                EXPECT_EQ(sim::defined_letters(), Strings{});
-                EXPECT_FALSE(sim::path_exists(RECORD));
-                EXPECT_EQ(sim::live_processes(), std::vector<sim::Dword>{});
-            };
-            const Strings where = split(at);
-            const std::size_t sent = std::max<std::size_t>(where.size() - 1, 1);
-            for (std::size_t i = 1; i < where.size(); ++i) {
-                sim::send_console_event_after(where[0], std::stoul(where[i]), event, at_end);
-            }
-            if (at.ends_with("child")) {
-                use_program([&, ignores = at != "child"](const sim::ChildView&) {
-                    if (ignores) {
-                        sim::ignore_console_events();
-                    }
-                    sim::send_console_event(event, at_end);
-                    return sim::Dword{7};
-                });
-            }
-            if (at == "lock") {
-                hold_the_lock();
-            }
-            int got = -1;
-            std::thread run([&] { got = run_with(standard_arguments()); });
-            if (at == "lock") {
-                await_lock_wait();
-                sim::send_console_event(event, at_end);
-            }
-            run.join();
-            sim::finish_console_events();
-            EXPECT_EQ(got, event == CTRL_CLOSE_EVENT ? close_status : status);
-            EXPECT_EQ(sim::stderr_text(),
-                      got == 126 ? "native sandbox failed: " + INTERRUPTED + "\n" : "");
-            EXPECT_EQ(releases(), released);
-            EXPECT_EQ(ends, event == CTRL_CLOSE_EVENT ? sent : 0);
-            EXPECT_EQ(left_behind(), Strings{});
-        }
+TEST_P(ConsoleEvents, StopTheRunOrLeaveItToTheChild) {
+    const auto& [row, event] = GetParam();
+    const auto& [name, at, status, close_status, released] = row;
+    int ends = 0;
+    const auto at_end = [&ends] {
+        ++ends;
+        EXPECT_EQ(sim::defined_letters(), Strings{});
+        EXPECT_FALSE(sim::path_exists(RECORD));
+        EXPECT_EQ(sim::live_processes(), std::vector<sim::Dword>{});
+    };
+    const Strings where = split(at);
+    for (std::size_t i = 1; i < where.size(); ++i) {
+        sim::send_console_event_after(where[0], std::stoul(where[i]), event, at_end);
     }
+    if (at.ends_with("child")) {
+        use_program([&, ignores = at != "child"](const sim::ChildView&) {
+            if (ignores) {
+                sim::ignore_console_events();
+            }
+            sim::send_console_event(event, at_end);
+            return sim::Dword{7};
+        });
+    }
+    if (at == "lock") {
+        hold_the_lock();
+    }
+    int got = -1;
+    std::thread run([&] { got = run_with(standard_arguments()); });
+    if (at == "lock") {
+        await_lock_wait();
+        sim::send_console_event(event, at_end);
+    }
+    run.join();
+    sim::finish_console_events();
+    EXPECT_EQ(got, event == CTRL_CLOSE_EVENT ? close_status : status);
+    EXPECT_EQ(sim::stderr_text(), got == 126 ? "native sandbox failed: " + INTERRUPTED + "\n" : "");
+    EXPECT_EQ(releases(), released);
+    EXPECT_EQ(ends, event == CTRL_CLOSE_EVENT ? std::max<std::size_t>(where.size() - 1, 1) : 0);
+    EXPECT_EQ(left_behind(), Strings{});
 }
+
+const auto event_row_name = [](const auto& row) {
+    const char* const events[] = {"CtrlC", "CtrlBreak", "Close"};
+    return std::get<0>(std::get<0>(row.param)) + std::string(events[std::get<1>(row.param)]);
+};
+
+INSTANTIATE_TEST_SUITE_P(SandboxRun, ConsoleEvents,
+                         ::testing::Combine(::testing::ValuesIn(EVENTS),
+                                            ::testing::Values(CTRL_C_EVENT, CTRL_BREAK_EVENT,
+                                                              CTRL_CLOSE_EVENT)),
+                         event_row_name);
 
 } // namespace

@@ -40,7 +40,7 @@ inline Strings journal_without(std::initializer_list<std::string_view> functions
 }
 
 // The pieces of a text between separators.
-inline Strings split(std::string_view text, char separator = ' ') {
+inline Strings split(std::string_view text, std::string_view separator = " ") {
     Strings pieces;
     for (const auto piece : std::views::split(text, separator)) {
         pieces.emplace_back(piece.begin(), piece.end());
