@@ -13,11 +13,21 @@ const std::string REMOVED = Z + "removed\n" + Y + "removed\n";
 const std::string FAILED = "native sandbox cleanup failed: ";
 const std::string LONG = "\\??\\C:\\" + std::string(300, 'x'); // beyond a first listing buffer
 
-// `defined` before, `left` after: "Y:target Z:newest; older", the letters in order.
+// `defined` before, `left` after: "Y:target Z:newest; older", the letters in order. `arrange`
+// then changes what stands at the record path.
 struct Row {
     std::string record, defined, arguments, output, left;
     sim::Fault fault = {};
+    std::function<void()> arrange = [] {};
 };
+
+// The record path made a link to a file or a directory that holds a record, or one of two names
+// of a record.
+void record_elsewhere(const std::function<void()>& link) {
+    sim::make_file("C:\\work\\elsewhere", OURS);
+    sim::make_file("C:\\work\\dir\\.scr.norix-native-sandbox-mounts", OURS);
+    link();
+}
 
 using Cleanup = SimulatedWindows;
 
@@ -49,6 +59,13 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
              ": Access is denied. (os error 5)\n",
          "", fault_on("SetFileInformationByHandle", 0, 5)},
         {OURS, BOTH, RECORD, "", "", fault_on("WriteFile", 0, 232)},
+        // Refused unread, named as given or beside the scratch directory.
+        {OURS, BOTH, RECORD, FAILED + "mount record is a link: " + RECORD + "\n", BOTH, {},
+         [] { record_elsewhere([] { sim::make_file_symlink(RECORD, "elsewhere"); }); }},
+        {OURS, BOTH, "C:\\work\\scr", FAILED + "mount record is a link: " + RECORD + "\n", BOTH,
+         {}, [] { record_elsewhere([] { sim::make_junction(RECORD, "C:\\work\\dir"); }); }},
+        {OURS, BOTH, RECORD, FAILED + "mount record has more than one name: " + RECORD + "\n",
+         BOTH, {}, [] { sim::make_hard_link("C:\\work\\other name", RECORD); }},
     };
     // Three fields; no NUL after the fourth; bytes after it; drives that are no letter and a
     // colon; targets without "\\??\\" or without a path after it; a byte that is no UTF-8.
@@ -69,6 +86,7 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
             sim::define_dos_device(definition.substr(0, 2), definition.substr(2));
         }
         sim::inject(row.fault);
+        row.arrange();
         const int status = run_cleanup_process(to_wide("cleanup " + row.arguments));
         std::string left;
         for (const auto& letter : sim::defined_letters()) {
@@ -79,9 +97,27 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
         // No output at all: standard error refused it, after the record was deleted.
         EXPECT_EQ(status, failed || row.output.empty() ? 1 : 0) << row.output;
         EXPECT_EQ(left, row.left) << row.output;
-        EXPECT_EQ(sim::file_content(RECORD), failed ? std::optional(row.record) : std::nullopt);
+        // Through a link to a file, or beside the junction's record.
+        const auto kept = sim::file_content(RECORD).or_else(
+            [] { return sim::file_content("C:\\work\\dir\\.scr.norix-native-sandbox-mounts"); });
+        EXPECT_EQ(kept, failed ? std::optional(row.record) : std::nullopt);
         EXPECT_EQ(joined(sim::owned_mutexes()) + joined(sim::open_handles()), "") << row.output;
     }
+}
+
+// Alone, on standard output, with status 0.
+TEST_F(Cleanup, HelpAndVersionGoToStandardOutput) {
+    sim::set_stderr(sim::StreamKind::Pipe);
+    SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
+    EXPECT_EQ(run_cleanup_process(to_wide("cleanup --version")), 0);
+    EXPECT_EQ(sim::stderr_text(), "norix-native-sandbox-cleanup 0.1.0\n");
+    EXPECT_EQ(run_cleanup_process(to_wide("cleanup --help")), 0);
+    EXPECT_TRUE(sim::stderr_text().contains("\n" + std::string(CLEANUP_USAGE) + "\n"));
+    EXPECT_TRUE(sim::stderr_text().ends_with("docs/usage.md has the details.\n"));
+    sim::inject(fault_on("WriteFile", 0, 232));
+    EXPECT_EQ(run_cleanup_process(to_wide("cleanup --help")), 1);
+    EXPECT_TRUE(sim::stderr_text().ends_with(
+        "native sandbox cleanup failed: cannot write to standard output: Win32 232\n"));
 }
 
 // A launcher that starts meanwhile on the same scratch directory writes its record at this path:

@@ -1,13 +1,16 @@
 // Whole runs through the process entry: every failure point with its line, status, release order
 // and nothing left behind; what a run gives the child; runs that meet other launchers.
+#include "cleanup/cleanup_process.hpp"
 #include "entry/process_entry.hpp"
 #include "mounts/drive_allocation_lock.hpp"
 #include "paths/argument_translation.hpp"
 #include "paths/environment_rewrite.hpp"
 #include "run/app_container.hpp"
 #include "run/child_command_line.hpp"
+#include "run/run_sandbox.hpp"
 #include "sim/sim_fixture.hpp"
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <thread>
@@ -513,6 +516,108 @@ TEST_F(SandboxRun, ExitCodesPassBackOrFallBack) {
         exit_code_ = child;
         EXPECT_EQ(run_with(standard_arguments()), status) << child;
     }
+}
+
+// What a killed run leaves at the record path, or anything else that no launcher holds there: a
+// record's letters are removed where they still map onto its targets, and the trace says so;
+// anything else goes unread. Links go, not what they lead to, and so does the other name of a
+// file, not the file. Either way the run writes its own record there and deletes it at its end.
+TEST_F(SandboxRun, RecordPathIsClearedOfWhatNoLauncherHolds) {
+    // The letters a run takes here, as its record names them.
+    const std::string killed("Z:\0\\??\\C:\\Work\\Proj\0Y:\0\\??\\C:\\Work\\Scratch\0", 43);
+    const std::string plain = std::string(RECORD).substr(4);
+    const auto killed_run = [=] {
+        sim::make_file(plain, killed);
+        sim::define_dos_device("Z:", "\\??\\C:\\Work\\Proj");
+        sim::define_dos_device("Y:", "\\??\\C:\\Work\\Scratch");
+    };
+    const std::tuple<const char*, std::function<void()>, std::string, int> rows[] = {
+        // name, what stands there, the trace line's, status
+        {"KilledRun", killed_run,
+         "sandbox-stage=recover-record path=" + std::string(RECORD) + "\n", 0},
+        {"CutShort", [=] { sim::make_file(plain, killed.substr(0, 20)); }, "", 0},
+        {"FileLink", [=] { sim::make_file_symlink(plain, "Kept.txt"); }, "", 0},
+        {"Junction", [=] { sim::make_junction(plain, "C:\\Work\\KeptDir"); }, "", 0},
+        {"HardLink", [=] { sim::make_hard_link(plain, "C:\\Work\\Kept.txt"); }, "", 0},
+        // Z: goes, Y: cannot be looked at: the run fails, and Y: and the record stay for a later
+        // run or the cleanup.
+        {"LetterRefused",
+         [=] {
+             killed_run();
+             sim::inject(fault_for("QueryDosDeviceW", "Y:", 0, 5));
+         },
+         "sandbox-stage=recover-record path=" + std::string(RECORD) + "\n", 126},
+    };
+    for (const auto& [name, arrange, recovered, status] : rows) {
+        SCOPED_TRACE(name);
+        fresh_machine();
+        sim::make_file("C:\\Work\\Kept.txt", "kept");
+        sim::make_file("C:\\Work\\KeptDir\\inside", "kept");
+        arrange();
+        std::optional<std::string> record_in_run;
+        use_program([&](const sim::ChildView&) {
+            record_in_run = sim::file_content(plain);
+            return sim::Dword{0};
+        });
+        trace_on();
+        EXPECT_EQ(run_with(standard_arguments()), status);
+        const std::string trace = sim::stderr_text();
+        EXPECT_EQ(trace.substr(0, trace.find("sandbox-stage=create-process")),
+                  GRANTED + recovered +
+                      (status == 0 ? ""
+                                   : "native sandbox failed: cannot query the Y: definitions: "
+                                     "Win32 5\n"));
+        EXPECT_EQ(record_in_run, status == 0 ? std::optional(killed) : std::nullopt);
+        const Strings left = {"letter Y:", "record"};
+        EXPECT_EQ(left_behind(), status == 0 ? Strings{} : left);
+        EXPECT_EQ(sim::file_content("C:\\Work\\Kept.txt"), "kept");
+        EXPECT_EQ(sim::file_content("C:\\Work\\KeptDir\\inside"), "kept");
+    }
+}
+
+// Two runs on one scratch directory. The record of the one still running is left to it, and so
+// are its letters; the cleanup refuses that record. The second run rewrites it for its own
+// letters, and the first run's end, the last, deletes it.
+TEST_F(SandboxRun, RecordOfARunningLauncherIsLeftToIt) {
+    const std::string plain = std::string(RECORD).substr(4);
+    std::atomic<bool> first_waits = true;
+    std::atomic<int> children = 0;
+    std::optional<std::string> record_seen;
+    use_program([&](const sim::ChildView&) {
+        if (children++ == 0) {
+            while (first_waits) {
+                std::this_thread::yield();
+            }
+        } else {
+            record_seen = sim::file_content(plain);
+        }
+        return sim::Dword{0};
+    });
+    const sim::Dword first = sim::start_launcher();
+    std::thread running([&] {
+        const sim::ProcessScope scope(first);
+        const SandboxRequest request{.project = to_wide("\\\\?\\C:\\Work\\Proj"),
+                                     .scratch = to_wide("\\\\?\\C:\\Work\\Scratch"),
+                                     .profile = "agent",
+                                     .program = "bin\\tool.exe"};
+        StopSignal stop(UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)));
+        EXPECT_EQ(run_sandbox(request, stop), 0);
+    });
+    while (children == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(run_cleanup_process(to_wide("cleanup C:\\Work\\Scratch")), 1);
+    EXPECT_EQ(sim::stderr_text(),
+              "native sandbox cleanup failed: mount record is held by a running launcher: " +
+                  plain + "\n");
+    EXPECT_EQ(run_with(standard_arguments()), 0);
+    EXPECT_EQ(record_seen,
+              std::string("X:\0\\??\\C:\\Work\\Proj\0W:\0\\??\\C:\\Work\\Scratch\0", 43));
+    EXPECT_EQ(sim::defined_letters(), (Strings{"Y:", "Z:"}));
+    EXPECT_EQ(sim::file_content(plain), record_seen);
+    first_waits = false;
+    running.join();
+    EXPECT_EQ(left_behind(), Strings{});
 }
 
 // The lock of a launcher that died is taken over; the journal shows it given up before the child.
