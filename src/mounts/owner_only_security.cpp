@@ -45,8 +45,7 @@ Result<OwnerOnlySecurity> OwnerOnlySecurity::make() {
         return std::unexpected(user.error());
     }
     // "P": protected, so nothing of the folder's inheritable entries comes in; "FA": all access.
-    const WideString text =
-        to_wide("D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + *user + ")");
+    const WideString text = to_wide("D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + *user + ")");
     UniqueLocal<PSECURITY_DESCRIPTOR> descriptor;
     if (ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
                                                              descriptor.put(),

@@ -28,6 +28,5 @@ private:
     }
 
     UniqueLocal<PSECURITY_DESCRIPTOR> descriptor_;
-    SECURITY_ATTRIBUTES attributes_{sizeof(SECURITY_ATTRIBUTES), nullptr,
-                                    FALSE}; // not inheritable
+    SECURITY_ATTRIBUTES attributes_{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE}; // not inheritable
 };

@@ -60,12 +60,27 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
          "", fault_on("SetFileInformationByHandle", 0, 5)},
         {OURS, BOTH, RECORD, "", "", fault_on("WriteFile", 0, 232)},
         // Refused unread, named as given or beside the scratch directory.
-        {OURS, BOTH, RECORD, FAILED + "mount record is a link: " + RECORD + "\n", BOTH, {},
+        {OURS,
+         BOTH,
+         RECORD,
+         FAILED + "mount record is a link: " + RECORD + "\n",
+         BOTH,
+         {},
          [] { record_elsewhere([] { sim::make_file_symlink(RECORD, "elsewhere"); }); }},
-        {OURS, BOTH, "C:\\work\\scr", FAILED + "mount record is a link: " + RECORD + "\n", BOTH,
-         {}, [] { record_elsewhere([] { sim::make_junction(RECORD, "C:\\work\\dir"); }); }},
-        {OURS, BOTH, RECORD, FAILED + "mount record has more than one name: " + RECORD + "\n",
-         BOTH, {}, [] { sim::make_hard_link("C:\\work\\other name", RECORD); }},
+        {OURS,
+         BOTH,
+         "C:\\work\\scr",
+         FAILED + "mount record is a link: " + RECORD + "\n",
+         BOTH,
+         {},
+         [] { record_elsewhere([] { sim::make_junction(RECORD, "C:\\work\\dir"); }); }},
+        {OURS,
+         BOTH,
+         RECORD,
+         FAILED + "mount record has more than one name: " + RECORD + "\n",
+         BOTH,
+         {},
+         [] { sim::make_hard_link("C:\\work\\other name", RECORD); }},
     };
     // Three fields; no NUL after the fourth; bytes after it; drives that are no letter and a
     // colon; targets without "\\??\\" or without a path after it; a byte that is no UTF-8.
@@ -126,7 +141,8 @@ TEST_F(Cleanup, DeletesTheRecordBeforeReleasingTheLock) {
     sim::make_directory("C:\\work\\scr");
     sim::make_file(RECORD, OURS);
     run_cleanup_process(to_wide("cleanup C:\\work\\scr"));
-    const Strings calls = journal_without({"CreateFileW", "Get", "ReadFile", "Query", "Define", "WriteFile"});
+    const Strings calls =
+        journal_without({"CreateFileW", "Get", "ReadFile", "Query", "Define", "WriteFile"});
     const auto locked = std::ranges::find(calls, "WaitForSingleObject mutex INFINITE");
     EXPECT_EQ(joined(Strings(locked, calls.end())),
               "WaitForSingleObject mutex INFINITE; SetFileInformationByHandle 4; CloseHandle file; "

@@ -248,8 +248,8 @@ const FailureRow FAILURES[] = {
      "cannot create sandbox allocation lock: Win32 5"},
     {"LockWait", fails("WaitForMultipleObjects", WAIT_FAILED, 6), GRANTED, "close-mutex sid",
      "cannot acquire sandbox allocation lock: 4294967295"},
-    {"RecordPathUnreadable",
-     [](Strings&) { sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); }, GRANTED, "unlock sid",
+    {"RecordPathUnreadable", [](Strings&) { sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); },
+     GRANTED, "unlock sid",
      "cannot read mount record " + std::string(RECORD).substr(4) +
          ": Access is denied. (os error 5)"},
     {"NoLetterForTheProject", letters_taken('Z'), GRANTED, "unlock sid", NO_LETTER},
@@ -257,9 +257,11 @@ const FailureRow FAILURES[] = {
     {"RecordSecurity", fails("OpenProcessToken", 0, 5), GRANTED, "Y: Z: unlock sid",
      "cannot secure sandbox mount record: Win32 5"},
     {"RecordCreation",
-     [](Strings&) { sim::inject({.function = "CreateFileW", .call = 2, .argument = RECORD, .error = 5});
+     [](Strings&) {
+         sim::inject({.function = "CreateFileW", .call = 2, .argument = RECORD, .error = 5});
      },
-     GRANTED, "Y: Z: unlock sid", "cannot write sandbox mount record: Access is denied. (os error 5)"},
+     GRANTED, "Y: Z: unlock sid",
+     "cannot write sandbox mount record: Access is denied. (os error 5)"},
     {"EnvironmentRead", fails("GetEnvironmentStringsW", 0, 8), GRANTED, "unlock Y: Z: record sid",
      "failure getting env string from OS: " + OUT_OF_MEMORY, 101},
     {"EnvironmentWrite",
@@ -399,7 +401,8 @@ TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
         // A run that fails writes one failure line, a run that goes on none.
         EXPECT_EQ(split("\n" + sim::stderr_text(), "\nnative sandbox").size(),
                   child_code ? 1U : 2U);
-        EXPECT_EQ(left_behind(), left_by(call, std::find(at + 1, calls.end(), call) == calls.end()));
+        EXPECT_EQ(left_behind(),
+                  left_by(call, std::find(at + 1, calls.end(), call) == calls.end()));
         for (const std::string directory : {"C:\\Work\\Proj", "C:\\Work\\Scratch"}) {
             // The new entry comes first.
             const std::string set = "SetNamedSecurityInfoW " + directory + " 1 4";
@@ -533,8 +536,8 @@ TEST_F(SandboxRun, RecordPathIsClearedOfWhatNoLauncherHolds) {
     };
     const std::tuple<const char*, std::function<void()>, std::string, int> rows[] = {
         // name, what stands there, the trace line's, status
-        {"KilledRun", killed_run,
-         "sandbox-stage=recover-record path=" + std::string(RECORD) + "\n", 0},
+        {"KilledRun", killed_run, "sandbox-stage=recover-record path=" + std::string(RECORD) + "\n",
+         0},
         {"CutShort", [=] { sim::make_file(plain, killed.substr(0, 20)); }, "", 0},
         {"FileLink", [=] { sim::make_file_symlink(plain, "Kept.txt"); }, "", 0},
         {"Junction", [=] { sim::make_junction(plain, "C:\\Work\\KeptDir"); }, "", 0},

@@ -17,8 +17,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -334,8 +334,9 @@ TEST_F(EndToEnd, KilledLauncherIsRecoveredByTheNextRun) {
     SetEnvironmentVariableW(L"NORIX_SANDBOX_TRACE", nullptr);
     next.send("hello from the caller\n");
     EXPECT_EQ(next.wait(), 0U);
-    EXPECT_THAT(next.error(), HasSubstr("sandbox-stage=acl-done\nsandbox-stage=recover-record path=\\\\?\\" +
-                                        record_ + "\nsandbox-stage=create-process\n"));
+    EXPECT_THAT(next.error(),
+                HasSubstr("sandbox-stage=acl-done\nsandbox-stage=recover-record path=\\\\?\\" +
+                          record_ + "\nsandbox-stage=create-process\n"));
     EXPECT_THAT(next.output(), HasSubstr("cwd=" + letters_[0] + "\\\nNORIX_PROJECT_ROOT"));
     expect_nothing_left();
 }
@@ -344,7 +345,8 @@ TEST_F(EndToEnd, KilledLauncherIsRecoveredByTheNextRun) {
 // a second name of a file, a link to a file, a link to a directory. The run removes the name, not
 // the file or directory behind it, and writes its own record there.
 TEST_F(EndToEnd, RecordPathHoldingALinkOrASecondName) {
-    const std::string kept = temp_.path() + "\\Kept.txt", kept_dir = temp_.make_directory("KeptDir");
+    const std::string kept = temp_.path() + "\\Kept.txt",
+                      kept_dir = temp_.make_directory("KeptDir");
     temp_.make_file("Kept.txt", "kept");
     temp_.make_file("KeptDir\\inside.txt", "kept");
     const std::pair<const char*, std::function<bool()>> rows[] = {

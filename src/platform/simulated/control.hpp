@@ -51,7 +51,7 @@ void make_junction(std::string_view path, std::string_view target); // target ab
 void make_file_symlink(std::string_view path, std::string_view target);
 // One more name of an existing file.
 void make_hard_link(std::string_view path, std::string_view existing);
-void deny_access(std::string_view path, Dword error = 5);           // opening it fails
+void deny_access(std::string_view path, Dword error = 5); // opening it fails
 std::optional<std::string> file_content(std::string_view path);
 bool path_exists(std::string_view path);
 void set_current_directory(std::string_view path);

@@ -625,7 +625,8 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
     auto object = std::make_shared<FileObject>();
     object->access = data_access(desired_access);
     object->share = share_mode;
-    const bool creates = creation_disposition == CREATE_NEW || creation_disposition == CREATE_ALWAYS;
+    const bool creates =
+        creation_disposition == CREATE_NEW || creation_disposition == CREATE_ALWAYS;
     if (resolved.location) {
         const Node* node = resolved.location->node();
         if (node->delete_pending) {
@@ -651,7 +652,8 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
         node->name = resolved.missing_name;
         node->parent = dir;
         node->dacl = inherited_entries(dir->dacl, false);
-        if (security_attributes != nullptr && security_attributes->lpSecurityDescriptor != nullptr) {
+        if (security_attributes != nullptr &&
+            security_attributes->lpSecurityDescriptor != nullptr) {
             const auto given = descriptor_dacl(security_attributes->lpSecurityDescriptor);
             if (!given) {
                 return fail(ERROR_INVALID_PARAMETER);
