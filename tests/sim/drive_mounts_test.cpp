@@ -61,24 +61,15 @@ TEST_F(DriveMounts, RecordIsNamedBesideTheScratchDirectory) {
     }
 }
 
-// A file cut short when its run was killed is no record: it goes, unread. The new record takes
-// nothing of the folder's entries.
-TEST_F(DriveMounts, RecordReplacesWhatStandsThereWithTheFourFieldsForTheUserAlone) {
-    constexpr const char* RECORD = "C:\\work\\.scr.norix-native-sandbox-mounts";
-    sim::make_file(RECORD, "Z:");
+// Nothing of the folder's entries: only the user, SYSTEM and the administrators may open it.
+TEST_F(DriveMounts, RecordIsForTheUserAlone) {
+    sim::make_directory("C:\\work");
     auto record = MountRecord::for_scratch(SCRATCH);
     ASSERT_EQ(record->recover(), std::nullopt);
-    const auto project = allocate_drive_mapping(PROJECT);
-    const auto scratch = allocate_drive_mapping(SCRATCH);
-    ASSERT_TRUE(record->write(*project, *scratch));
-    EXPECT_EQ(sim::file_content(RECORD),
-              std::string("Z:\0\\??\\C:\\work\\proj\0Y:\0\\??\\C:\\work\\scr\0", 39));
-    const Strings trustees = {"S-1-5-18", "S-1-5-32-544", sim::USER_SID};
-    std::vector<sim::AccessEntry> only_them;
-    for (const auto& trustee : trustees) {
-        only_them.push_back({trustee, 0x001F01FF});
-    }
-    EXPECT_EQ(sim::dacl_entries(RECORD), only_them);
+    ASSERT_TRUE(record->write(*allocate_drive_mapping(PROJECT), *allocate_drive_mapping(SCRATCH)));
+    const std::vector<sim::AccessEntry> only_them = {
+        {"S-1-5-18", 0x001F01FF}, {"S-1-5-32-544", 0x001F01FF}, {sim::USER_SID, 0x001F01FF}};
+    EXPECT_EQ(sim::dacl_entries("C:\\work\\.scr.norix-native-sandbox-mounts"), only_them);
 }
 
 } // namespace

@@ -56,11 +56,19 @@ echo "after tmux kill-session: letters $(letters); the record names $left"
 [ "$(letters)" != "$before" ] || fail "Wine now tears down after a closed console"
 recover "after tmux kill-session"
 
-# SIGKILL to the launcher's Wine process while its child waits.
+# SIGKILL to the launcher's Wine process while its child waits; the cleanup, meanwhile, refuses
+# the record the launcher holds and removes nothing.
 wine "$exe" --project 'C:\norix-console-events\project' --scratch 'C:\norix-console-events\scratch' \
     --profile norix-console-events --network deny -- 'bin\child.exe' ctrl-c </dev/null >"$dir/killed" 2>&1 &
 launcher=$!
 for _ in $(seq 1 300); do grep -q waiting "$dir/killed" && break; sleep 0.2; done
+held=$(letters) status=0
+wine "${exe%/*}/norix-native-sandbox-cleanup.exe" 'C:\norix-console-events\.scratch.norix-native-sandbox-mounts' \
+    </dev/null >/dev/null 2>"$dir/cleanup" || status=$?
+printf 'the cleanup while the launcher runs: status %s, %s\n' "$status" "$(cat "$dir/cleanup")"
+refusal='native sandbox cleanup failed: mount record is held by a running launcher: C:\norix-console-events\.scratch.norix-native-sandbox-mounts'
+[ "$status" = 1 ] && [ "$(letters)" = "$held" ] && [ "$(cat "$dir/cleanup")" = "$refusal" ] ||
+    fail "the cleanup did not refuse the record"
 kill -9 "$launcher" && wait "$launcher" || true
 [ "$(letters)" != "$before" ] && [ -e "$record" ] || fail "kill -9 left nothing: $(letters)"
 recover "after kill -9"

@@ -308,39 +308,6 @@ TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
     expect_nothing_left();
 }
 
-// A launcher killed while its child runs leaves its letters and its record; while it ran, the
-// cleanup refused the record it held. The next run on the same scratch directory removes the
-// killed run's letters, says so in the trace, takes the same letters again and leaves nothing.
-TEST_F(EndToEnd, KilledLauncherIsRecoveredByTheNextRun) {
-    const std::string cleanup_exe = "norix-native-sandbox-cleanup.exe";
-    Launcher killed(temp_.path() + "\\killed", arguments("bin\\child.exe", {"0"}));
-    // The child has reported and now waits for its standard input.
-    ASSERT_TRUE(killed.wait_for_output("NORIX_E2E_SIBLING=")) << killed.output();
-    // Named by the record's path: under Wine the scratch directory resolves to the drive root of
-    // the running launcher's letter (platform-notes.md).
-    Launcher refused(temp_.path() + "\\refused", {record_}, cleanup_exe);
-    EXPECT_EQ(refused.wait(), 1U);
-    EXPECT_EQ(refused.error(),
-              "native sandbox cleanup failed: mount record is held by a running launcher: " +
-                  record_ + "\n");
-    TerminateProcess(killed.process(), 9);
-    WaitForSingleObject(killed.process(), INFINITE);
-    for (const std::string& letter : {letters_[0], letters_[1]}) {
-        EXPECT_NE(query_error(letter), ERROR_FILE_NOT_FOUND) << letter;
-    }
-    EXPECT_NE(read_file(record_), "(missing)");
-    SetEnvironmentVariableW(L"NORIX_SANDBOX_TRACE", L"");
-    Launcher next(temp_.path() + "\\next", arguments("bin\\child.exe", {"0"}));
-    SetEnvironmentVariableW(L"NORIX_SANDBOX_TRACE", nullptr);
-    next.send("hello from the caller\n");
-    EXPECT_EQ(next.wait(), 0U);
-    EXPECT_THAT(next.error(),
-                HasSubstr("sandbox-stage=acl-done\nsandbox-stage=recover-record path=\\\\?\\" +
-                          record_ + "\nsandbox-stage=create-process\n"));
-    EXPECT_THAT(next.output(), HasSubstr("cwd=" + letters_[0] + "\\\nNORIX_PROJECT_ROOT"));
-    expect_nothing_left();
-}
-
 // What a child may leave where the record goes, when the scratch directory lies in the project:
 // a second name of a file, a link to a file, a link to a directory. The run removes the name, not
 // the file or directory behind it, and writes its own record there.
@@ -349,33 +316,24 @@ TEST_F(EndToEnd, RecordPathHoldingALinkOrASecondName) {
                       kept_dir = temp_.make_directory("KeptDir");
     temp_.make_file("Kept.txt", "kept");
     temp_.make_file("KeptDir\\inside.txt", "kept");
-    const std::pair<const char*, std::function<bool()>> rows[] = {
-        {"hard link",
-         [&] { return CreateHardLinkW(to_wide(record_).c_str(), to_wide(kept).c_str(), nullptr); }},
-        {"file link",
-         [&] {
-             return CreateSymbolicLinkW(to_wide(record_).c_str(), to_wide(kept).c_str(),
-                                        SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
-         }},
-        {"directory link",
-         [&] {
-             return CreateSymbolicLinkW(to_wide(record_).c_str(), to_wide(kept_dir).c_str(),
-                                        SYMBOLIC_LINK_FLAG_DIRECTORY |
-                                            SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
-         }},
-    };
-    for (const auto& [name, link] : rows) {
+    // A symbolic link flag (SYMBOLIC_LINK_FLAG_DIRECTORY or none), or a hard link.
+    const std::tuple<const char*, std::string, DWORD> rows[] = {
+        {"hard link", kept, 0xFFFFFFFF}, {"file link", kept, 0}, {"directory link", kept_dir, 1}};
+    for (const auto& [name, target, flag] : rows) {
         SCOPED_TRACE(name);
-        const bool hard_link = std::string_view(name) == "hard link";
-        if (!hard_link && running_on_wine()) {
+        const WideString path = to_wide(record_), to = to_wide(target);
+        if (flag != 0xFFFFFFFF && running_on_wine()) {
             std::printf("skipped under Wine, the record path holding a %s: Wine 8 deletes what a "
                         "Linux symbolic link leads to, even through FILE_FLAG_OPEN_REPARSE_POINT\n",
                         name);
             continue;
         }
-        if (!link()) {
-            std::printf("skipped, the record path holding a %s: no symbolic link (error %lu; "
-                        "developer mode or the privilege is needed)\n",
+        if (flag == 0xFFFFFFFF
+                ? !CreateHardLinkW(path.c_str(), to.c_str(), nullptr)
+                : !CreateSymbolicLinkW(path.c_str(), to.c_str(),
+                                       flag | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+            std::printf("skipped, the record path holding a %s: error %lu (a symbolic link needs "
+                        "developer mode or the privilege)\n",
                         name, GetLastError());
             continue;
         }

@@ -659,11 +659,11 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
                 return fail(ERROR_INVALID_PARAMETER);
             }
             // Its own entries first; a protected list takes nothing from the parent.
-            if (!given->dacl || given->protected_dacl) {
-                node->dacl = given->dacl;
-            } else {
-                node->dacl->insert(node->dacl->begin(), given->dacl->begin(), given->dacl->end());
+            Dacl own = given->dacl;
+            if (own && !given->protected_dacl) {
+                std::ranges::copy(inherited_entries(dir->dacl, false), std::back_inserter(*own));
             }
+            node->dacl = std::move(own);
         }
         dir->children[fold_case(node->name)] = node;
         resolved.location = *resolved.parent;
