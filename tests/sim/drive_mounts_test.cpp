@@ -72,4 +72,19 @@ TEST_F(DriveMounts, RecordIsForTheUserAlone) {
     EXPECT_EQ(sim::dacl_entries("C:\\work\\.scr.norix-native-sandbox-mounts"), only_them);
 }
 
+// A running launcher's record that its run deletes between recover() and write() is made anew.
+TEST_F(DriveMounts, RecordOfARunEndingMeanwhileIsMadeAnew) {
+    sim::make_directory("C:\\work");
+    const auto project = allocate_drive_mapping(PROJECT), scratch = allocate_drive_mapping(SCRATCH);
+    auto record = MountRecord::for_scratch(SCRATCH);
+    {
+        const sim::ProcessScope other(sim::start_launcher());
+        auto held = MountRecord::for_scratch(SCRATCH);
+        ASSERT_TRUE(held->recover() && held->write(*project, *scratch));
+        const sim::ProcessScope ours(1);
+        ASSERT_EQ(record->recover(), std::nullopt);
+    } // the other run's record goes with it, in its process
+    EXPECT_TRUE(record->write(*project, *scratch));
+}
+
 } // namespace

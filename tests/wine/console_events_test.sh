@@ -40,8 +40,7 @@ echo "after 12 interrupted runs: letters $(letters)(before: $before); the 13th r
 [ "$status" = 0 ] && grep -qx 'NORIX_PROJECT_ROOT=Y:\\' "$dir/out" &&
     grep -qx 'NORIX_SCRATCH_ROOT=X:\\' "$dir/out" || fail "not on Y: X: $(cat "$dir/out")"
 
-# The next run on the same scratch directory removes what a killed launcher left ($1: how it died).
-recover() {
+recover() { # the next run on the same scratch directory removes what the killed one left
     status=0 && eval "NORIX_SANDBOX_TRACE= $launch 0" </dev/null >"$dir/out" 2>&1 || status=$?
     echo "$1: the next run: status $status, letters $(letters)"
     [ "$status" = 0 ] && grep -q '^sandbox-stage=recover-record path=' "$dir/out" ||
@@ -65,10 +64,9 @@ for _ in $(seq 1 300); do grep -q waiting "$dir/killed" && break; sleep 0.2; don
 held=$(letters) status=0
 wine "${exe%/*}/norix-native-sandbox-cleanup.exe" 'C:\norix-console-events\.scratch.norix-native-sandbox-mounts' \
     </dev/null >/dev/null 2>"$dir/cleanup" || status=$?
-printf 'the cleanup while the launcher runs: status %s, %s\n' "$status" "$(cat "$dir/cleanup")"
 refusal='native sandbox cleanup failed: mount record is held by a running launcher: C:\norix-console-events\.scratch.norix-native-sandbox-mounts'
 [ "$status" = 1 ] && [ "$(letters)" = "$held" ] && [ "$(cat "$dir/cleanup")" = "$refusal" ] ||
-    fail "the cleanup did not refuse the record"
+    fail "the cleanup did not refuse the record: $status"
 kill -9 "$launcher" && wait "$launcher" || true
 [ "$(letters)" != "$before" ] && [ -e "$record" ] || fail "kill -9 left nothing: $(letters)"
 recover "after kill -9"

@@ -16,9 +16,8 @@
 // - DefineDosDeviceW defines a drive through Wine's mount manager, through which files can be
 //   reached (double_state.hpp). Like Windows it removes only a matching definition; unlike Windows
 //   it refuses a letter in use instead of stacking on it, so Wine's own drives stay.
-// - QueryDosDeviceW lists such a drive as Windows lists a letter defined onto a raw target: that
-//   target. Wine shows it as "\Device\HarddiskVolumeN", so a later launcher could not tell the
-//   letters of a killed run from others.
+// - QueryDosDeviceW lists such a drive by its raw target, as Windows does (Wine lists a volume), so
+//   that a later run recovers the letters of a killed one.
 // - GetFinalPathNameByHandleW: while such a drive exists, Wine names the files below its
 //   directory through it ("\\?\Y:\sub"). On Windows a letter defined onto a directory is no
 //   volume, so the stand-in names the directory again ("\\?\C:\dir\sub").
@@ -132,8 +131,7 @@ DWORD WINAPI query_device(LPCWSTR name, LPWSTR buffer, DWORD size) {
     if (target.empty()) {
         return wine_query_device(name, buffer, size);
     }
-    // The target and its NUL, then the NUL that ends the list.
-    const std::size_t length = target.size() + 2;
+    const std::size_t length = target.size() + 2; // its NUL, then the list's
     if (length > size) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
