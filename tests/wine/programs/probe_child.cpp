@@ -1,10 +1,11 @@
 // The program the isolation probes start in the AppContainer. It tries what each argument names
-// and writes one line per try, "<probe>=allowed" or "<probe>=refused <last error>", in UTF-8 to
-// the report file that its first argument names:
+// and writes one line per try, "<probe>=allowed" or "<probe>=refused <error>", to the report file
+// that its first argument names:
 //   probe_child <report> [read=<file>] [create=<file>] [connect=<port on 127.0.0.1>]
 //               [registry=<value name under HKCU\Software>] [clipboard=<text>]
 //               [junction=<link>|<directory>] [symlink=<link>|<directory>] [console-input=<text>]
-// console-input writes the text as key presses into its standard input, which must be a console.
+// The links are made by mklink (the error is its status); console-input writes the text as key
+// presses into its standard input, which must be a console.
 // Winsock 2 comes before windows.h, which would bring in the older winsock.h.
 #include <winsock2.h>
 
@@ -12,6 +13,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
@@ -20,48 +22,31 @@
 
 namespace {
 
-std::string open_file(const std::wstring& path, DWORD access, DWORD disposition) {
-    const HANDLE file = CreateFileW(path.c_str(), access, 0, nullptr, disposition, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return refused(GetLastError());
-    }
-    CloseHandle(file);
-    return "allowed";
+std::string result(bool done) {
+    return done ? "allowed" : refused(GetLastError());
 }
 
-std::string connect_loopback(unsigned short port) {
+std::string open_file(const std::wstring& path, DWORD access, DWORD disposition) {
+    const HANDLE file = CreateFileW(path.c_str(), access, 0, nullptr, disposition, 0, nullptr);
+    const std::string outcome = result(file != INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    return outcome;
+}
+
+// A blocking connect: a refused one fails at once, a dropped one after the system's retries.
+std::string connect_loopback(const std::wstring& port) {
     WSADATA data;
-    if (const int error = WSAStartup(MAKEWORD(2, 2), &data); error != 0) {
-        return refused(static_cast<DWORD>(error));
-    }
+    WSAStartup(MAKEWORD(2, 2), &data);
     const SOCKET connection = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(port);
+    address.sin_port = htons(static_cast<u_short>(std::wcstoul(port.c_str(), nullptr, 10)));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    // Non-blocking, so that a dropped attempt ends after a few seconds as a timeout.
-    u_long non_blocking = 1;
-    int error =
-        connection == INVALID_SOCKET || ioctlsocket(connection, FIONBIO, &non_blocking) != 0 ||
-                connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0
-            ? WSAGetLastError()
-            : 0;
-    if (error == WSAEWOULDBLOCK) {
-        fd_set connected, failed;
-        FD_ZERO(&connected);
-        FD_SET(connection, &connected);
-        failed = connected;
-        timeval limit{5, 0};
-        const int ready = select(0, nullptr, &connected, &failed, &limit);
-        int size = sizeof(error);
-        error = ready == 0 ? WSAETIMEDOUT : ready < 0 ? WSAGetLastError() : 0;
-        if (ready > 0 && FD_ISSET(connection, &failed)) {
-            getsockopt(connection, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
-        }
-    }
+    const bool connected =
+        connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    const std::string outcome = connected ? "allowed" : refused(WSAGetLastError());
     closesocket(connection);
-    WSACleanup();
-    return error == 0 ? "allowed" : refused(static_cast<DWORD>(error));
+    return outcome;
 }
 
 std::string write_console_input(const std::wstring& text) {
@@ -76,24 +61,17 @@ std::string write_console_input(const std::wstring& text) {
         keys[i].Event.KeyEvent = {TRUE, 1, 0, 0, {text[i]}, 0};
     }
     DWORD written = 0;
-    return WriteConsoleInputW(input, keys.data(), static_cast<DWORD>(keys.size()), &written) !=
-                   FALSE
-               ? "allowed"
-               : refused(GetLastError());
+    return result(
+        WriteConsoleInputW(input, keys.data(), static_cast<DWORD>(keys.size()), &written) != FALSE);
 }
 
 std::string probe(const std::wstring& name, const std::wstring& value) {
-    const std::size_t bar = value.find(L'|');
-    const std::wstring link = value.substr(0, bar), target = value.substr(bar + 1);
-    if (name == L"read") {
-        return open_file(value, GENERIC_READ, OPEN_EXISTING);
-    }
-    if (name == L"create") {
-        return open_file(value, GENERIC_WRITE, CREATE_NEW);
+    if (name == L"read" || name == L"create") {
+        return name == L"read" ? open_file(value, GENERIC_READ, OPEN_EXISTING)
+                               : open_file(value, GENERIC_WRITE, CREATE_NEW);
     }
     if (name == L"connect") {
-        return connect_loopback(
-            static_cast<unsigned short>(std::wcstoul(value.c_str(), nullptr, 10)));
+        return connect_loopback(value);
     }
     if (name == L"registry") {
         const LSTATUS status = RegSetKeyValueW(HKEY_CURRENT_USER, L"Software", value.c_str(),
@@ -103,15 +81,13 @@ std::string probe(const std::wstring& name, const std::wstring& value) {
     if (name == L"clipboard") {
         return set_clipboard_text(value);
     }
-    if (name == L"junction") {
-        return make_junction(link, target);
-    }
-    if (name == L"symlink") {
-        return CreateSymbolicLinkW(link.c_str(), target.c_str(),
-                                   SYMBOLIC_LINK_FLAG_DIRECTORY |
-                                       SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != FALSE
-                   ? "allowed"
-                   : refused(GetLastError());
+    if (name == L"junction" || name == L"symlink") {
+        const std::size_t bar = value.find(L'|');
+        const int status =
+            _wsystem((L"mklink " + std::wstring(name == L"junction" ? L"/J" : L"/D") + L" \"" +
+                      value.substr(0, bar) + L"\" \"" + value.substr(bar + 1) + L"\"")
+                         .c_str());
+        return status == 0 ? "allowed" : refused(static_cast<DWORD>(status));
     }
     return name == L"console-input" ? write_console_input(value) : "unknown probe";
 }
