@@ -71,12 +71,6 @@ std::string report_lines(const std::string& path) {
     return "\n" + text;
 }
 
-bool is_link(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(to_wide(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
 class IsolationProbe : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -199,12 +193,12 @@ TEST_F(IsolationProbe, GrantLeavesDirectoriesBehindLinksUnchanged) {
     std::vector<std::string> before;
     for (std::size_t i = 0; i < kinds.size(); ++i) {
         const std::string link = scratch_ + "\\" + kinds[i];
-        if (!is_link(link)) {
+        if (!is_link(to_wide(link))) {
             const std::string command = "mklink " + std::string(i == 0 ? "/J" : "/D") + " \"" +
                                         link + "\" \"" + targets[i] + "\"";
             std::cout << "made by the test instead: " << _wsystem(to_wide(command).c_str()) << "\n";
         }
-        EXPECT_TRUE(is_link(link) || kinds[i] == "symlink") << link;
+        EXPECT_TRUE(is_link(to_wide(link)) || kinds[i] == "symlink") << link;
         before.push_back(sddl(targets[i]));
     }
     const std::string inner_before = sddl(inner);

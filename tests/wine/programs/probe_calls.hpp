@@ -10,6 +10,12 @@ inline std::string refused(DWORD error) {
     return "refused " + std::to_string(error);
 }
 
+inline bool is_link(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 // Puts `text` on the clipboard, owned by a message-only window: the clipboard takes data only from
 // an owner that emptied it. Gives "allowed" or "refused <error>".
 inline std::string set_clipboard_text(const std::wstring& text) {

@@ -83,11 +83,10 @@ std::string probe(const std::wstring& name, const std::wstring& value) {
     }
     if (name == L"junction" || name == L"symlink") {
         const std::size_t bar = value.find(L'|');
-        const int status =
-            _wsystem((L"mklink " + std::wstring(name == L"junction" ? L"/J" : L"/D") + L" \"" +
-                      value.substr(0, bar) + L"\" \"" + value.substr(bar + 1) + L"\"")
-                         .c_str());
-        return status == 0 ? "allowed" : refused(static_cast<DWORD>(status));
+        const std::wstring link = value.substr(0, bar), flag = name == L"junction" ? L"/J" : L"/D";
+        const int status = _wsystem(
+            (L"mklink " + flag + L" \"" + link + L"\" \"" + value.substr(bar + 1) + L"\"").c_str());
+        return is_link(link) ? "allowed" : refused(static_cast<DWORD>(status));
     }
     return name == L"console-input" ? write_console_input(value) : "unknown probe";
 }
