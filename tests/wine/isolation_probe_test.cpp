@@ -3,6 +3,7 @@
 // grant follows a link that a child left in the scratch directory, and whether a child can write
 // into the console input it inherited. Only Windows can answer: Wine has no AppContainer, and its
 // child runs unconfined.
+
 // Winsock 2 comes before windows.h, which would bring in the older winsock.h.
 #include <winsock2.h>
 

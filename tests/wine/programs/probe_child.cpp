@@ -6,6 +6,7 @@
 //               [junction=<link>|<directory>] [symlink=<link>|<directory>] [console-input=<text>]
 // The links are made by mklink (the error is its status); console-input writes the text as key
 // presses into its standard input, which must be a console.
+
 // Winsock 2 comes before windows.h, which would bring in the older winsock.h.
 #include <winsock2.h>
 
