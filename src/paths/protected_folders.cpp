@@ -48,7 +48,7 @@ template <class Call> Win32Result<std::optional<WideString>> userenv_folder(Call
     for (;;) {
         auto size = static_cast<DWORD>(buffer.size());
         if (call(buffer.data(), &size) != FALSE) {
-            buffer.resize(buffer.find(WCHAR{}));
+            buffer.resize(std::min(buffer.find(WCHAR{}), buffer.size()));
             return buffer;
         }
         const DWORD error = GetLastError();
@@ -94,7 +94,7 @@ Win32Result<std::optional<WideString>> machine_value(const char* key, const char
         if (read == ERROR_FILE_NOT_FOUND) {
             return std::nullopt;
         }
-        if (read == ERROR_MORE_DATA) {
+        if (read == ERROR_MORE_DATA && size > buffer.size() * sizeof(WCHAR)) {
             buffer.assign(size / sizeof(WCHAR) + 1, WCHAR{});
             continue;
         }
@@ -115,21 +115,23 @@ Result<void> add_folder(Folders& folders, const std::string& name,
     if (!located) {
         return std::unexpected(win32_failure("cannot locate " + name, located.error()));
     }
-    if (!*located) {
+    const std::optional<WideString>& found = *located;
+    if (!found.has_value()) {
         return {};
     }
+    const WideString& folder = found.value();
     // A relative value would be taken against the launcher's current directory.
-    if (!is_absolute_path(**located)) {
+    if (!is_absolute_path(folder)) {
         return std::unexpected(win32_failure("cannot locate " + name, ERROR_BAD_PATHNAME));
     }
-    auto canonical = canonical_path(**located);
+    auto canonical = canonical_path(folder);
     if (!canonical) {
         if (canonical.error() == ERROR_FILE_NOT_FOUND ||
             canonical.error() == ERROR_PATH_NOT_FOUND) {
             return {};
         }
         return std::unexpected(os_error_failure(
-            "cannot resolve " + name + " " + display_path(**located), canonical.error()));
+            "cannot resolve " + name + " " + display_path(folder), canonical.error()));
     }
     folders.push_back({name, std::move(*canonical), inside_refused});
     return {};
@@ -142,8 +144,8 @@ struct NamedFolder {
     bool inside_refused;
 };
 
-// The system volume's root first, then the Windows directory: both must be known, as every other
-// folder may live on that volume.
+// The Windows directory must be known: its volume's root is protected too, and its drive is the
+// one "%SystemDrive%" names.
 Result<Folders> read_protected_folders() {
     const std::string windows_name = "the Windows directory";
     const auto windows = windows_directory();

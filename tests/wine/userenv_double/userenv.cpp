@@ -182,66 +182,37 @@ void replace_import(const char* function, Function replacement, Function& origin
     }
 }
 
-// The size protocol of both folder calls: the size in characters with the NUL, asked for and
+// The folder that holds the profiles and, given a token, its user's profile below it (by account
+// name), with the size protocol of both calls: the size in characters with the NUL, asked for and
 // given back; a buffer too small (or none) fails with ERROR_INSUFFICIENT_BUFFER.
-BOOL give_folder(const std::wstring& folder, LPWSTR buffer, LPDWORD size) {
-    if (size == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const auto needed = static_cast<DWORD>(folder.size() + 1);
-    const bool fits = buffer != nullptr && *size >= needed;
-    *size = needed;
-    if (!fits) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    std::wmemcpy(buffer, folder.c_str(), needed);
-    return TRUE;
-}
-
-// The folder that holds the profiles, or "" with the last error set.
-std::wstring profiles_directory() {
-    wchar_t stored[MAX_PATH];
-    DWORD bytes = sizeof(stored);
+BOOL give_profile_folder(HANDLE token, LPWSTR buffer, LPDWORD size) {
+    wchar_t stored[MAX_PATH], folder[2 * MAX_PATH], name[256], domain[256];
+    DWORD bytes = sizeof(stored), name_length = 256, domain_length = 256;
     const LSTATUS read = RegGetValueW(
         HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
         L"ProfilesDirectory", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, stored,
         &bytes);
-    if (read != ERROR_SUCCESS) {
-        SetLastError(static_cast<DWORD>(read));
-        return {};
-    }
-    wchar_t expanded[MAX_PATH];
-    const DWORD length = ExpandEnvironmentStringsW(stored, expanded, MAX_PATH);
-    if (length == 0 || length > MAX_PATH) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return {};
-    }
-    return expanded;
-}
-
-// The account name of the token's user, or "" with the last error set.
-std::wstring token_user_name(HANDLE token) {
     union {
         TOKEN_USER user;
         BYTE bytes[256];
     } information{};
-    DWORD length = 0;
-    if (GetTokenInformation(token, TokenUser, &information, sizeof(information), &length) ==
-        FALSE) {
-        return {};
-    }
-    wchar_t name[256];
-    wchar_t domain[256];
-    DWORD name_length = 256;
-    DWORD domain_length = 256;
     SID_NAME_USE use{};
-    if (LookupAccountSidW(nullptr, information.user.User.Sid, name, &name_length, domain,
-                          &domain_length, &use) == FALSE) {
-        return {};
+    if (read != ERROR_SUCCESS || ExpandEnvironmentStringsW(stored, folder, MAX_PATH) == 0 ||
+        (token != nullptr &&
+         (GetTokenInformation(token, TokenUser, &information, sizeof(information), &bytes) == 0 ||
+          LookupAccountSidW(nullptr, information.user.User.Sid, name, &name_length, domain,
+                            &domain_length, &use) == 0))) {
+        return FALSE;
     }
-    return name;
+    const std::wstring path = token == nullptr ? folder : std::wstring(folder) + L"\\" + name;
+    const auto needed = static_cast<DWORD>(path.size() + 1);
+    const bool fits = buffer != nullptr && *size >= needed;
+    *size = needed;
+    if (fits) {
+        std::wmemcpy(buffer, path.c_str(), needed);
+    }
+    SetLastError(fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+    return fits ? TRUE : FALSE;
 }
 
 } // namespace
@@ -288,13 +259,10 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
 }
 
 extern "C" __declspec(dllexport) BOOL WINAPI GetProfilesDirectoryW(LPWSTR directory, LPDWORD size) {
-    const std::wstring profiles = profiles_directory();
-    return profiles.empty() ? FALSE : give_folder(profiles, directory, size);
+    return give_profile_folder(nullptr, directory, size);
 }
 
 extern "C" __declspec(dllexport) BOOL WINAPI
     GetUserProfileDirectoryW(HANDLE token, LPWSTR directory, LPDWORD size) {
-    const std::wstring profiles = profiles_directory();
-    const std::wstring user = profiles.empty() ? std::wstring() : token_user_name(token);
-    return user.empty() ? FALSE : give_folder(profiles + L"\\" + user, directory, size);
+    return give_profile_folder(token, directory, size);
 }
