@@ -25,8 +25,8 @@ std::string covers(const std::string& directory, const std::string& why) {
            ")";
 }
 
-void program_files_x86(std::optional<std::string> folder) {
-    sim::set_registry_value(CURRENT_VERSION, "ProgramFilesDir (x86)",
+void program_files(const char* value, std::optional<std::string> folder) {
+    sim::set_registry_value(CURRENT_VERSION, value,
                             folder ? std::optional<sim::RegistryText>({.text = *folder})
                                    : std::nullopt);
 }
@@ -38,7 +38,9 @@ const FolderRow FOLDERS[] = {
     {"InsideTheWindowsDirectory", "C:\\Windows\\System32",
      covers("C:\\Windows\\System32", "inside the Windows directory")},
     {"WindowsNeighbour", "C:\\Windows2", ""},
-    {"ProgramFiles", "C:\\Program Files", covers("C:\\Program Files", "a Program Files directory")},
+    // Each of the three values counts.
+    {"ProgramFiles", "C:\\Program Files", covers("C:\\Program Files", "a Program Files directory"),
+     [] { program_files("ProgramW6432Dir", std::nullopt); }},
     {"InsideProgramFilesX86", "C:\\Program Files (x86)\\Tool",
      covers("C:\\Program Files (x86)\\Tool", "inside a Program Files directory")},
     {"ProgramData", "C:\\ProgramData", covers("C:\\ProgramData", "the ProgramData directory")},
@@ -51,8 +53,8 @@ const FolderRow FOLDERS[] = {
      [] { sim::make_junction("C:\\Work\\Home", "C:\\Users\\me"); }},
     {"HoldsAProgramFilesDirectory", "D:\\", covers("D:\\", "holds a Program Files directory"),
      [] {
-         sim::make_directory("D:\\Apps\\x86");
-         program_files_x86("D:\\Apps\\x86");
+         sim::make_directory("D:\\Apps\\x64");
+         program_files("ProgramW6432Dir", "D:\\Apps\\x64");
      }},
     // The profile is found where its link leads.
     {"HoldsTheProfileElsewhere", "D:\\Home", covers("D:\\Home", "holds the calling user's profile"),
@@ -74,7 +76,7 @@ const FolderRow FOLDERS[] = {
     // No value, and a value naming no directory: neither protects anything.
     {"FoldersTheSystemLacks", "C:\\Program Files (x86)\\Tool", "",
      [] {
-         program_files_x86(std::nullopt);
+         program_files("ProgramFilesDir (x86)", std::nullopt);
          sim::set_registry_value(CURRENT_VERSION, "ProgramW6432Dir",
                                  sim::RegistryText{.text = "C:\\Gone"});
      }},
@@ -85,7 +87,7 @@ const FolderRow FOLDERS[] = {
          const std::string folder = "C:\\" + LONG_NAME;
          sim::make_directory(folder + "\\Windows");
          sim::make_directory(folder + "\\PF");
-         program_files_x86(folder + "\\PF");
+         program_files("ProgramFilesDir (x86)", folder + "\\PF");
          sim::set_system_folders({.windows = folder + "\\Windows",
                                   .profiles = folder,
                                   .user_profile = folder + "\\me"});
@@ -98,7 +100,7 @@ const FolderRow FOLDERS[] = {
     {"RegistryUnreadable", "C:\\Work", "cannot locate the ProgramData directory: Win32 5",
      [] { sim::inject(fault_for("RegGetValueW", "ProgramData", 5)); }},
     {"RelativeValue", "C:\\Work", "cannot locate a Program Files directory: Win32 161",
-     [] { program_files_x86("Program Files (x86)"); }},
+     [] { program_files("ProgramFilesDir (x86)", "Program Files (x86)"); }},
     {"ProfilesFolderUnresolvable", "C:\\Work",
      "cannot resolve the user profiles folder C:\\Users: Access is denied. (os error 5)",
      [] { sim::deny_access("C:\\Users"); }},
