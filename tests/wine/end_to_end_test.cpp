@@ -16,6 +16,8 @@
 
 #include <windows.h>
 
+#include <userenv.h>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -154,6 +156,24 @@ TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
     expect_run("bin\\child.exe", {"0xC0000005"}, {child, "0xC0000005"}, "", 125);
     expect_run(scratch_ + "\\child.exe", {"3"}, {s + "\\child.exe", "3"}, "", 3);
     expect_run("C:\\windows\\system32\\cmd.exe", {"/c", "exit", "4"}, {}, "", 4);
+}
+
+// The calling user's profile as the project is refused before any grant: with the trace on, no
+// stage line comes before the failure. The test's own userenv and the launcher's (the double,
+// under Wine) name the same profile.
+TEST_F(EndToEnd, ProfileAsProjectIsRefusedBeforeAnyGrant) {
+    WCHAR buffer[MAX_PATH];
+    DWORD size = MAX_PATH;
+    ASSERT_NE(GetUserProfileDirectoryW(GetCurrentProcessToken(), buffer, &size), FALSE);
+    const std::string profile = to_utf8(buffer);
+    SetEnvironmentVariableW(L"NORIX_SANDBOX_TRACE", L"");
+    Launcher launcher(temp_.path() + "\\refused", arguments("bin\\child.exe", {"0"}, profile));
+    EXPECT_EQ(launcher.wait(), 126U);
+    SetEnvironmentVariableW(L"NORIX_SANDBOX_TRACE", nullptr);
+    EXPECT_EQ(launcher.error(),
+              "native sandbox failed: sandbox mount covers a protected system or profile folder: " +
+                  profile + " (the calling user's profile)\n");
+    expect_nothing_left();
 }
 
 // Two runs at once take four letters and each child sees its own project. The second project lies
