@@ -82,8 +82,9 @@ bool is_verbatim(PrefixKind kind) {
            kind == PrefixKind::Verbatim;
 }
 
+// Names compare byte for byte, or, with `ignore_case`, as file systems compare them.
 bool same_element(const PathElement& a, WideStringView a_path, const PathElement& b,
-                  WideStringView b_path) {
+                  WideStringView b_path, bool ignore_case) {
     if (a.kind != b.kind) {
         return false;
     }
@@ -100,7 +101,30 @@ bool same_element(const PathElement& a, WideStringView a_path, const PathElement
     if (a.kind == PathElement::Kind::Root) {
         return true;
     }
-    return a.text(a_path) == b.text(b_path);
+    const WideStringView a_text = a.text(a_path);
+    const WideStringView b_text = b.text(b_path);
+    if (!ignore_case) {
+        return a_text == b_text;
+    }
+    return CompareStringOrdinal(a_text.data(), static_cast<int>(a_text.size()), b_text.data(),
+                                static_cast<int>(b_text.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Where the elements of `base` end in `path`, or nothing when `path` does not begin with them.
+std::optional<std::size_t> end_of_base(WideStringView path, const std::vector<PathElement>& parts,
+                                       WideStringView base, bool ignore_case) {
+    const auto base_parts = path_elements(base);
+    if (base_parts.size() > parts.size()) {
+        return std::nullopt;
+    }
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < base_parts.size(); ++i) {
+        if (!same_element(parts[i], path, base_parts[i], base, ignore_case)) {
+            return std::nullopt;
+        }
+        end = parts[i].offset + parts[i].length;
+    }
+    return end;
 }
 
 bool is_separator_of(WCHAR c, bool verbatim) {
@@ -155,17 +179,11 @@ bool is_absolute_path(WideStringView path) {
 
 std::optional<WideString> remainder_under(WideStringView path, WideStringView base) {
     const auto path_parts = path_elements(path);
-    const auto base_parts = path_elements(base);
-    if (base_parts.size() > path_parts.size()) {
+    const auto end = end_of_base(path, path_parts, base, false);
+    if (!end) {
         return std::nullopt;
     }
-    std::size_t rest = 0;
-    for (std::size_t i = 0; i < base_parts.size(); ++i) {
-        if (!same_element(path_parts[i], path, base_parts[i], base)) {
-            return std::nullopt;
-        }
-        rest = path_parts[i].offset + path_parts[i].length;
-    }
+    const std::size_t rest = *end;
     const bool verbatim = !path_parts.empty() && path_parts[0].kind == PathElement::Kind::Prefix &&
                           is_verbatim(path_parts[0].prefix);
     WideStringView remainder = path.substr(std::min(rest, path.size()));
@@ -176,6 +194,10 @@ std::optional<WideString> remainder_under(WideStringView path, WideStringView ba
         remainder.remove_suffix(1);
     }
     return WideString(remainder);
+}
+
+bool lies_within(WideStringView path, WideStringView base) {
+    return end_of_base(path, path_elements(path), base, true).has_value();
 }
 
 WideString join_path(WideStringView base, WideStringView appended) {

@@ -28,6 +28,10 @@ bool is_absolute_path(WideStringView path);
 // lie under `base`. Separators at either end of the remainder are removed.
 std::optional<WideString> remainder_under(WideStringView path, WideStringView base);
 
+// Whether `path` is `base` or lies below it, element by element, names compared without regard
+// to case as file systems compare them.
+bool lies_within(WideStringView path, WideStringView base);
+
 // `appended` joined onto `base`. A canonical base settles "." and ".." of the appended text
 // element by element and never climbs above its root; a mount root ("X:\") is simply followed by
 // the appended remainder.

@@ -12,11 +12,20 @@
 static_assert(sizeof(SECURITY_CAPABILITIES) == 24);
 static_assert(sizeof(STARTUPINFOEXW) == 112);
 static_assert(sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION) == 144);
+static_assert(sizeof(JOBOBJECT_BASIC_UI_RESTRICTIONS) == 4);
 
 namespace {
 
 // The exit code of a child that is ended because it could not be put into the job.
 constexpr UINT UNCONTAINED_CHILD_EXIT_CODE = 1;
+
+// What a console program never needs and a hostile one could turn against the user's session:
+// the clipboard, system parameters and display settings, logging off or shutting down, other
+// desktops, and the USER handles (windows among them) of processes outside the job.
+constexpr DWORD SANDBOX_UI_RESTRICTIONS =
+    JOB_OBJECT_UILIMIT_READCLIPBOARD | JOB_OBJECT_UILIMIT_WRITECLIPBOARD |
+    JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS | JOB_OBJECT_UILIMIT_DISPLAYSETTINGS |
+    JOB_OBJECT_UILIMIT_EXITWINDOWS | JOB_OBJECT_UILIMIT_DESKTOP | JOB_OBJECT_UILIMIT_HANDLES;
 
 // The attribute list in a buffer of the size the platform asks for. The list itself is deleted
 // right after process creation (or a failed update); the buffer lives until the launch ends.
@@ -167,6 +176,12 @@ Result<UniqueHandle> create_sandbox_job() {
     if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
                                  sizeof(limits))) {
         return std::unexpected(win32_failure("cannot configure sandbox job"));
+    }
+    JOBOBJECT_BASIC_UI_RESTRICTIONS restrictions{};
+    restrictions.UIRestrictionsClass = SANDBOX_UI_RESTRICTIONS;
+    if (!SetInformationJobObject(job.get(), JobObjectBasicUIRestrictions, &restrictions,
+                                 sizeof(restrictions))) {
+        return std::unexpected(win32_failure("cannot restrict sandbox job user interface"));
     }
     return job;
 }

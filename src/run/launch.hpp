@@ -13,7 +13,8 @@
 inline constexpr int FALLBACK_EXIT_CODE = 125;
 
 // An unnamed, non-inheritable job whose processes, descendants included, are ended when its last
-// handle closes. No other limit.
+// handle closes and have no use of the clipboard, system parameters, display settings, logoff,
+// desktops or the user handles of processes outside it. No other limit.
 Result<UniqueHandle> create_sandbox_job();
 
 // Starts `command_line` suspended as the AppContainer `app_container_sid` with no capabilities,

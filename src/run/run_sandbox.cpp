@@ -8,6 +8,7 @@
 #include "paths/argument_translation.hpp"
 #include "paths/environment_rewrite.hpp"
 #include "paths/program_resolution.hpp"
+#include "paths/protected_folders.hpp"
 #include "run/app_container.hpp"
 #include "run/child_command_line.hpp"
 #include "run/launch.hpp"
@@ -39,6 +40,12 @@ Result<int> run_sandbox(const SandboxRequest& request, StopSignal& stop) {
         if (auto local = check_local_drive_path(*directory); !local) {
             return std::unexpected(local.error());
         }
+    }
+    // A grant on a system folder or on the user's profile would open it, for good, to every later
+    // process of the profile name.
+    if (auto unprotected = check_unprotected_mounts(request.project, request.scratch);
+        !unprotected) {
+        return std::unexpected(unprotected.error());
     }
 
     trace_stage("grant-project");

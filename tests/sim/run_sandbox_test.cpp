@@ -202,6 +202,7 @@ const std::string OUT_OF_MEMORY =
     "Not enough memory resources are available to process this command. (os error 8)";
 const std::string TRACE_WRITE = "cannot write stage trace to standard error: Win32 ";
 const std::string ON_SHARE = "Windows sandbox mounts must use local drive paths";
+const std::string PROTECTED = "sandbox mount covers a protected system or profile folder: ";
 // The child's teardown, as when it ends by itself.
 const std::string TORN_DOWN = "unlock attributes thread process job Y: Z: record sid";
 
@@ -240,6 +241,11 @@ const FailureRow FAILURES[] = {
      "cannot set ACL for \\\\?\\C:\\Work\\Scratch: Win32 5"},
     {"ScratchOnADriveRoot", naming(3, "S:\\", [] { sim::add_volume('S'); }), "", "sid",
      "sandbox scratch path has no parent"},
+    {"ProjectIsTheUserProfile", naming(1, "C:\\Users\\me", [] {}), "", "sid",
+     PROTECTED + "C:\\Users\\me (the calling user's profile)"},
+    {"ScratchInsideTheWindowsDirectory",
+     naming(3, "C:\\Windows\\Temp", [] { sim::make_directory("C:\\Windows\\Temp"); }), "", "sid",
+     PROTECTED + "C:\\Windows\\Temp (inside the Windows directory)"},
     {"ProjectOnAShare", naming(1, SHARED, make_share), "", "sid", ON_SHARE},
     {"ScratchOnAShare", naming(3, SHARED, make_share), "", "sid", ON_SHARE},
     // A record that this run has not written is never deleted: another run's, or one that a
@@ -298,6 +304,9 @@ const FailureRow FAILURES[] = {
     {"JobConfiguration", fails("SetInformationJobObject", 0, 87), trace("assign-job"),
      "unlock attributes job terminate thread process Y: Z: record sid",
      "cannot configure sandbox job: Win32 87"},
+    {"JobUserInterface", fails("SetInformationJobObject", 0, 5, 2), trace("assign-job"),
+     "unlock attributes job terminate thread process Y: Z: record sid",
+     "cannot restrict sandbox job user interface: Win32 5"},
     {"JobAssignment", fails("AssignProcessToJobObject", 0, 5), trace("assign-job"),
      "unlock attributes terminate thread process job Y: Z: record sid",
      "cannot assign AppContainer process to job: Win32 5"},
@@ -324,6 +333,9 @@ TEST_P(FailurePoint, ReleasesInOrderAndLeavesNothing) {
     EXPECT_EQ(sim::stderr_text(), row.before + "native sandbox " + failed + row.message + "\n");
     EXPECT_EQ(releases(), row.released);
     EXPECT_EQ(left_behind(), Strings{});
+    // Every access list written shows in the trace: a run refused before its grants wrote none.
+    EXPECT_EQ(sim::journal_of("SetNamedSecurityInfoW").size(),
+              split(sim::stderr_text(), "sandbox-stage=acl-set").size() - 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(SandboxRun, FailurePoint, ::testing::ValuesIn(FAILURES), row_name);
@@ -334,7 +346,8 @@ sim::Fault failure_of(const std::string& function, unsigned call) {
     if (function.starts_with("WaitFor") || function == "ResumeThread") {
         return fault_on(function, WAIT_FAILED, 6, call);
     }
-    const bool code = function.ends_with("SecurityInfoW") || function == "SetEntriesInAclW";
+    const bool code = function.ends_with("SecurityInfoW") || function == "SetEntriesInAclW" ||
+                      function == "RegGetValueW";
     const bool hresult = function.ends_with("AppContainerName") || function.ends_with("Profile");
     return fault_on(function, code ? 5 : (hresult ? 0x80070005 : 0),
                     function == "GetEnvironmentVariableW" ? 203 : 5, call);
@@ -431,7 +444,8 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
         R"(WriteFile file 43; ReleaseMutex; WaitForSingleObject event 0; SetEnvironmentVariableW )"
         R"(NORIX_PROJECT_ROOT=Z:\; CreateProcessW 0x80004 inherit=1 start=0x100 capabilities=0 )"
         R"(reserved=0 handles=3 Z:\bin\tool.exe Z:\src\main.c; CreateJobObjectW; )"
-        R"(SetInformationJobObject 9 144 0x2000; AssignProcessToJobObject; WaitForSingleObject )"
+        R"(SetInformationJobObject 9 144 0x2000; SetInformationJobObject 4 4 0xdf; )"
+        R"(AssignProcessToJobObject; WaitForSingleObject )"
         R"(event 0; ResumeThread; CloseHandle thread; WaitForSingleObject process INFINITE; )"
         R"(GetExitCodeProcess; CloseHandle process; CloseHandle job; DefineDosDeviceW 0xf Y: )"
         R"(\??\C:\Work\Scratch; DefineDosDeviceW 0xf Z: \??\C:\Work\Proj; DeleteFileW )"

@@ -1,4 +1,4 @@
-// Windows path forms as text: display, elements, what lies under a base, joining.
+// Windows path forms as text: display, elements, what lies under or within a base, joining.
 #include "paths/path_elements.hpp"
 #include "paths/path_forms.hpp"
 
@@ -92,6 +92,21 @@ TEST(RemainderUnder, Table) {
         const auto remainder = remainder_under(to_wide(path), to_wide(base));
         EXPECT_EQ(remainder ? to_utf8(*remainder) : "(none)", expected)
             << path << " under " << base;
+    }
+}
+
+// Whole names, compared as file systems compare them: without regard to case.
+TEST(LiesWithin, Table) {
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"\\\\?\\C:\\Users\\me", "\\\\?\\c:\\USERS\\Me", true},
+        {"\\\\?\\C:\\J\xc3\xbcrgen\\src", "\\\\?\\C:\\J\xc3\x9cRGEN", true},
+        {"\\\\?\\C:\\Users\\me2", "\\\\?\\C:\\Users\\me", false},
+        {"\\\\?\\C:\\Users", "\\\\?\\C:\\Users\\me", false},
+        {"\\\\?\\C:\\Windows", "\\\\?\\C:\\", true},
+        {"\\\\?\\D:\\Windows", "\\\\?\\C:\\Windows", false},
+    };
+    for (const auto& [path, base, within] : cases) {
+        EXPECT_EQ(lies_within(to_wide(path), to_wide(base)), within) << path << " in " << base;
     }
 }
 

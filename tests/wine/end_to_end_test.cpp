@@ -6,6 +6,7 @@
 // child then runs unconfined. On Windows the exe itself runs, with no double, and the child runs
 // in the AppContainer.
 #include "common/text.hpp"
+#include "launcher.hpp"
 #include "platform.hpp"
 #include "run/child_command_line.hpp"
 #include "wine/userenv_double/double_state.hpp"
@@ -14,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <userenv.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -26,95 +29,11 @@ namespace {
 
 using ::testing::HasSubstr;
 
-std::string read_file(const std::string& path) {
-    std::ifstream file(std::filesystem::path(to_wide(path)), std::ios::binary);
-    return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "(missing)";
-}
-
 // The last error of a 4-unit query: 2 for a free letter.
 DWORD query_error(const std::string& drive) {
     WCHAR listing[4] = {};
     return QueryDosDeviceW(to_wide(drive).c_str(), listing, 4) == 0 ? GetLastError() : 0;
 }
-
-// One launcher process, or one of another `exe` of the build. Its standard output and error go
-// into files (`files` + ".out", ".err"), its standard input comes from a pipe that the test writes.
-class Launcher {
-public:
-    Launcher(const std::string& files, const std::vector<std::string>& arguments,
-             const std::string& exe_name = "norix-native-sandbox.exe")
-        : files_(files) {
-        SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-        HANDLE input = nullptr;
-        CreatePipe(&input, &input_, &inherit, 0);
-        SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
-        const auto open = [&](const char* suffix) {
-            return CreateFileW(to_wide(files + suffix).c_str(), GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0,
-                               nullptr);
-        };
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = input;
-        startup.hStdOutput = open(".out");
-        startup.hStdError = open(".err");
-        // The exe sits in the build directory, one level above the test binary.
-        const std::string tests = module_directory();
-        const std::string exe = tests.substr(0, tests.find_last_of('\\')) +
-                                (running_on_wine() ? "\\wine-double\\" : "\\") + exe_name;
-        WideString line = to_wide(build_command_line(exe, arguments));
-        PROCESS_INFORMATION process{};
-        EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                   nullptr, &startup, &process))
-            << GetLastError();
-        process_ = process.hProcess;
-        for (const HANDLE handle :
-             {process.hThread, input, startup.hStdOutput, startup.hStdError}) {
-            CloseHandle(handle);
-        }
-    }
-    Launcher(const Launcher&) = delete;
-    Launcher& operator=(const Launcher&) = delete;
-    ~Launcher() {
-        send("");
-        CloseHandle(process_);
-    }
-
-    // Writes `text` to the launcher's standard input, then closes it.
-    void send(const std::string& text) {
-        DWORD written = 0;
-        if (input_ != nullptr) {
-            WriteFile(input_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-            CloseHandle(std::exchange(input_, nullptr));
-        }
-    }
-    DWORD wait() {
-        send("");
-        if (WaitForSingleObject(process_, 60000) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "the launcher did not end";
-            TerminateProcess(process_, 1);
-        }
-        DWORD status = 0;
-        GetExitCodeProcess(process_, &status);
-        return status;
-    }
-    // Waits until standard output holds `text`.
-    bool wait_for_output(const std::string& text) const {
-        for (int i = 0; i < 600 && output().find(text) == std::string::npos; ++i) {
-            Sleep(100);
-        }
-        return output().find(text) != std::string::npos;
-    }
-    std::string output() const { return read_file(files_ + ".out"); }
-    std::string error() const { return read_file(files_ + ".err"); }
-    HANDLE process() const { return process_; }
-
-private:
-    std::string files_;
-    HANDLE process_ = nullptr;
-    HANDLE input_ = nullptr;
-};
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -239,6 +158,24 @@ TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
     expect_run("bin\\child.exe", {"0xC0000005"}, {child, "0xC0000005"}, "", 125);
     expect_run(scratch_ + "\\child.exe", {"3"}, {s + "\\child.exe", "3"}, "", 3);
     expect_run("C:\\windows\\system32\\cmd.exe", {"/c", "exit", "4"}, {}, "", 4);
+}
+
+// The calling user's profile as the project is refused before any grant: with the trace on, no
+// stage line comes before the failure. The test's own userenv and the launcher's (the double,
+// under Wine) name the same profile.
+TEST_F(EndToEnd, ProfileAsProjectIsRefusedBeforeAnyGrant) {
+    WCHAR buffer[MAX_PATH];
+    DWORD size = MAX_PATH;
+    ASSERT_NE(GetUserProfileDirectoryW(GetCurrentProcessToken(), buffer, &size), FALSE);
+    const std::string profile = to_utf8(buffer);
+    SetEnvironmentVariableW(L"NORIX_SANDBOX_TRACE", L"");
+    Launcher launcher(temp_.path() + "\\refused", arguments("bin\\child.exe", {"0"}, profile));
+    EXPECT_EQ(launcher.wait(), 126U);
+    SetEnvironmentVariableW(L"NORIX_SANDBOX_TRACE", nullptr);
+    EXPECT_EQ(launcher.error(),
+              "native sandbox failed: sandbox mount covers a protected system or profile folder: " +
+                  profile + " (the calling user's profile)\n");
+    expect_nothing_left();
 }
 
 // Two runs at once take four letters and each child sees its own project. The second project lies

@@ -13,10 +13,11 @@ namespace sim {
 
 using Dword = std::uint32_t;
 
-// A fresh machine: volume C: holding C:\Windows\System32, C:\Program Files and
-// C:\Program Files (x86); the launcher process (current directory C:\, an environment with
-// SystemRoot, ProgramFiles and ProgramFiles(x86)); standard input, output and error three pipes,
-// none of them inheritable; empty journal.
+// A fresh machine: volume C: holding C:\Windows\System32, C:\Program Files,
+// C:\Program Files (x86), C:\ProgramData and C:\Users\me (see SystemFolders); the launcher
+// process (current directory C:\, an environment with SystemRoot, ProgramFiles and
+// ProgramFiles(x86)); standard input, output and error three pipes, none of them inheritable;
+// empty journal.
 void reset();
 
 // Makes one call of `function` fail: the `call`-th call from now whose key argument (the path,
@@ -55,6 +56,29 @@ void deny_access(std::string_view path, Dword error = 5); // opening it fails
 std::optional<std::string> file_content(std::string_view path);
 bool path_exists(std::string_view path);
 void set_current_directory(std::string_view path);
+
+// The folders Windows names: the Windows directory (GetSystemWindowsDirectoryW), the folder that
+// holds the user profiles (GetProfilesDirectoryW) and the profile of the launcher's user
+// (GetUserProfileDirectoryW of its token). A fresh machine has C:\Windows, C:\Users and
+// C:\Users\me, and C:\ProgramData.
+struct SystemFolders {
+    std::string windows = "C:\\Windows";
+    std::string profiles = "C:\\Users";
+    std::string user_profile = "C:\\Users\\me";
+};
+void set_system_folders(const SystemFolders& folders); // names only: makes no directory
+
+// A text value in the registry under HKEY_LOCAL_MACHINE, or none. A fresh machine has the values
+// of a 64-bit Windows: under "SOFTWARE\Microsoft\Windows\CurrentVersion" ProgramFilesDir and
+// ProgramW6432Dir "C:\Program Files", "ProgramFilesDir (x86)" "C:\Program Files (x86)"
+// (REG_SZ); under "SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList" ProgramData
+// "%SystemDrive%\ProgramData" (REG_EXPAND_SZ).
+struct RegistryText {
+    Dword type = 1; // REG_SZ; 2 for REG_EXPAND_SZ
+    std::string text;
+};
+void set_registry_value(std::string_view key, std::string_view name,
+                        std::optional<RegistryText> value);
 
 // DOS devices. Letters of volumes are defined at start and protected from redefinition.
 void define_dos_device(std::string_view device, std::string_view target);

@@ -567,6 +567,8 @@ void reset_files() {
     make_node("C:\\Windows\\System32", Node::Type::Directory, true);
     make_node("C:\\Program Files", Node::Type::Directory, true);
     make_node("C:\\Program Files (x86)", Node::Type::Directory, true);
+    make_node("C:\\ProgramData", Node::Type::Directory, true);
+    make_node("C:\\Users\\me", Node::Type::Directory, true);
     current_process().current_directory = u"C:\\";
 }
 

@@ -534,6 +534,12 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS info_class, LPVOID i
                 break;
             }
         }
+    } else if (info_class == JobObjectBasicUIRestrictions &&
+               info_length == sizeof(JOBOBJECT_BASIC_UI_RESTRICTIONS)) {
+        // What the restrictions forbid is not modelled: no simulated program uses a user
+        // interface.
+        limits =
+            hex(static_cast<const JOBOBJECT_BASIC_UI_RESTRICTIONS*>(info)->UIRestrictionsClass);
     }
     record("SetInformationJobObject " + std::to_string(info_class) + " " +
            std::to_string(info_length) + " " + limits);
@@ -548,8 +554,10 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS info_class, LPVOID i
         set_last_error(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    object->limit_flags = static_cast<const JOBOBJECT_EXTENDED_LIMIT_INFORMATION*>(info)
-                              ->BasicLimitInformation.LimitFlags;
+    if (info_class == JobObjectExtendedLimitInformation) {
+        object->limit_flags = static_cast<const JOBOBJECT_EXTENDED_LIMIT_INFORMATION*>(info)
+                                  ->BasicLimitInformation.LimitFlags;
+    }
     return TRUE;
 }
 

@@ -37,6 +37,8 @@ using HMODULE = void*;
 using PSID = void*;
 using SECURITY_INFORMATION = DWORD;
 using PSECURITY_DESCRIPTOR = void*;
+using LSTATUS = LONG;
+using HKEY = struct HKEY__*;
 
 #define WINAPI
 #define TRUE 1
@@ -68,10 +70,12 @@ constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
 constexpr DWORD ERROR_BAD_PATHNAME = 161;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
+constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_DIRECTORY = 267;
 constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
 constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
+constexpr DWORD ERROR_UNSUPPORTED_TYPE = 1630;
 constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 constexpr HRESULT S_OK = 0;
@@ -227,8 +231,19 @@ struct SECURITY_CAPABILITIES {
 };
 
 // Jobs.
-enum JOBOBJECTINFOCLASS { JobObjectExtendedLimitInformation = 9 };
+enum JOBOBJECTINFOCLASS { JobObjectBasicUIRestrictions = 4, JobObjectExtendedLimitInformation = 9 };
 constexpr DWORD JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE = 0x2000;
+constexpr DWORD JOB_OBJECT_UILIMIT_HANDLES = 0x1;
+constexpr DWORD JOB_OBJECT_UILIMIT_READCLIPBOARD = 0x2;
+constexpr DWORD JOB_OBJECT_UILIMIT_WRITECLIPBOARD = 0x4;
+constexpr DWORD JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS = 0x8;
+constexpr DWORD JOB_OBJECT_UILIMIT_DISPLAYSETTINGS = 0x10;
+constexpr DWORD JOB_OBJECT_UILIMIT_DESKTOP = 0x40;
+constexpr DWORD JOB_OBJECT_UILIMIT_EXITWINDOWS = 0x80;
+
+struct JOBOBJECT_BASIC_UI_RESTRICTIONS {
+    DWORD UIRestrictionsClass;
+};
 
 union LARGE_INTEGER {
     struct {
@@ -281,6 +296,19 @@ constexpr DWORD DDD_RAW_TARGET_PATH = 0x1;
 constexpr DWORD DDD_REMOVE_DEFINITION = 0x2;
 constexpr DWORD DDD_EXACT_MATCH_ON_REMOVE = 0x4;
 constexpr DWORD DDD_NO_BROADCAST_SYSTEM = 0x8;
+
+// The registry.
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::intptr_t>(LONG(0x80000002U))))
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr DWORD RRF_RT_REG_SZ = 0x2;
+constexpr DWORD RRF_RT_REG_EXPAND_SZ = 0x4;
+constexpr DWORD RRF_NOEXPAND = 0x10000000;
+
+// Texts.
+constexpr int CSTR_LESS_THAN = 1;
+constexpr int CSTR_EQUAL = 2;
+constexpr int CSTR_GREATER_THAN = 3;
 
 // Security.
 struct ACL {
@@ -373,6 +401,15 @@ BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD chars_to_write, LPD
                    LPVOID reserved);
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
 
+// kernel32: the system's folders, the token of the process, texts.
+UINT GetSystemWindowsDirectoryW(LPWSTR buffer, UINT size);
+// The SDK's inline: a pseudo-handle that needs no closing.
+inline HANDLE GetCurrentProcessToken() {
+    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-4));
+}
+int CompareStringOrdinal(const WCHAR* string1, int count1, const WCHAR* string2, int count2,
+                         BOOL ignore_case);
+
 // kernel32: DOS devices, the named mutex, events and waits.
 DWORD QueryDosDeviceW(LPCWSTR device_name, LPWSTR target_path, DWORD max);
 BOOL DefineDosDeviceW(DWORD flags, LPCWSTR device_name, LPCWSTR target_path);
@@ -406,6 +443,8 @@ BOOL TerminateProcess(HANDLE process, UINT exit_code);
 HANDLE GetCurrentProcess();
 
 // advapi32.
+LSTATUS RegGetValueW(HKEY key, LPCWSTR sub_key, LPCWSTR value, DWORD flags, LPDWORD type,
+                     PVOID data, LPDWORD data_size);
 PVOID FreeSid(PSID sid);
 DWORD GetNamedSecurityInfoW(LPCWSTR object_name, SE_OBJECT_TYPE object_type,
                             SECURITY_INFORMATION security_info, PSID* owner, PSID* group,
@@ -427,3 +466,5 @@ HRESULT CreateAppContainerProfile(PCWSTR name, PCWSTR display_name, PCWSTR descr
                                   PSID_AND_ATTRIBUTES capabilities, DWORD capability_count,
                                   PSID* sid);
 HRESULT DeriveAppContainerSidFromAppContainerName(PCWSTR name, PSID* sid);
+BOOL GetProfilesDirectoryW(LPWSTR profiles_directory, LPDWORD size);
+BOOL GetUserProfileDirectoryW(HANDLE token, LPWSTR profile_directory, LPDWORD size);

@@ -377,6 +377,7 @@ void reset() {
     reset_files();
     reset_environment();
     reset_security();
+    reset_system_folders();
     reset_mutexes();
     reset_console();
     give_standard_pipes(*launcher);

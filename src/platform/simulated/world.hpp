@@ -161,6 +161,7 @@ inline char16_t fold_unit(char16_t c) {
 void reset_files();
 void reset_environment();
 void reset_security();
+void reset_system_folders();
 // Called with the world lock held once; lets running child programs finish first.
 void reset_processes();
 void reset_mutexes();

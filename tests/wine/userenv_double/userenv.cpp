@@ -6,6 +6,10 @@
 // of the Wine prefix (HKCU\Software\Norix\UserenvDouble), the SID is derived from the name without
 // regard to case.
 //
+// The profile folders: replacing the whole DLL, the double also gives GetProfilesDirectoryW and
+// GetUserProfileDirectoryW as Windows documents them, read as Wine's own userenv reads them: the
+// ProfilesDirectory value of the ProfileList key, expanded, then the token user's account name.
+//
 // A whole run: when loaded under Wine, DllMain replaces four of the importing program's
 // import-table slots (the loader has filled them before it runs), so the unchanged launcher runs
 // its child to the end:
@@ -198,6 +202,39 @@ void replace_import(const char* function, Function replacement, Function& origin
     }
 }
 
+// The folder that holds the profiles and, given a token, its user's profile below it (by account
+// name), with the size protocol of both calls: the size in characters with the NUL, asked for and
+// given back; a buffer too small (or none) fails with ERROR_INSUFFICIENT_BUFFER.
+BOOL give_profile_folder(HANDLE token, LPWSTR buffer, LPDWORD size) {
+    wchar_t stored[MAX_PATH], folder[2 * MAX_PATH], name[256], domain[256];
+    DWORD bytes = sizeof(stored), name_length = 256, domain_length = 256;
+    const LSTATUS read = RegGetValueW(
+        HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
+        L"ProfilesDirectory", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, stored,
+        &bytes);
+    union {
+        TOKEN_USER user;
+        BYTE bytes[256];
+    } information{};
+    SID_NAME_USE use{};
+    if (read != ERROR_SUCCESS || ExpandEnvironmentStringsW(stored, folder, MAX_PATH) == 0 ||
+        (token != nullptr &&
+         (GetTokenInformation(token, TokenUser, &information, sizeof(information), &bytes) == 0 ||
+          LookupAccountSidW(nullptr, information.user.User.Sid, name, &name_length, domain,
+                            &domain_length, &use) == 0))) {
+        return FALSE;
+    }
+    const std::wstring path = token == nullptr ? folder : std::wstring(folder) + L"\\" + name;
+    const auto needed = static_cast<DWORD>(path.size() + 1);
+    const bool fits = buffer != nullptr && *size >= needed;
+    *size = needed;
+    if (fits) {
+        std::wmemcpy(buffer, path.c_str(), needed);
+    }
+    SetLastError(fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+    return fits ? TRUE : FALSE;
+}
+
 } // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
@@ -240,4 +277,13 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
         return E_INVALIDARG;
     }
     return derive_sid(name, sid);
+}
+
+extern "C" __declspec(dllexport) BOOL WINAPI GetProfilesDirectoryW(LPWSTR directory, LPDWORD size) {
+    return give_profile_folder(nullptr, directory, size);
+}
+
+extern "C" __declspec(dllexport) BOOL WINAPI
+    GetUserProfileDirectoryW(HANDLE token, LPWSTR directory, LPDWORD size) {
+    return give_profile_folder(token, directory, size);
 }

@@ -1,0 +1,226 @@
+// What a child in the AppContainer cannot reach, tried from inside it by the probe child
+// (programs/probe_child.cpp) through the real exe, and two measurements: whether a later run's
+// grant follows a link that a child left in the scratch directory, and whether a child can write
+// into the console input it inherited. Only Windows can answer: Wine has no AppContainer, and its
+// child runs unconfined.
+
+// Winsock 2 comes before windows.h, which would bring in the older winsock.h.
+#include <winsock2.h>
+
+#include "launcher.hpp"
+#include "platform.hpp"
+#include "wine/programs/probe_calls.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using ::testing::AnyOf;
+using ::testing::Eq;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+// Runs `undo` when the scope ends, after a failed assertion too.
+template <class F> struct AtExit {
+    F undo;
+    ~AtExit() { undo(); }
+};
+
+std::string sddl(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    LPWSTR text = nullptr;
+    if (GetNamedSecurityInfoW(to_wide(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS ||
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr) == FALSE) {
+        LocalFree(descriptor);
+        return "(unreadable: " + std::to_string(GetLastError()) + ")";
+    }
+    const std::string result = to_utf8(WideStringView(text));
+    LocalFree(text);
+    LocalFree(descriptor);
+    return result;
+}
+
+std::wstring clipboard_text() {
+    std::wstring text;
+    if (OpenClipboard(nullptr) != FALSE) {
+        if (const HANDLE data = GetClipboardData(CF_UNICODETEXT); data != nullptr) {
+            text = static_cast<const wchar_t*>(GlobalLock(data));
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+    }
+    return text;
+}
+
+// A probe child's report, each line after a line feed.
+std::string report_lines(const std::string& path) {
+    const std::string text = read_file(path);
+    return "\n" + text;
+}
+
+class IsolationProbe : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (running_on_wine()) {
+            GTEST_SKIP() << "Wine has no AppContainer: its child runs unconfined, so only Windows "
+                            "shows what a sandboxed child cannot reach";
+        }
+        ASSERT_NE(CopyFileW(to_wide(module_directory() + "\\probe_child.exe").c_str(),
+                            to_wide(probe_).c_str(), FALSE),
+                  FALSE);
+    }
+
+    // The probe child's report on `probes` after a run of the real exe.
+    std::string run(const std::vector<std::string>& probes, const std::string& profile,
+                    bool in_own_console = false) const {
+        const std::string report = scratch_ + "\\report.txt";
+        DeleteFileW(to_wide(report).c_str());
+        std::vector<std::string> arguments{"--project", project_, "--scratch", scratch_,
+                                           "--profile", profile,  "--network", "deny",
+                                           "--",        probe_,   report};
+        arguments.insert(arguments.end(), probes.begin(), probes.end());
+        Launcher launcher(temp_.path() + "\\launcher", arguments, "norix-native-sandbox.exe",
+                          in_own_console);
+        EXPECT_EQ(launcher.wait(), 0U) << launcher.error();
+        return report_lines(report);
+    }
+
+    // The same, with the probe child started by this test, outside any sandbox.
+    std::string run_unconfined(std::vector<std::string> probes) const {
+        const std::string report = temp_.path() + "\\unconfined.txt";
+        probes.insert(probes.begin(), report);
+        WideString line = to_wide(build_command_line(probe_, probes));
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &process) == FALSE) {
+            return "cannot start the probe child: " + std::to_string(GetLastError());
+        }
+        WaitForSingleObject(process.hProcess, 60000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return report_lines(report);
+    }
+
+    TempDirectory temp_;
+    std::string project_ = temp_.make_directory("Proj");
+    std::string scratch_ = temp_.make_directory("Scratch");
+    std::string probe_ = project_ + "\\probe.exe";
+};
+
+// Each probe runs first unconfined, where it must succeed (so the probe works), then in the
+// AppContainer, where it must be refused: a file in the user's profile outside the mounts is not
+// read and not created, a listener on 127.0.0.1 gets no connection, HKCU\Software takes no value,
+// the clipboard cannot be set.
+TEST_F(IsolationProbe, ChildReachesNothingOutsideItsMounts) {
+    const std::string unique = "norix-probe-" + std::to_string(GetCurrentProcessId());
+    const wchar_t* const profile = _wgetenv(L"USERPROFILE");
+    ASSERT_NE(profile, nullptr);
+    const std::string home = to_utf8(WideStringView(profile));
+    const std::string secret = home + "\\" + unique + ".txt", planted = home + "\\" + unique + "-2";
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof(address);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    const std::wstring wide_unique = to_wide(unique), saved = clipboard_text();
+    const std::vector<std::string> probes{"read=" + secret, "create=" + planted,
+                                          "connect=" + std::to_string(ntohs(address.sin_port)),
+                                          "registry=" + unique, "clipboard=" + unique};
+    // What the unconfined probes did, undone; after a failure too.
+    const AtExit cleanup{[&] {
+        DeleteFileW(to_wide(planted).c_str());
+        DeleteFileW(to_wide(secret).c_str());
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software", wide_unique.c_str());
+        set_clipboard_text(saved);
+        closesocket(listener);
+        WSACleanup();
+    }};
+    std::ofstream(std::filesystem::path(to_wide(secret))) << "secret";
+    const std::string unconfined = run_unconfined(probes);
+    DeleteFileW(to_wide(planted).c_str());
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software", wide_unique.c_str());
+    set_clipboard_text(L"norix-probe-kept");
+    const std::string sandboxed = run(probes, "norix-probe");
+    std::cout << "unconfined:" << unconfined << "in the AppContainer:" << sandboxed;
+    for (const std::string& probe : probes) {
+        const std::string name = probe.substr(0, probe.find('=') + 1);
+        EXPECT_THAT(unconfined, HasSubstr("\n" + name + "allowed\n"));
+        EXPECT_THAT(sandboxed, HasSubstr("\n" + name + "refused "));
+    }
+    EXPECT_EQ(GetFileAttributesW(to_wide(planted).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(clipboard_text(), L"norix-probe-kept");
+}
+
+// A measurement: a child leaves a junction and a directory symbolic link in the scratch directory,
+// each onto a directory outside both mounts (the test makes one that the child could not, where
+// the system lets it). The next run, under a profile of its own, writes a new inheritable entry to
+// the whole scratch tree; the directories outside keep their access lists.
+TEST_F(IsolationProbe, GrantLeavesDirectoriesBehindLinksUnchanged) {
+    const std::vector<std::string> kinds{"junction", "symlink"};
+    std::vector<std::string> probes, targets;
+    for (const std::string& kind : kinds) {
+        targets.push_back(temp_.make_directory("Outside-" + kind));
+        probes.push_back(kind + "=" + scratch_ + "\\" + kind + "|" + targets.back());
+    }
+    const std::string inner = temp_.make_directory("Scratch\\inner");
+    const AtExit cleanup{[&] {
+        // Removes the link itself, never what it names.
+        for (const std::string& kind : kinds) {
+            RemoveDirectoryW(to_wide(scratch_ + "\\" + kind).c_str());
+        }
+    }};
+    std::cout << "links made by the sandboxed child:" << run(probes, "norix-probe");
+    std::vector<std::string> before;
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        const std::string link = scratch_ + "\\" + kinds[i];
+        if (!is_link(to_wide(link))) {
+            const std::string command = "mklink " + std::string(i == 0 ? "/J" : "/D") + " \"" +
+                                        link + "\" \"" + targets[i] + "\"";
+            std::cout << "made by the test instead: " << _wsystem(to_wide(command).c_str()) << "\n";
+        }
+        EXPECT_TRUE(is_link(to_wide(link)) || kinds[i] == "symlink") << link;
+        before.push_back(sddl(targets[i]));
+    }
+    const std::string inner_before = sddl(inner);
+    run({}, "norix-probe-2");
+    EXPECT_NE(sddl(inner), inner_before) << "the grant reached no directory of the scratch tree";
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        const std::string after = sddl(targets[i]);
+        std::cout << "behind the " << kinds[i] << ", before the grant: " << before[i]
+                  << "\n                   after the grant:  " << after << "\n";
+        EXPECT_EQ(after, before[i]) << kinds[i];
+    }
+}
+
+// A measurement: whether a child in the AppContainer can write key presses into the console input
+// it shares with the launcher, and so with whatever else reads that console. Here the launcher has
+// a hidden console of its own, which ends with it.
+TEST_F(IsolationProbe, ChildWritingToItsInheritedConsoleInput) {
+    const std::string report = run({"console-input=norix-probe"}, "norix-probe", true);
+    std::cout << "a sandboxed child writing to the console input it inherited:" << report;
+    EXPECT_THAT(report,
+                AnyOf(Eq("\nconsole-input=allowed\n"), StartsWith("\nconsole-input=refused ")));
+}
+
+} // namespace
