@@ -2,7 +2,7 @@
 // accepted are exactly what the launcher writes for the mounts read back: four fields, each with
 // its NUL, nothing before, between or after them.
 #include "fuzz_input.hpp"
-#include "mounts/mount_record.hpp"
+#include "mounts/record_format.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);

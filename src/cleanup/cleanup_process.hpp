@@ -6,13 +6,13 @@
 #include <string_view>
 
 inline constexpr std::string_view CLEANUP_USAGE =
-    "usage: norix-native-sandbox-cleanup <scratch directory or mount record> (only for a "
-    "launcher that has ended: a running launcher's drive letters would be removed too)";
+    "usage: norix-native-sandbox-cleanup <scratch directory or mount record>";
 
 inline constexpr int CLEANUP_FAILURE_STATUS = 1;
 
-// Takes exactly one argument after the program's name, split as the C runtime does. Writes the
-// line of each recorded letter, then on failure one line "native sandbox cleanup failed: ...",
-// to standard error. Gives 0 when the record was read, its letters dealt with and the record
+// Takes exactly one argument after the program's name, split as the C runtime does. `--help` or
+// `--version` alone writes its text to standard output and gives 0. Otherwise writes the line of
+// each recorded letter, then on failure one line "native sandbox cleanup failed: ...", to
+// standard error. Gives 0 when the record was read, its letters dealt with and the record
 // deleted, and the lines were written where there is a standard error; else 1.
 int run_cleanup_process(WideStringView command_line);

@@ -1,26 +1,18 @@
 #include "cleanup/recorded_letters.hpp"
 
-#include "common/resource.hpp"
 #include "common/windows_error.hpp"
 #include "mounts/drive_allocation_lock.hpp"
-#include "mounts/drive_mapping.hpp"
-#include "mounts/mount_record.hpp"
+#include "mounts/stale_record.hpp"
+#include "paths/path_elements.hpp"
 #include "paths/path_forms.hpp"
 
-#include <algorithm>
 #include <expected>
-#include <ranges>
-#include <string_view>
-#include <vector>
 
 namespace {
 
-// Far beyond any stack of definitions on one letter: a QueryDosDeviceW that still asks for more
-// is a failure, not a reason to grow without end.
-constexpr DWORD MAX_LISTING = 1U << 20;
-
-// The record named by the argument: a file is the record itself, a directory is a scratch
-// directory with its record beside it, under the name the launcher gives it.
+// The record named by the argument: a directory is a scratch directory with its record beside
+// it, under the name the launcher gives it; anything else is the record itself, taken in its
+// folder's final path under its own name, so that a link there is opened as the link it is.
 Result<WideString> record_path_of(const WideString& argument) {
     const auto canonical = canonical_path(argument);
     const auto attributes =
@@ -29,76 +21,35 @@ Result<WideString> record_path_of(const WideString& argument) {
         return std::unexpected(
             os_error_failure("cannot resolve " + to_utf8(argument), attributes.error()));
     }
-    if ((*attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return *canonical;
+    if ((*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return mount_record_path(*canonical);
     }
-    return MountRecord::path_for_scratch(*canonical);
+    const auto named = canonical_path_as_named(argument);
+    if (!named) {
+        return std::unexpected(
+            os_error_failure("cannot resolve " + to_utf8(argument), named.error()));
+    }
+    return *named;
 }
 
-// The whole file, or the Win32 error of the call that failed.
-Win32Result<std::string> read_file(const WideString& path) {
-    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                      nullptr, // default security
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr)); // no template file
-    if (!file) {
-        return std::unexpected(GetLastError());
+// Why the cleanup leaves what stands at the record path alone, if it does.
+std::optional<SandboxFailure> refusal(const StandingRecord& record) {
+    const std::string& shown = record.shown();
+    switch (record.state()) {
+    case StandingRecord::State::Absent:
+        return os_error_failure("cannot read mount record " + shown, ERROR_FILE_NOT_FOUND);
+    case StandingRecord::State::Held:
+        return SandboxFailure{"mount record is held by a running launcher: " + shown};
+    case StandingRecord::State::Link:
+        return SandboxFailure{"mount record is a link: " + shown};
+    case StandingRecord::State::MoreNames:
+        return SandboxFailure{"mount record has more than one name: " + shown};
+    case StandingRecord::State::Malformed:
+        return SandboxFailure{"malformed mount record: " + shown};
+    case StandingRecord::State::Record:
+        break;
     }
-    std::string content;
-    char chunk[4096];
-    // A read at the end of the file succeeds with no bytes.
-    for (DWORD read = 1; read != 0;) {
-        if (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) == FALSE) { // not overlapped
-            return std::unexpected(GetLastError());
-        }
-        content.append(chunk, read);
-    }
-    return content;
-}
-
-// Every target defined on `drive`, newest first; none when the letter is not defined.
-Result<std::vector<std::string>> drive_targets(const std::string& drive) {
-    const WideString name = to_wide(drive);
-    for (DWORD size = MAX_PATH;; size *= 2) {
-        WideString listing(size, WCHAR(0));
-        const DWORD length = QueryDosDeviceW(name.c_str(), listing.data(), size);
-        if (length != 0) {
-            // Each target ends with a NUL, and one more NUL ends the list.
-            std::vector<std::string> targets;
-            for (const auto target : std::views::split(listing.substr(0, length), WCHAR(0))) {
-                if (!target.empty()) {
-                    targets.push_back(to_utf8(WideStringView(target.begin(), target.end())));
-                }
-            }
-            return targets;
-        }
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND) {
-            return {};
-        }
-        if (error != ERROR_INSUFFICIENT_BUFFER || size >= MAX_LISTING) {
-            return std::unexpected(win32_failure("cannot query the " + drive + " definitions"));
-        }
-    }
-}
-
-// Removes the recorded definition if the letter still holds it, beneath others or not; says
-// what became of the letter.
-Result<std::string_view> remove_if_still_defined(const RecordedMount& mount) {
-    const auto targets = drive_targets(mount.drive);
-    if (!targets) {
-        return std::unexpected(targets.error());
-    }
-    if (targets->empty()) {
-        return "left, the letter is no longer defined";
-    }
-    if (std::ranges::find(*targets, mount.target) == targets->end()) {
-        return "left, the letter now maps elsewhere";
-    }
-    if (!remove_drive_definition(mount.drive, mount.target)) {
-        return std::unexpected(win32_failure("cannot remove the " + mount.drive + " definition"));
-    }
-    return "removed";
+    return std::nullopt;
 }
 
 } // namespace
@@ -114,26 +65,21 @@ Result<void> remove_recorded_letters(const WideString& argument, std::string& re
     if (!lock) {
         return std::unexpected(lock.error());
     }
-    const std::string shown = display_path(*record);
-    const auto bytes = read_file(*record);
-    if (!bytes) {
-        return std::unexpected(
-            os_error_failure("cannot read mount record " + shown, bytes.error()));
+    auto standing = StandingRecord::open(*record);
+    if (!standing) {
+        return std::unexpected(standing.error());
     }
-    const auto mounts = parse_mount_record(*bytes);
-    if (!mounts) {
-        return failure(mounts.error().message + ": " + shown);
+    if (auto refused = refusal(*standing)) {
+        return std::unexpected(std::move(*refused));
     }
-    for (const RecordedMount& mount : *mounts) {
-        const auto outcome = remove_if_still_defined(mount);
-        if (!outcome) {
-            return std::unexpected(outcome.error());
-        }
-        report += mount.drive + " " + mount.target + ": " + std::string(*outcome) + "\n";
+    std::vector<LetterOutcome> outcomes;
+    const auto removed = standing->remove_letters(outcomes);
+    for (const LetterOutcome& outcome : outcomes) {
+        report += outcome.mount.drive + " " + outcome.mount.target + ": " +
+                  std::string(fate_text(outcome.fate)) + "\n";
     }
-    if (DeleteFileW(record->c_str()) == FALSE) {
-        return std::unexpected(
-            os_error_failure("cannot delete mount record " + shown, GetLastError()));
+    if (!removed) {
+        return std::unexpected(removed.error());
     }
-    return {};
+    return standing->remove();
 }

@@ -1,139 +1,112 @@
 #include "mounts/mount_record.hpp"
 
-#include "common/resource.hpp"
 #include "common/standard_error.hpp"
+#include "common/trace.hpp"
 #include "common/windows_error.hpp"
-#include "paths/path_elements.hpp"
+#include "mounts/owner_only_security.hpp"
 
 #include <utility>
 
 namespace {
 
-constexpr const char* RECORD_SUFFIX = ".norix-native-sandbox-mounts";
-constexpr char FIELD_END = '\0';
-
-// The file's content: each mount's drive, then its target, each followed by FIELD_END.
-std::string record_bytes(const RecordedMounts& mounts) {
-    std::string content;
-    for (const RecordedMount& mount : mounts) {
-        for (const std::string* field : {&mount.drive, &mount.target}) {
-            content.append(*field);
-            content.push_back(FIELD_END);
-        }
-    }
-    return content;
-}
-
-Result<RecordedMounts> malformed() {
-    return failure("malformed mount record");
-}
-
-// Drive letters are written in upper case.
-bool is_drive(std::string_view field) {
-    return field.size() == 2 && field[0] >= 'A' && field[0] <= 'Z' && field[1] == ':';
-}
-
-bool is_target(std::string_view field) {
-    // Every invalid UTF-8 sequence becomes U+FFFD on its way to UTF-16, so only valid text comes
-    // back unchanged.
-    return field.size() > RAW_TARGET_PREFIX.size() && field.starts_with(RAW_TARGET_PREFIX) &&
-           to_utf8(to_wide(field)) == field;
-}
+// Shared for writing so that another run on the same scratch directory can rewrite it; not for
+// deletion, so that nobody deletes it while it is held.
+constexpr DWORD RECORD_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 std::unexpected<SandboxFailure> write_failure(DWORD error) {
     return std::unexpected(os_error_failure("cannot write sandbox mount record", error));
 }
 
+// The record of a running launcher, emptied; fails with ERROR_FILE_NOT_FOUND when that run has
+// deleted it meanwhile.
+UniqueFile open_held(const WideString& path) {
+    return UniqueFile(CreateFileW(path.c_str(), GENERIC_WRITE, RECORD_SHARING,
+                                  nullptr, // the holder's record keeps its own security
+                                  TRUNCATE_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr)); // no template file
+}
+
 } // namespace
 
-Result<RecordedMounts> parse_mount_record(std::string_view bytes) {
-    RecordedMounts mounts;
-    for (RecordedMount& mount : mounts) {
-        for (std::string* field : {&mount.drive, &mount.target}) {
-            const std::size_t end = bytes.find(FIELD_END);
-            if (end == std::string_view::npos) {
-                return malformed();
-            }
-            field->assign(bytes.substr(0, end));
-            bytes.remove_prefix(end + 1);
-        }
-        if (!is_drive(mount.drive) || !is_target(mount.target)) {
-            return malformed();
-        }
-    }
-    if (!bytes.empty()) {
-        return malformed();
-    }
-    return mounts;
-}
-
-Result<WideString> MountRecord::path_for_scratch(const WideString& scratch) {
-    const auto elements = path_elements(scratch);
-    const auto last = elements.empty() ? PathElement::Kind::Prefix : elements.back().kind;
-    if (elements.size() < 2 || last == PathElement::Kind::Prefix ||
-        last == PathElement::Kind::Root) {
-        return failure("sandbox scratch path has no parent");
-    }
-    const PathElement& name = elements.back();
-    if (last != PathElement::Kind::Name || !to_utf8_exact(name.text(scratch))) {
-        return failure("sandbox scratch path has no UTF-8 name");
-    }
-    // The parent keeps its root separator ("\\?\C:\") but no separator after a name.
-    const PathElement& before = elements[elements.size() - 2];
-    WideString path = scratch.substr(0, before.offset + before.length);
-    if (path.empty() || path.back() != WCHAR('\\')) {
-        path.push_back(WCHAR('\\'));
-    }
-    path.push_back(WCHAR('.'));
-    path.append(name.text(scratch));
-    path.append(to_wide(RECORD_SUFFIX));
-    return path;
-}
-
 Result<MountRecord> MountRecord::for_scratch(const WideString& scratch) {
-    auto path = path_for_scratch(scratch);
+    auto path = mount_record_path(scratch);
     if (!path) {
         return std::unexpected(path.error());
     }
     return MountRecord(std::move(*path));
 }
 
-MountRecord::MountRecord(MountRecord&& other) noexcept
-    : record_path_(std::exchange(other.record_path_, {})) {}
-
-MountRecord& MountRecord::operator=(MountRecord&& other) noexcept {
-    if (this != &other) {
-        remove();
-        record_path_ = std::exchange(other.record_path_, {});
-    }
-    return *this;
-}
-
-Result<void> MountRecord::write(const DriveMapping& project, const DriveMapping& scratch) const {
-    const std::string content = record_bytes(
-        {RecordedMount{project.drive(), project.target()}, {scratch.drive(), scratch.target()}});
-
-    // CREATE_ALWAYS empties a file left by a run that was cut off, so it is replaced, never
-    // appended to.
-    const UniqueFile file(CreateFileW(record_path_.c_str(), GENERIC_WRITE,
-                                      0,       // no sharing while it is written
-                                      nullptr, // default security
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr)); // no template file
-    if (!file) {
-        return write_failure(GetLastError());
-    }
-    if (!write_file_all(file.get(), content)) {
-        return write_failure(GetLastError());
-    }
-    return {};
-}
-
-void MountRecord::remove() {
-    const WideString path = std::exchange(record_path_, {});
-    if (path.empty()) {
+MountRecord::~MountRecord() {
+    if (!file_) {
         return;
     }
     const LastErrorKept kept;
-    DeleteFileW(path.c_str());
+    file_.reset();
+    // Fails with a sharing violation while another run on the same scratch directory holds the
+    // record it rewrote: it is that run's now.
+    DeleteFileW(record_path_.c_str());
+}
+
+Result<std::optional<RecordRecovery>> MountRecord::recover() {
+    auto standing = StandingRecord::open(record_path_);
+    if (!standing) {
+        return std::unexpected(standing.error());
+    }
+    std::optional<RecordRecovery> recovery;
+    switch (standing->state()) {
+    case StandingRecord::State::Absent:
+        return recovery;
+    case StandingRecord::State::Held:
+        held_elsewhere_ = true;
+        return recovery;
+    case StandingRecord::State::Record:
+        trace_stage("recover-record", record_path_);
+        recovery = RecordRecovery{standing->shown(), {}};
+        if (auto removed = standing->remove_letters(recovery->letters); !removed) {
+            return std::unexpected(removed.error());
+        }
+        break;
+    case StandingRecord::State::Link:
+    case StandingRecord::State::MoreNames:
+    case StandingRecord::State::Malformed:
+        break;
+    }
+    if (auto removed = standing->remove(); !removed) {
+        return std::unexpected(removed.error());
+    }
+    return recovery;
+}
+
+Result<void> MountRecord::write(const DriveMapping& project, const DriveMapping& scratch) {
+    const std::string content = record_bytes(
+        {RecordedMount{project.drive(), project.target()}, {scratch.drive(), scratch.target()}});
+    UniqueFile file;
+    if (held_elsewhere_) {
+        file = open_held(record_path_);
+        if (!file && GetLastError() != ERROR_FILE_NOT_FOUND) {
+            return write_failure(GetLastError());
+        }
+    }
+    if (!file) {
+        auto security = OwnerOnlySecurity::make();
+        if (!security) {
+            return std::unexpected(security.error());
+        }
+        // CREATE_NEW with FILE_FLAG_OPEN_REPARSE_POINT: a link or any other name that appeared
+        // at the path since recover() makes this fail; nothing is written through it.
+        file.reset(CreateFileW(record_path_.c_str(), GENERIC_WRITE, RECORD_SHARING,
+                               security->attributes(), CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                               nullptr)); // no template file
+        if (!file) {
+            return write_failure(GetLastError());
+        }
+    }
+    // From here on the record is this run's to delete, written whole or not.
+    file_ = std::move(file);
+    if (!write_file_all(file_.get(), content)) {
+        return write_failure(GetLastError());
+    }
+    return {};
 }

@@ -1,60 +1,57 @@
-// The file beside the scratch directory that names a run's two drive-letter definitions while
-// they exist, so that letters left behind by a run that was cut off can be traced. Written once,
-// never read by the launcher; the cleanup program reads it.
+// A run's mount record: written once under the allocation lock, held open for the whole run so
+// that a record whose launcher is gone is known as such, and deleted at the run's end. Letters
+// left behind by a run that was cut off are traced through it: the next run on the same scratch
+// directory removes them, or the cleanup program does.
 #pragma once
 
 #include "common/failure.hpp"
-#include "common/text.hpp"
+#include "common/resource.hpp"
 #include "mounts/drive_mapping.hpp"
+#include "mounts/record_format.hpp"
+#include "mounts/stale_record.hpp"
 
-#include <array>
+#include <optional>
 #include <string>
-#include <string_view>
+#include <vector>
 
-// One definition as a record names it: the texts of the DriveMapping it was written from.
-struct RecordedMount {
-    std::string drive;  // "Z:"
-    std::string target; // "\??\C:\work\proj"
-
-    bool operator==(const RecordedMount&) const = default;
+// What a run did with the record of a killed run that it found at its record path.
+struct RecordRecovery {
+    std::string record;                 // the record's path without "\\?\"
+    std::vector<LetterOutcome> letters; // in the record's order
 };
 
-// The project's mount, then the scratch directory's.
-using RecordedMounts = std::array<RecordedMount, 2>;
-
-// The mounts in a record's bytes: exactly four NUL-terminated UTF-8 fields, a drive (a letter from
-// A to Z and a colon) then a target ("\??\" and a path), twice, and nothing after the fourth
-// NUL. Anything else fails with "malformed mount record".
-Result<RecordedMounts> parse_mount_record(std::string_view bytes);
-
-// Owns the record file's path; destroying it deletes the file (whether or not this run wrote it),
-// ignoring failures. Move-only.
+// Owns the record path and, once written, the open record. Destroying it closes the record and
+// deletes it, ignoring failures; a record it never wrote stays. Move-only.
 class MountRecord {
 public:
-    // The path "<parent of scratch>\.<scratch name>.norix-native-sandbox-mounts"; touches no disk.
+    // The guard of mount_record_path(scratch); touches no disk.
     static Result<MountRecord> for_scratch(const WideString& scratch);
 
-    // The path that for_scratch gives, without a guard that would delete the file; touches no
-    // disk. Lets a run refuse a scratch directory that can have no record before it changes
-    // anything.
-    static Result<WideString> path_for_scratch(const WideString& scratch);
-
-    MountRecord(MountRecord&& other) noexcept;
-    MountRecord& operator=(MountRecord&& other) noexcept;
+    MountRecord(MountRecord&& other) noexcept = default;
+    MountRecord& operator=(MountRecord&&) = delete;
     MountRecord(const MountRecord&) = delete;
     MountRecord& operator=(const MountRecord&) = delete;
-    ~MountRecord() { remove(); }
+    ~MountRecord();
 
-    // Replaces the file with four NUL-terminated UTF-8 fields: the project's drive and target,
-    // then the scratch directory's.
-    Result<void> write(const DriveMapping& project, const DriveMapping& scratch) const;
+    // Under the allocation lock, before write: a record at the path whose launcher has ended has
+    // its letters removed where they still map onto its targets, then the file goes; anything
+    // else there that no launcher holds (a link, a file of several names, a file that is no
+    // record) goes too, unread. A record that a running launcher holds stays, for write to
+    // rewrite. Gives what became of a recovered record and its letters.
+    Result<std::optional<RecordRecovery>> recover();
+
+    // Writes four NUL-terminated UTF-8 fields: the project's drive and target, then the scratch
+    // directory's. The record is created new, never through a link, readable and writable only by
+    // the user, SYSTEM and the administrators; one that another running launcher holds is
+    // emptied and rewritten instead. Either way it stays open until the run ends.
+    Result<void> write(const DriveMapping& project, const DriveMapping& scratch);
 
     const WideString& record_path() const { return record_path_; }
 
 private:
     explicit MountRecord(WideString record_path) : record_path_(std::move(record_path)) {}
 
-    void remove();
-
-    WideString record_path_; // empty once moved from
+    WideString record_path_;
+    bool held_elsewhere_ = false; // recover() found the record of a running launcher
+    UniqueFile file_;             // this run's record, once written
 };

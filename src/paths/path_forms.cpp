@@ -1,6 +1,7 @@
 #include "paths/path_forms.hpp"
 
 #include "common/resource.hpp"
+#include "paths/path_elements.hpp"
 
 namespace {
 
@@ -116,6 +117,22 @@ Win32Result<WideString> canonical_path(WideStringView path) {
         }
         buffer.resize(length); // too small: the size needed, with the NUL
     }
+}
+
+Win32Result<WideString> canonical_path_as_named(WideStringView path) {
+    const auto target = path_to_open(path);
+    if (!target) {
+        return target;
+    }
+    const auto elements = path_elements(*target);
+    if (elements.size() < 2 || elements.back().kind != PathElement::Kind::Name) {
+        return canonical_path(*target);
+    }
+    const auto folder = canonical_path(WideStringView(*target).substr(0, elements.back().offset));
+    if (!folder) {
+        return folder;
+    }
+    return join_path(*folder, elements.back().text(*target));
 }
 
 Win32Result<DWORD> file_attributes(const WideString& path) {

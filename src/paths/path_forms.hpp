@@ -15,5 +15,10 @@ std::string display_path(WideStringView path);
 // error code of the step that failed.
 Win32Result<WideString> canonical_path(WideStringView path);
 
+// The canonical path of the folder that holds what `path` names, joined with the last name of
+// `path` (the full path's, as Windows forms it): a link at that name is not followed. The
+// canonical path itself when `path` ends in no name.
+Win32Result<WideString> canonical_path_as_named(WideStringView path);
+
 // The attributes of the file or directory at `path`, following links, or a Win32 error code.
 Win32Result<DWORD> file_attributes(const WideString& path);

@@ -33,7 +33,7 @@ Result<int> run_sandbox(const SandboxRequest& request, StopSignal& stop) {
     // letter, would fail only after both grants, leaving a lasting entry (on a drive root, on the
     // whole drive; on a share, carried over the network through its whole tree) for a run that
     // can never succeed.
-    if (auto checked = MountRecord::path_for_scratch(request.scratch); !checked) {
+    if (auto checked = mount_record_path(request.scratch); !checked) {
         return std::unexpected(checked.error());
     }
     for (const WideString* directory : {&request.project, &request.scratch}) {
@@ -60,14 +60,20 @@ Result<int> run_sandbox(const SandboxRequest& request, StopSignal& stop) {
         return std::unexpected(granted.error());
     }
 
-    // From here on the file at the record path is deleted on every way out, written or not.
-    const auto record = MountRecord::for_scratch(request.scratch);
+    // Once this run has written its record, the record is deleted on every way out.
+    auto record = MountRecord::for_scratch(request.scratch);
     if (!record) {
         return std::unexpected(record.error());
     }
     auto lock = DriveAllocationLock::acquire(stop.event());
     if (!lock) {
         return std::unexpected(lock.error());
+    }
+    // Before the letters are chosen, so that those of a killed run on this scratch directory are
+    // free again. The recovery belongs in the host's account of the run.
+    const auto recovery = record->recover();
+    if (!recovery) {
+        return std::unexpected(recovery.error());
     }
     const auto project_mount = allocate_drive_mapping(request.project);
     if (!project_mount) {

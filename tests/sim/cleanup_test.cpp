@@ -13,10 +13,12 @@ const std::string REMOVED = Z + "removed\n" + Y + "removed\n";
 const std::string FAILED = "native sandbox cleanup failed: ";
 const std::string LONG = "\\??\\C:\\" + std::string(300, 'x'); // beyond a first listing buffer
 
-// `defined` before, `left` after: "Y:target Z:newest; older", the letters in order.
+// `defined` before, `left` after: "Y:target Z:newest; older", the letters in order. `arrange`
+// then changes what stands at the record path.
 struct Row {
     std::string record, defined, arguments, output, left;
     sim::Fault fault = {};
+    std::function<void()> arrange = [] {};
 };
 
 using Cleanup = SimulatedWindows;
@@ -24,6 +26,13 @@ using Cleanup = SimulatedWindows;
 TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
     const std::string not_found = "The system cannot find the file specified. (os error 2)\n";
     const std::string usage = FAILED + std::string(CLEANUP_USAGE) + "\n";
+    const std::string link = FAILED + "mount record is a link: " + RECORD + "\n";
+    const auto file_link = [] { sim::make_file_symlink(RECORD, "elsewhere"); };
+    const auto junction = [] {
+        sim::make_file("C:\\work\\dir\\.scr.norix-native-sandbox-mounts", OURS);
+        sim::make_junction(RECORD, "C:\\work\\dir");
+    };
+    const auto second_name = [] { sim::make_hard_link("C:\\work\\other name", RECORD); };
     std::vector<Row> rows = {
         {OURS, BOTH, "c:/work/SCR", REMOVED, ""},
         {OURS, "Z:\\??\\C:\\work\\proj Z:" + LONG + " Y:\\??\\D:\\other", RECORD,
@@ -47,8 +56,19 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
         {OURS, BOTH, RECORD,
          REMOVED + FAILED + "cannot delete mount record " + RECORD +
              ": Access is denied. (os error 5)\n",
-         "", fault_on("DeleteFileW", 0, 5)},
+         "", fault_on("SetFileInformationByHandle", 0, 5)},
         {OURS, BOTH, RECORD, "", "", fault_on("WriteFile", 0, 232)},
+        // Refused unread, named as given or beside the scratch directory: a link to a record, a
+        // junction to a folder with one, one of two names of a record.
+        {OURS, BOTH, RECORD, link, BOTH, {}, file_link},
+        {OURS, BOTH, "C:\\work\\scr", link, BOTH, {}, junction},
+        {OURS,
+         BOTH,
+         RECORD,
+         FAILED + "mount record has more than one name: " + RECORD + "\n",
+         BOTH,
+         {},
+         second_name},
     };
     // Three fields; no NUL after the fourth; bytes after it; drives that are no letter and a
     // colon; targets without "\\??\\" or without a path after it; a byte that is no UTF-8.
@@ -65,10 +85,12 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
         sim::reset();
         sim::make_directory("C:\\work\\scr");
         sim::make_file(RECORD, row.record);
+        sim::make_file("C:\\work\\elsewhere", row.record);
         for (const auto& definition : split(row.defined)) {
             sim::define_dos_device(definition.substr(0, 2), definition.substr(2));
         }
         sim::inject(row.fault);
+        row.arrange();
         const int status = run_cleanup_process(to_wide("cleanup " + row.arguments));
         std::string left;
         for (const auto& letter : sim::defined_letters()) {
@@ -79,19 +101,40 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
         // No output at all: standard error refused it, after the record was deleted.
         EXPECT_EQ(status, failed || row.output.empty() ? 1 : 0) << row.output;
         EXPECT_EQ(left, row.left) << row.output;
-        EXPECT_EQ(sim::file_content(RECORD), failed ? std::optional(row.record) : std::nullopt);
+        // Through a link to a file, or beside the junction's record.
+        const auto kept = sim::file_content(RECORD).or_else(
+            [] { return sim::file_content("C:\\work\\dir\\.scr.norix-native-sandbox-mounts"); });
+        EXPECT_EQ(kept, failed ? std::optional(row.record) : std::nullopt);
         EXPECT_EQ(joined(sim::owned_mutexes()) + joined(sim::open_handles()), "") << row.output;
     }
 }
 
-// A launcher that starts meanwhile on the same scratch directory writes its record at this path.
+// Alone, on standard output, with status 0.
+TEST_F(Cleanup, HelpAndVersionGoToStandardOutput) {
+    sim::set_stderr(sim::StreamKind::Pipe);
+    SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
+    EXPECT_EQ(run_cleanup_process(to_wide("cleanup --version")), 0);
+    EXPECT_EQ(run_cleanup_process(to_wide("cleanup --help")), 0);
+    EXPECT_TRUE(sim::stderr_text().starts_with("norix-native-sandbox-cleanup 0.1.0\n" +
+                                               std::string(CLEANUP_USAGE) + "\n"));
+    sim::inject(fault_on("WriteFile", 0, 232));
+    EXPECT_EQ(run_cleanup_process(to_wide("cleanup --help")), 1);
+    EXPECT_TRUE(sim::stderr_text().ends_with(
+        "native sandbox cleanup failed: cannot write to standard output: Win32 232\n"));
+}
+
+// A launcher that starts meanwhile on the same scratch directory writes its record at this path:
+// the record's name is gone (its handle closed) before the lock is given up.
 TEST_F(Cleanup, DeletesTheRecordBeforeReleasingTheLock) {
     sim::make_directory("C:\\work\\scr");
     sim::make_file(RECORD, OURS);
     run_cleanup_process(to_wide("cleanup C:\\work\\scr"));
-    EXPECT_EQ(joined(journal_without({"C", "Get", "ReadFile", "Query", "Define", "WriteFile"})),
-              R"(WaitForSingleObject mutex INFINITE; )"
-              R"(DeleteFileW \\?\C:\work\.scr.norix-native-sandbox-mounts; ReleaseMutex)");
+    const Strings calls =
+        journal_without({"CreateFileW", "Get", "ReadFile", "Query", "Define", "WriteFile"});
+    const auto locked = std::ranges::find(calls, "WaitForSingleObject mutex INFINITE");
+    EXPECT_EQ(joined(Strings(locked, calls.end())),
+              "WaitForSingleObject mutex INFINITE; SetFileInformationByHandle 4; CloseHandle file; "
+              "ReleaseMutex; CloseHandle mutex");
 }
 
 } // namespace

@@ -31,9 +31,6 @@ TEST_F(DriveMounts, MoveAssignmentReleasesWhatItHeldFirst) {
     auto mapping = allocate_drive_mapping(PROJECT);
     auto other_mapping = allocate_drive_mapping(SCRATCH);
     *mapping = std::move(*other_mapping);
-    auto record = MountRecord::for_scratch(SCRATCH);
-    auto other_record = MountRecord::for_scratch(PROJECT);
-    *record = std::move(*other_record);
     auto lock = DriveAllocationLock::acquire();
     auto other_lock = DriveAllocationLock::acquire();
     *lock = std::move(*other_lock);
@@ -41,9 +38,7 @@ TEST_F(DriveMounts, MoveAssignmentReleasesWhatItHeldFirst) {
         joined(journal_without(
             {"QueryDosDeviceW", "CreateFileW", "CreateMutexW", "WaitForSingleObject"})),
         R"(DefineDosDeviceW 0x9 Z: \??\C:\work\proj; DefineDosDeviceW 0x9 Y: \??\C:\work\scr; )"
-        R"(DefineDosDeviceW 0xf Z: \??\C:\work\proj; )"
-        R"(DeleteFileW \\?\C:\work\.scr.norix-native-sandbox-mounts; )"
-        "ReleaseMutex; CloseHandle mutex");
+        R"(DefineDosDeviceW 0xf Z: \??\C:\work\proj; ReleaseMutex; CloseHandle mutex)");
     EXPECT_EQ(sim::defined_letters(), Strings{"Y:"});
     EXPECT_EQ(sim::owned_mutexes(), Strings{DRIVE_ALLOCATION_MUTEX});
 }
@@ -66,15 +61,30 @@ TEST_F(DriveMounts, RecordIsNamedBesideTheScratchDirectory) {
     }
 }
 
-TEST_F(DriveMounts, RecordReplacesAnOldOneWithTheFourFields) {
-    constexpr const char* RECORD = "C:\\work\\.scr.norix-native-sandbox-mounts";
-    sim::make_file(RECORD, "left behind by a run that was cut off, and longer");
-    const auto record = MountRecord::for_scratch(SCRATCH);
-    const auto project = allocate_drive_mapping(PROJECT);
-    const auto scratch = allocate_drive_mapping(SCRATCH);
-    ASSERT_TRUE(record->write(*project, *scratch));
-    EXPECT_EQ(sim::file_content(RECORD),
-              std::string("Z:\0\\??\\C:\\work\\proj\0Y:\0\\??\\C:\\work\\scr\0", 39));
+// Nothing of the folder's entries: only the user, SYSTEM and the administrators may open it.
+TEST_F(DriveMounts, RecordIsForTheUserAlone) {
+    sim::make_directory("C:\\work");
+    auto record = MountRecord::for_scratch(SCRATCH);
+    ASSERT_EQ(record->recover(), std::nullopt);
+    ASSERT_TRUE(record->write(*allocate_drive_mapping(PROJECT), *allocate_drive_mapping(SCRATCH)));
+    const std::vector<sim::AccessEntry> only_them = {
+        {"S-1-5-18", 0x001F01FF}, {"S-1-5-32-544", 0x001F01FF}, {sim::USER_SID, 0x001F01FF}};
+    EXPECT_EQ(sim::dacl_entries("C:\\work\\.scr.norix-native-sandbox-mounts"), only_them);
+}
+
+// A running launcher's record that its run deletes between recover() and write() is made anew.
+TEST_F(DriveMounts, RecordOfARunEndingMeanwhileIsMadeAnew) {
+    sim::make_directory("C:\\work");
+    const auto project = allocate_drive_mapping(PROJECT), scratch = allocate_drive_mapping(SCRATCH);
+    auto record = MountRecord::for_scratch(SCRATCH);
+    {
+        const sim::ProcessScope other(sim::start_launcher());
+        auto held = MountRecord::for_scratch(SCRATCH);
+        ASSERT_TRUE(held->recover() && held->write(*project, *scratch));
+        const sim::ProcessScope ours(1);
+        ASSERT_EQ(record->recover(), std::nullopt);
+    } // the other run's record goes with it, in its process
+    EXPECT_TRUE(record->write(*project, *scratch));
 }
 
 } // namespace

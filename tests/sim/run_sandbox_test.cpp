@@ -1,13 +1,16 @@
 // Whole runs through the process entry: every failure point with its line, status, release order
 // and nothing left behind; what a run gives the child; runs that meet other launchers.
+#include "cleanup/cleanup_process.hpp"
 #include "entry/process_entry.hpp"
 #include "mounts/drive_allocation_lock.hpp"
 #include "paths/argument_translation.hpp"
 #include "paths/environment_rewrite.hpp"
 #include "run/app_container.hpp"
 #include "run/child_command_line.hpp"
+#include "run/run_sandbox.hpp"
 #include "sim/sim_fixture.hpp"
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <thread>
@@ -245,14 +248,25 @@ const FailureRow FAILURES[] = {
      PROTECTED + "C:\\Windows\\Temp (inside the Windows directory)"},
     {"ProjectOnAShare", naming(1, SHARED, make_share), "", "sid", ON_SHARE},
     {"ScratchOnAShare", naming(3, SHARED, make_share), "", "sid", ON_SHARE},
-    {"LockCreation", fails("CreateMutexW", 0, 5), GRANTED, "record sid",
+    // A record that this run has not written is never deleted: another run's, or one that a
+    // later run recovers.
+    {"LockCreation", fails("CreateMutexW", 0, 5), GRANTED, "sid",
      "cannot create sandbox allocation lock: Win32 5"},
-    {"LockWait", fails("WaitForMultipleObjects", WAIT_FAILED, 6), GRANTED, "close-mutex record sid",
+    {"LockWait", fails("WaitForMultipleObjects", WAIT_FAILED, 6), GRANTED, "close-mutex sid",
      "cannot acquire sandbox allocation lock: 4294967295"},
-    {"NoLetterForTheProject", letters_taken('Z'), GRANTED, "unlock record sid", NO_LETTER},
-    {"NoLetterForTheScratch", letters_taken('Y'), GRANTED, "Z: unlock record sid", NO_LETTER},
-    {"RecordCreation", [](Strings&) { sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); },
-     GRANTED, "Y: Z: unlock record sid",
+    {"RecordPathUnreadable", [](Strings&) { sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); },
+     GRANTED, "unlock sid",
+     "cannot read mount record " + std::string(RECORD).substr(4) +
+         ": Access is denied. (os error 5)"},
+    {"NoLetterForTheProject", letters_taken('Z'), GRANTED, "unlock sid", NO_LETTER},
+    {"NoLetterForTheScratch", letters_taken('Y'), GRANTED, "Z: unlock sid", NO_LETTER},
+    {"RecordSecurity", fails("OpenProcessToken", 0, 5), GRANTED, "Y: Z: unlock sid",
+     "cannot secure sandbox mount record: Win32 5"},
+    {"RecordCreation",
+     [](Strings&) {
+         sim::inject({.function = "CreateFileW", .call = 2, .argument = RECORD, .error = 5});
+     },
+     GRANTED, "Y: Z: unlock sid",
      "cannot write sandbox mount record: Access is denied. (os error 5)"},
     {"EnvironmentRead", fails("GetEnvironmentStringsW", 0, 8), GRANTED, "unlock Y: Z: record sid",
      "failure getting env string from OS: " + OUT_OF_MEMORY, 101},
@@ -339,9 +353,13 @@ sim::Fault failure_of(const std::string& function, unsigned call) {
                     function == "GetEnvironmentVariableW" ? 203 : 5, call);
 }
 
-// What a failed call leaves because it was the release of that very thing.
-Strings left_by(const std::string& call) {
+// What a failed call leaves because it was the release of that very thing. The run's last file
+// handle is its record's, which cannot be deleted while it is open.
+Strings left_by(const std::string& call, bool last_of_its_kind = false) {
     const Strings words = split(call);
+    if (call == "CloseHandle file" && last_of_its_kind) {
+        return {"record", "handle file"};
+    }
     if (words[0] == "CloseHandle") {
         // A job that stays ends nothing: the child's descendant lives on in it.
         return words[1] == "job" ? Strings{"handle job", "job", "process"}
@@ -377,7 +395,8 @@ TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
     // Without the entries of a SetEntriesInAclW call, in lines of their own.
     const Strings calls = journal_without({"SetEntriesInAclW entry"});
     std::map<std::string, unsigned> counts;
-    for (const auto& call : calls) {
+    for (auto at = calls.begin(); at != calls.end(); ++at) {
+        const std::string& call = *at;
         const std::string function = split(call)[0];
         const unsigned nth = ++counts[function];
         if (function == "DeleteProcThreadAttributeList") {
@@ -395,7 +414,8 @@ TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
         // A run that fails writes one failure line, a run that goes on none.
         EXPECT_EQ(split("\n" + sim::stderr_text(), "\nnative sandbox").size(),
                   child_code ? 1U : 2U);
-        EXPECT_EQ(left_behind(), left_by(call));
+        EXPECT_EQ(left_behind(),
+                  left_by(call, std::find(at + 1, calls.end(), call) == calls.end()));
         for (const std::string directory : {"C:\\Work\\Proj", "C:\\Work\\Scratch"}) {
             // The new entry comes first.
             const std::string set = "SetNamedSecurityInfoW " + directory + " 1 4";
@@ -515,6 +535,106 @@ TEST_F(SandboxRun, ExitCodesPassBackOrFallBack) {
     }
 }
 
+// What a killed run leaves at the record path, or anything else that no launcher holds there: a
+// record's letters are removed where they still map onto its targets, and the trace says so;
+// anything else goes unread. Links go, not what they lead to, and so does the other name of a
+// file, not the file. Either way the run writes its own record there and deletes it at its end.
+TEST_F(SandboxRun, RecordPathIsClearedOfWhatNoLauncherHolds) {
+    // The letters a run takes here, as its record names them.
+    const std::string killed("Z:\0\\??\\C:\\Work\\Proj\0Y:\0\\??\\C:\\Work\\Scratch\0", 43);
+    const std::string plain = std::string(RECORD).substr(4);
+    const auto killed_run = [=] {
+        sim::make_file(plain, killed);
+        sim::define_dos_device("Z:", "\\??\\C:\\Work\\Proj");
+        sim::define_dos_device("Y:", "\\??\\C:\\Work\\Scratch");
+    };
+    // Each row: what stands there, whether it is a killed run's record.
+    const std::tuple<const char*, std::function<void()>, bool> rows[] = {
+        {"KilledRun", killed_run, true},
+        {"CutShort", [=] { sim::make_file(plain, killed.substr(0, 20)); }, false},
+        {"FileLink", [=] { sim::make_file_symlink(plain, "Kept.txt"); }, false},
+        {"Junction", [=] { sim::make_junction(plain, "C:\\Work\\KeptDir"); }, false},
+        {"HardLink", [=] { sim::make_hard_link(plain, "C:\\Work\\Kept.txt"); }, false},
+        // Z: goes, Y: cannot be looked at: the run fails, and Y: and the record stay for a later
+        // run or the cleanup.
+        {"LetterRefused",
+         [=] {
+             killed_run();
+             sim::inject(fault_for("QueryDosDeviceW", "Y:", 0, 5));
+         },
+         true},
+    };
+    for (const auto& [name, arrange, recovered] : rows) {
+        SCOPED_TRACE(name);
+        fresh_machine();
+        sim::make_file("C:\\Work\\Kept.txt", "kept");
+        sim::make_file("C:\\Work\\KeptDir\\inside", "kept");
+        arrange();
+        std::optional<std::string> record_in_run;
+        use_program([&](const sim::ChildView&) {
+            record_in_run = sim::file_content(plain);
+            return sim::Dword{0};
+        });
+        trace_on();
+        const bool refused = std::string_view(name) == "LetterRefused";
+        EXPECT_EQ(run_with(standard_arguments()), refused ? 126 : 0);
+        const std::string trace = sim::stderr_text();
+        EXPECT_EQ(trace.substr(0, trace.find("sandbox-stage=create-process")),
+                  GRANTED +
+                      (recovered ? "sandbox-stage=recover-record path=" + std::string(RECORD) + "\n"
+                                 : "") +
+                      (refused ? "native sandbox failed: cannot query the Y: definitions: Win32 5\n"
+                               : ""));
+        EXPECT_EQ(record_in_run, refused ? std::nullopt : std::optional(killed));
+        EXPECT_EQ(left_behind(), refused ? split("letter Y:;record", ";") : Strings{});
+        EXPECT_EQ(sim::file_content("C:\\Work\\Kept.txt"), "kept");
+        EXPECT_EQ(sim::file_content("C:\\Work\\KeptDir\\inside"), "kept");
+    }
+}
+
+// Two runs on one scratch directory. The record of the one still running is left to it, and so
+// are its letters; the cleanup refuses that record. The second run rewrites it for its own
+// letters, and the first run's end, the last, deletes it.
+TEST_F(SandboxRun, RecordOfARunningLauncherIsLeftToIt) {
+    const std::string plain = std::string(RECORD).substr(4);
+    std::atomic<bool> first_waits = true;
+    std::atomic<int> children = 0;
+    std::optional<std::string> record_seen;
+    use_program([&](const sim::ChildView&) {
+        if (children++ == 0) {
+            while (first_waits) {
+                std::this_thread::yield();
+            }
+        } else {
+            record_seen = sim::file_content(plain);
+        }
+        return sim::Dword{0};
+    });
+    const sim::Dword first = sim::start_launcher();
+    std::thread running([&] {
+        const sim::ProcessScope scope(first);
+        const SandboxRequest request{to_wide("\\\\?\\C:\\Work\\Proj"),
+                                     to_wide("\\\\?\\C:\\Work\\Scratch"), "agent", "bin\\tool.exe"};
+        StopSignal stop(UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)));
+        EXPECT_EQ(run_sandbox(request, stop), 0);
+    });
+    while (children == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(run_cleanup_process(to_wide("cleanup C:\\Work\\Scratch")), 1);
+    EXPECT_EQ(sim::stderr_text(),
+              "native sandbox cleanup failed: mount record is held by a running launcher: " +
+                  plain + "\n");
+    EXPECT_EQ(run_with(standard_arguments()), 0);
+    EXPECT_EQ(record_seen,
+              std::string("X:\0\\??\\C:\\Work\\Proj\0W:\0\\??\\C:\\Work\\Scratch\0", 43));
+    EXPECT_EQ(sim::defined_letters(), (Strings{"Y:", "Z:"}));
+    EXPECT_EQ(sim::file_content(plain), record_seen);
+    first_waits = false;
+    running.join();
+    EXPECT_EQ(left_behind(), Strings{});
+}
+
 // The lock of a launcher that died is taken over; the journal shows it given up before the child.
 TEST_F(SandboxRun, LockIsTakenOverFromADeadLauncher) {
     const sim::Dword dead = hold_the_lock();
@@ -535,8 +655,8 @@ using EventRow = std::tuple<const char*, std::string, int, int, std::string>;
 const EventRow EVENTS[] = {
     {"BeforeTheGrants", "CreateAppContainerProfile 1", 126, 126, "sid"},
     // The stop event comes first in the wait: with both set, the lock is not taken.
-    {"BeforeTheWaitForTheLock", "CreateMutexW 1", 126, 126, "close-mutex record sid"},
-    {"WhileWaitingForTheLock", "lock", 126, 126, "close-mutex record sid"},
+    {"BeforeTheWaitForTheLock", "CreateMutexW 1", 126, 126, "close-mutex sid"},
+    {"WhileWaitingForTheLock", "lock", 126, 126, "close-mutex sid"},
     // Under the lock, and again in the teardown that follows.
     {"UnderTheLockAndInTheTeardown", "DefineDosDeviceW 2 3", 126, 126, "unlock Y: Z: record sid"},
     // A child not yet resumed has not seen the event: the job ends it.

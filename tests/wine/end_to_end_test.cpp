@@ -18,8 +18,10 @@
 
 #include <userenv.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -241,6 +243,43 @@ TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
     EXPECT_EQ(read_file(killed_record), "Z:");
     DeleteFileW(to_wide(killed_record).c_str());
     expect_nothing_left();
+}
+
+// What a child may leave where the record goes, when the scratch directory lies in the project:
+// a second name of a file, a link to a file, a link to a directory. The run removes the name, not
+// the file or directory behind it, and writes its own record there.
+TEST_F(EndToEnd, RecordPathHoldingALinkOrASecondName) {
+    const std::string kept = temp_.path() + "\\Kept.txt", kept_dir = temp_.path() + "\\KeptDir";
+    temp_.make_directory("KeptDir");
+    temp_.make_file("Kept.txt", "kept");
+    // A symbolic link flag (SYMBOLIC_LINK_FLAG_DIRECTORY or none), or a hard link.
+    const std::tuple<const char*, std::string, DWORD> rows[] = {
+        {"hard link", kept, 0xFFFFFFFF}, {"file link", kept, 0}, {"directory link", kept_dir, 1}};
+    for (const auto& [name, target, flag] : rows) {
+        SCOPED_TRACE(name);
+        const WideString path = to_wide(record_), to = to_wide(target);
+        if (flag != 0xFFFFFFFF && running_on_wine()) {
+            std::printf("skipped under Wine, the record path holding a %s: Wine 8 deletes what a "
+                        "Linux symbolic link leads to, even through FILE_FLAG_OPEN_REPARSE_POINT\n",
+                        name);
+            continue;
+        }
+        if (flag == 0xFFFFFFFF
+                ? !CreateHardLinkW(path.c_str(), to.c_str(), nullptr)
+                : !CreateSymbolicLinkW(path.c_str(), to.c_str(),
+                                       flag | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+            std::printf("skipped, the record path holding a %s: error %lu (a symbolic link needs "
+                        "developer mode or the privilege)\n",
+                        name, GetLastError());
+            continue;
+        }
+        Launcher launcher(temp_.path() + "\\linked", arguments("bin\\child.exe", {"0"}));
+        launcher.send("hello from the caller\n");
+        EXPECT_EQ(launcher.wait(), 0U) << launcher.error();
+        EXPECT_EQ(read_file(kept), "kept");
+        EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(to_wide(kept_dir))));
+        expect_nothing_left();
+    }
 }
 
 } // namespace

@@ -48,7 +48,11 @@ void make_directory(std::string_view path); // with every missing parent
 void make_file(std::string_view path, std::string_view content = {});
 void make_symlink(std::string_view path, std::string_view target);  // target absolute or relative
 void make_junction(std::string_view path, std::string_view target); // target absolute
-void deny_access(std::string_view path, Dword error = 5);           // opening it fails
+// A symbolic link made for a file (make_symlink's are made for directories).
+void make_file_symlink(std::string_view path, std::string_view target);
+// One more name of an existing file.
+void make_hard_link(std::string_view path, std::string_view existing);
+void deny_access(std::string_view path, Dword error = 5); // opening it fails
 std::optional<std::string> file_content(std::string_view path);
 bool path_exists(std::string_view path);
 void set_current_directory(std::string_view path);
@@ -121,7 +125,9 @@ std::vector<std::string> owned_mutexes();
 std::vector<std::string> open_handles();
 std::size_t unfreed_blocks();
 
-// Security. SIDs are handed out by the AppContainer functions and counted until FreeSid.
+// Security. The launchers run as this user.
+inline constexpr const char* USER_SID = "S-1-5-21-1004336348-1177238915-682003330-1001";
+// SIDs are handed out by the AppContainer functions and counted until FreeSid.
 std::size_t unfreed_sids();
 // The SID an AppContainer profile of this name has (case does not matter), made or not.
 std::string app_container_sid(std::string_view profile);

@@ -12,9 +12,12 @@ struct Node {
     Type type = Type::Directory;
     std::u16string name;                                      // as stored on disk
     std::map<std::u16string, std::shared_ptr<Node>> children; // by folded name
-    std::string content;
-    std::u16string target; // links
-    DWORD deny = 0;        // opening fails with this
+    // A file's data, shared by its hard links: each name is a node of its own.
+    std::shared_ptr<std::string> content = std::make_shared<std::string>();
+    std::u16string target;       // links
+    bool directory_link = true;  // a symbolic link made for a directory (junctions always are)
+    bool delete_pending = false; // deleted, its name gone once its last handle closes
+    DWORD deny = 0;              // opening fails with this
     Node* parent = nullptr;
     Dacl dacl = std::vector<sim::AccessEntry>{{"S-1-5-32-544", 0x001F01FF, 3}};
 };
@@ -292,13 +295,40 @@ struct FileObject : Object {
         if (!access.write) {
             return ERROR_ACCESS_DENIED;
         }
-        keep_alive->content.append(bytes);
+        keep_alive->content->append(bytes);
         return 0;
     }
+    void last_handle_closed() override;
 };
 
-// Whether an open of `node` for `access` with `share` conflicts with an open handle of it: one
-// asks for what the other does not share.
+// Whether another handle has `node` open.
+bool open_elsewhere(const Node* node) {
+    return std::ranges::any_of(world().handles, [&](const auto& handle) {
+        const auto open = std::dynamic_pointer_cast<FileObject>(handle.second.object);
+        return open && open->keep_alive.get() == node;
+    });
+}
+
+// A deleted name goes once nothing has it open any more.
+void FileObject::last_handle_closed() {
+    Node* node = keep_alive.get();
+    if (!node->delete_pending || open_elsewhere(node) || node->parent == nullptr) {
+        return;
+    }
+    auto& siblings = node->parent->children;
+    if (const auto found = siblings.find(fold_case(node->name));
+        found != siblings.end() && found->second.get() == node) {
+        siblings.erase(found);
+    }
+}
+
+bool is_directory_node(const Node& node) {
+    return node.type == Node::Type::Directory || node.type == Node::Type::Junction ||
+           (node.type == Node::Type::Symlink && node.directory_link);
+}
+
+// Whether an open of `node` for `access` with `share` conflicts with an open handle of the same
+// file (under any of its names): one asks for what the other does not share.
 bool violates_sharing(const Node* node, DataAccess access, DWORD share) {
     const auto refuses = [](const DataAccess& wanted, DWORD shared) {
         return (wanted.read && (shared & FILE_SHARE_READ) == 0) ||
@@ -311,7 +341,7 @@ bool violates_sharing(const Node* node, DataAccess access, DWORD share) {
     }
     return std::ranges::any_of(world().handles, [&](const auto& handle) {
         const auto open = std::dynamic_pointer_cast<FileObject>(handle.second.object);
-        return open && open->keep_alive.get() == node && uses_data(open->access) &&
+        return open && open->keep_alive->content == node->content && uses_data(open->access) &&
                (refuses(access, open->share) || refuses(open->access, share));
     });
 }
@@ -339,6 +369,8 @@ DWORD attributes_of(const Node& node) {
     case Node::Type::File:
         return FILE_ATTRIBUTE_ARCHIVE;
     case Node::Type::Symlink:
+        return FILE_ATTRIBUTE_REPARSE_POINT |
+               (node.directory_link ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
     case Node::Type::Junction:
         return FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     }
@@ -573,7 +605,7 @@ DWORD GetFullPathNameW(LPCWSTR file_name, DWORD buffer_length, LPWSTR buffer, LP
 }
 
 HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
-                   LPSECURITY_ATTRIBUTES /*security_attributes*/, DWORD creation_disposition,
+                   LPSECURITY_ATTRIBUTES security_attributes, DWORD creation_disposition,
                    DWORD flags_and_attributes, HANDLE /*template_file*/) {
     Guard guard;
     const std::u16string_view path(file_name);
@@ -584,55 +616,80 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
                    ? INVALID_HANDLE_VALUE
                    : reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(fault->result));
     }
+    const auto fail = [](DWORD error) {
+        set_last_error(error);
+        return INVALID_HANDLE_VALUE;
+    };
+    // Without FILE_FLAG_OPEN_REPARSE_POINT a link at the last name is followed, and a name it
+    // leads to that does not exist is created by CREATE_NEW and CREATE_ALWAYS.
     const bool follow = (flags_and_attributes & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
     auto resolved = resolve_win32(path, follow);
     auto object = std::make_shared<FileObject>();
     object->access = data_access(desired_access);
     object->share = share_mode;
-    if (resolved.location &&
-        violates_sharing(resolved.location->node(), object->access, object->share)) {
-        set_last_error(ERROR_SHARING_VIOLATION);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (creation_disposition == CREATE_ALWAYS) {
-        if (resolved.location) {
-            Node* node = resolved.location->node();
-            if (node->type != Node::Type::File || node->deny != 0) {
-                set_last_error(ERROR_ACCESS_DENIED);
-                return INVALID_HANDLE_VALUE;
-            }
-            node->content.clear();
-        } else if (resolved.parent) {
-            Node* dir = resolved.parent->node();
-            if (dir->deny != 0) {
-                set_last_error(ERROR_ACCESS_DENIED);
-                return INVALID_HANDLE_VALUE;
-            }
-            auto node = std::make_shared<Node>();
-            node->type = Node::Type::File;
-            node->name = resolved.missing_name;
-            node->parent = dir;
-            dir->children[fold_case(node->name)] = node;
-            resolved.location = *resolved.parent;
-            resolved.location->chain.push_back(node.get());
-        } else {
-            set_last_error(resolved.error);
-            return INVALID_HANDLE_VALUE;
+    const bool creates =
+        creation_disposition == CREATE_NEW || creation_disposition == CREATE_ALWAYS;
+    if (resolved.location) {
+        const Node* node = resolved.location->node();
+        if (node->delete_pending) {
+            return fail(ERROR_ACCESS_DENIED);
         }
-        set_last_error(resolved.error == ERROR_FILE_NOT_FOUND ? 0 : ERROR_ALREADY_EXISTS);
+        if (creation_disposition == CREATE_NEW) {
+            return fail(ERROR_FILE_EXISTS);
+        }
+        if (violates_sharing(node, object->access, object->share)) {
+            return fail(ERROR_SHARING_VIOLATION);
+        }
+    }
+    if (creates && !resolved.location) {
+        if (!resolved.parent) {
+            return fail(resolved.error);
+        }
+        Node* dir = resolved.parent->node();
+        if (dir->deny != 0) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        auto node = std::make_shared<Node>();
+        node->type = Node::Type::File;
+        node->name = resolved.missing_name;
+        node->parent = dir;
+        node->dacl = inherited_entries(dir->dacl, false);
+        if (security_attributes != nullptr &&
+            security_attributes->lpSecurityDescriptor != nullptr) {
+            const auto given = descriptor_dacl(security_attributes->lpSecurityDescriptor);
+            if (!given) {
+                return fail(ERROR_INVALID_PARAMETER);
+            }
+            // Its own entries first; a protected list takes nothing from the parent.
+            Dacl own = given->dacl;
+            if (own && !given->protected_dacl) {
+                std::ranges::copy(inherited_entries(dir->dacl, false), std::back_inserter(*own));
+            }
+            node->dacl = std::move(own);
+        }
+        dir->children[fold_case(node->name)] = node;
+        resolved.location = *resolved.parent;
+        resolved.location->chain.push_back(node.get());
+        set_last_error(0);
     } else if (!resolved.location) {
-        set_last_error(resolved.error);
-        return INVALID_HANDLE_VALUE;
+        return fail(resolved.error);
+    } else if (creation_disposition == CREATE_ALWAYS || creation_disposition == TRUNCATE_EXISTING) {
+        Node* node = resolved.location->node();
+        if (node->type != Node::Type::File || node->deny != 0) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        if (!object->access.write) {
+            return fail(ERROR_INVALID_PARAMETER);
+        }
+        node->content->clear();
+        set_last_error(creation_disposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS : 0);
     }
     Node* node = resolved.location->node();
     if (node->deny != 0) {
-        set_last_error(node->deny);
-        return INVALID_HANDLE_VALUE;
+        return fail(node->deny);
     }
-    if (node->type == Node::Type::Directory &&
-        (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
-        set_last_error(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
+    if (is_directory_node(*node) && (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+        return fail(ERROR_ACCESS_DENIED);
     }
     object->location = *resolved.location;
     object->keep_alive = shared_node(node);
@@ -672,8 +729,9 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION inform
     }
     *information = BY_HANDLE_FILE_INFORMATION{};
     information->dwFileAttributes = attributes_of(*object->keep_alive);
-    information->nFileSizeLow = static_cast<DWORD>(object->keep_alive->content.size());
-    information->nNumberOfLinks = 1;
+    information->nFileSizeLow = static_cast<DWORD>(object->keep_alive->content->size());
+    // Every name of the file holds its data.
+    information->nNumberOfLinks = static_cast<DWORD>(object->keep_alive->content.use_count());
     return TRUE;
 }
 
@@ -758,7 +816,11 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_rea
         set_last_error(object ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    const std::string& content = object->keep_alive->content;
+    if (is_directory_node(*object->keep_alive)) {
+        set_last_error(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    const std::string& content = *object->keep_alive->content;
     const std::size_t from = std::min(object->read_position, content.size());
     const std::size_t count = std::min<std::size_t>(bytes_to_read, content.size() - from);
     std::memcpy(buffer, content.data() + from, count);
@@ -774,17 +836,63 @@ BOOL DeleteFileW(LPCWSTR file_name) {
     if (const auto failed = injected<BOOL>("DeleteFileW", path)) {
         return *failed;
     }
+    // The name itself: a link goes, not what it leads to; a directory link needs
+    // RemoveDirectoryW.
     const auto resolved = resolve_win32(path, false);
     if (!resolved.location) {
         set_last_error(resolved.error);
         return FALSE;
     }
     Node* node = resolved.location->node();
-    if (node->type == Node::Type::Directory || node->deny != 0 || node->parent == nullptr) {
+    if (is_directory_node(*node) || node->deny != 0 || node->parent == nullptr ||
+        node->delete_pending) {
         set_last_error(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    node->parent->children.erase(fold_case(node->name));
+    if (violates_sharing(node, DataAccess{.remove = true},
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+        set_last_error(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    // Gone at once when nothing has the file open, else once its last handle closes.
+    node->delete_pending = true;
+    if (!open_elsewhere(node)) {
+        node->parent->children.erase(fold_case(node->name));
+    }
+    return TRUE;
+}
+
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS info_class, LPVOID info,
+                                DWORD size) {
+    Guard guard;
+    record("SetFileInformationByHandle " + std::to_string(info_class));
+    if (const auto failed = injected<BOOL>("SetFileInformationByHandle")) {
+        return *failed;
+    }
+    const auto object = object_as<FileObject>(file);
+    if (!object) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (info_class != FileDispositionInfo || size < sizeof(FILE_DISPOSITION_INFO)) {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Node* node = object->keep_alive.get();
+    if (!object->access.remove || node->parent == nullptr) {
+        set_last_error(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (static_cast<const FILE_DISPOSITION_INFO*>(info)->DeleteFile == FALSE) {
+        node->delete_pending = false;
+        return TRUE;
+    }
+    if (node->type == Node::Type::Directory && !node->children.empty()) {
+        set_last_error(ERROR_DIR_NOT_EMPTY);
+        return FALSE;
+    }
+    // The name goes when the last handle closes, this one included.
+    node->delete_pending = true;
     return TRUE;
 }
 
@@ -919,12 +1027,28 @@ void make_directory(std::string_view path) {
 
 void make_file(std::string_view path, std::string_view content) {
     Guard guard;
-    make_node(path, Node::Type::File, true)->content = std::string(content);
+    *make_node(path, Node::Type::File, true)->content = std::string(content);
 }
 
 void make_symlink(std::string_view path, std::string_view target) {
     Guard guard;
     make_node(path, Node::Type::Symlink, true)->target = utf16(target);
+}
+
+void make_file_symlink(std::string_view path, std::string_view target) {
+    Guard guard;
+    Node* link = make_node(path, Node::Type::Symlink, true);
+    link->target = utf16(target);
+    link->directory_link = false;
+}
+
+void make_hard_link(std::string_view path, std::string_view existing) {
+    Guard guard;
+    const auto resolved = resolve_win32(utf16(existing), false);
+    if (!resolved.location || resolved.location->node()->type != Node::Type::File) {
+        throw std::logic_error("sim: no such file: " + std::string(existing));
+    }
+    make_node(path, Node::Type::File, true)->content = resolved.location->node()->content;
 }
 
 void make_junction(std::string_view path, std::string_view target) {
@@ -947,7 +1071,7 @@ std::optional<std::string> file_content(std::string_view path) {
     if (!resolved.location || resolved.location->node()->type != Node::Type::File) {
         return std::nullopt;
     }
-    return resolved.location->node()->content;
+    return *resolved.location->node()->content;
 }
 
 bool path_exists(std::string_view path) {

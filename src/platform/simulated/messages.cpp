@@ -11,6 +11,8 @@ const char* message_text(DWORD code) {
     switch (code) {
     case 0:
         return "The operation completed successfully.";
+    case 1:
+        return "Incorrect function.";
     case 2:
         return "The system cannot find the file specified.";
     case 3:
@@ -27,6 +29,8 @@ const char* message_text(DWORD code) {
         return "The process cannot access the file because it is being used by another process.";
     case 50:
         return "The request is not supported.";
+    case 80:
+        return "The file exists.";
     case 87:
         return "The parameter is incorrect.";
     case 112:
@@ -35,6 +39,8 @@ const char* message_text(DWORD code) {
         return "The data area passed to a system call is too small.";
     case 123:
         return "The filename, directory name, or volume label syntax is incorrect.";
+    case 145:
+        return "The directory is not empty.";
     case 161:
         return "The specified path is invalid.";
     case 183:

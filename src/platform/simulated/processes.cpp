@@ -626,6 +626,11 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code) {
     return TRUE;
 }
 
+// The pseudo handle that stands for the calling process; it needs no closing.
+HANDLE GetCurrentProcess() {
+    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+}
+
 BOOL TerminateProcess(HANDLE process, UINT exit_code) {
     Guard guard;
     record("TerminateProcess " + std::to_string(exit_code));

@@ -22,10 +22,17 @@ struct AclBlock {
 struct SecurityDescriptor {
     AclBlock dacl;
     bool has_dacl = false; // false: a null DACL
+    bool protected_dacl = false;
+};
+
+struct Token : Object {
+    const char* kind() const override { return "token"; }
 };
 
 struct Security {
-    std::vector<std::unique_ptr<Sid>> sids;
+    Sid user{sim::USER_SID};                // the token's user, never freed
+    std::vector<std::unique_ptr<Sid>> sids; // handed out, freed with FreeSid
+    std::vector<std::unique_ptr<std::u16string>> sid_texts;
     std::set<std::u16string> profiles; // folded names
     std::vector<std::unique_ptr<AclBlock>> acls;
     std::vector<std::unique_ptr<SecurityDescriptor>> descriptors;
@@ -60,6 +67,9 @@ PSID new_sid(std::string text) {
 }
 
 Sid* find_sid(const void* sid) {
+    if (sid == &security().user) {
+        return &security().user;
+    }
     for (const auto& owned : security().sids) {
         if (owned.get() == sid) {
             return owned.get();
@@ -105,7 +115,50 @@ HRESULT check_new_profile(std::u16string_view name, std::u16string_view display_
     return S_OK;
 }
 
+// The DACL of a security descriptor in the string form, as far as it is modelled: "D:", "P" for a
+// protected list, then entries "(A;;FA;;;<trustee>)" that allow all access to a file, the trustee
+// "SY", "BA" or a SID's text.
+std::optional<SecurityDescriptor> parse_descriptor(std::u16string_view text) {
+    if (!text.starts_with(u"D:")) {
+        return std::nullopt;
+    }
+    text.remove_prefix(2);
+    SecurityDescriptor descriptor;
+    descriptor.has_dacl = true;
+    descriptor.protected_dacl = text.starts_with(u"P");
+    text.remove_prefix(descriptor.protected_dacl ? 1 : 0);
+    const std::map<std::u16string, std::string> aliases = {{u"SY", "S-1-5-18"},
+                                                           {u"BA", "S-1-5-32-544"}};
+    while (!text.empty()) {
+        const auto end = text.find(u')');
+        constexpr std::u16string_view ALLOW_ALL = u"(A;;FA;;;";
+        if (!text.starts_with(ALLOW_ALL) || end == std::u16string_view::npos) {
+            return std::nullopt;
+        }
+        const std::u16string trustee(text.substr(ALLOW_ALL.size(), end - ALLOW_ALL.size()));
+        const auto alias = aliases.find(trustee);
+        if (alias == aliases.end() && !trustee.starts_with(u"S-1-")) {
+            return std::nullopt;
+        }
+        descriptor.dacl.entries.push_back(
+            AccessEntry{alias == aliases.end() ? utf8(trustee) : alias->second, 0x001F01FF, 0});
+        text.remove_prefix(end + 1);
+    }
+    descriptor.dacl.header.AceCount = static_cast<WORD>(descriptor.dacl.entries.size());
+    return descriptor;
+}
+
 } // namespace
+
+std::optional<DescriptorDacl> descriptor_dacl(const void* descriptor) {
+    for (const auto& held : security().descriptors) {
+        if (held.get() == descriptor && world().local_allocations.contains(descriptor)) {
+            return DescriptorDacl{held->has_dacl ? Dacl{held->dacl.entries} : Dacl{},
+                                  held->protected_dacl};
+        }
+    }
+    return std::nullopt;
+}
 
 std::vector<AccessEntry> inherited_entries(const Dacl& parent, bool directory) {
     std::vector<AccessEntry> passed;
@@ -303,6 +356,84 @@ DWORD SetNamedSecurityInfoW(LPWSTR object_name, SE_OBJECT_TYPE object_type,
     *stored = entries == nullptr ? Dacl{} : Dacl{*entries};
     propagate_inheritance(path);
     return ERROR_SUCCESS;
+}
+
+BOOL OpenProcessToken(HANDLE process, DWORD desired_access, PHANDLE token) {
+    Guard guard;
+    record("OpenProcessToken " + hex(desired_access));
+    if (const auto failed = injected<BOOL>("OpenProcessToken")) {
+        return *failed;
+    }
+    if (process != GetCurrentProcess()) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *token = add_handle(std::make_shared<Token>());
+    return TRUE;
+}
+
+// The user's SID stays with the token's data, so the caller's buffer holds only the pointer.
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS info_class, LPVOID info,
+                         DWORD length, LPDWORD return_length) {
+    Guard guard;
+    record("GetTokenInformation " + std::to_string(info_class) + " " + std::to_string(length));
+    if (const auto failed = injected<BOOL>("GetTokenInformation")) {
+        return *failed;
+    }
+    if (!object_as<Token>(token) || info_class != TokenUser) {
+        set_last_error(object_as<Token>(token) ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *return_length = sizeof(TOKEN_USER);
+    if (length < sizeof(TOKEN_USER)) {
+        set_last_error(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    *static_cast<TOKEN_USER*>(info) = TOKEN_USER{{&security().user, 0}};
+    return TRUE;
+}
+
+BOOL ConvertSidToStringSidW(PSID sid, LPWSTR* text) {
+    Guard guard;
+    record("ConvertSidToStringSidW");
+    if (const auto failed = injected<BOOL>("ConvertSidToStringSidW")) {
+        return *failed;
+    }
+    const auto known = live_sid_text(sid);
+    if (!known) {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto& texts = security().sid_texts;
+    texts.push_back(std::make_unique<std::u16string>(utf16(*known)));
+    *text = texts.back()->data();
+    world().local_allocations[*text] = "sid text";
+    return TRUE;
+}
+
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR text, DWORD revision,
+                                                          PSECURITY_DESCRIPTOR* descriptor,
+                                                          ULONG* size) {
+    Guard guard;
+    const std::u16string_view given(text);
+    record("ConvertStringSecurityDescriptorToSecurityDescriptorW " + utf8(given));
+    if (const auto failed =
+            injected<BOOL>("ConvertStringSecurityDescriptorToSecurityDescriptorW", given)) {
+        return *failed;
+    }
+    auto parsed = parse_descriptor(given);
+    if (revision != SDDL_REVISION_1 || !parsed) {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto held = std::make_unique<SecurityDescriptor>(std::move(*parsed));
+    *descriptor = held.get();
+    if (size != nullptr) {
+        *size = sizeof(SecurityDescriptor);
+    }
+    world().local_allocations[held.get()] = "security descriptor";
+    security().descriptors.push_back(std::move(held));
+    return TRUE;
 }
 
 namespace sim {

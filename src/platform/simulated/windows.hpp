@@ -7,6 +7,7 @@
 #include <cstdint>
 
 using BOOL = int;
+using BOOLEAN = unsigned char;
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
@@ -50,6 +51,7 @@ using HKEY = struct HKEY__*;
 
 // Error codes.
 constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
@@ -60,9 +62,11 @@ constexpr DWORD ERROR_WRITE_FAULT = 29;
 constexpr DWORD ERROR_GEN_FAILURE = 31;
 constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
 constexpr DWORD ERROR_BAD_PATHNAME = 161;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
@@ -85,8 +89,10 @@ constexpr DWORD GENERIC_WRITE = 0x40000000U;
 constexpr DWORD FILE_SHARE_READ = 0x1;
 constexpr DWORD FILE_SHARE_WRITE = 0x2;
 constexpr DWORD FILE_SHARE_DELETE = 0x4;
+constexpr DWORD CREATE_NEW = 1;
 constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD TRUNCATE_EXISTING = 5;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
@@ -137,6 +143,12 @@ struct WIN32_FIND_DATAW {
     DWORD dwReserved1;
     WCHAR cFileName[MAX_PATH];
     WCHAR cAlternateFileName[14];
+};
+
+enum FILE_INFO_BY_HANDLE_CLASS { FileDispositionInfo = 4 };
+
+struct FILE_DISPOSITION_INFO {
+    BOOLEAN DeleteFile;
 };
 
 enum FINDEX_INFO_LEVELS { FindExInfoStandard = 0, FindExInfoBasic = 1 };
@@ -315,6 +327,13 @@ enum TRUSTEE_FORM { TRUSTEE_IS_SID = 0, TRUSTEE_IS_NAME = 1 };
 enum TRUSTEE_TYPE { TRUSTEE_IS_UNKNOWN = 0, TRUSTEE_IS_USER = 1, TRUSTEE_IS_GROUP = 2 };
 
 constexpr SECURITY_INFORMATION DACL_SECURITY_INFORMATION = 0x4;
+constexpr DWORD SDDL_REVISION_1 = 1;
+constexpr DWORD TOKEN_QUERY = 0x8;
+enum TOKEN_INFORMATION_CLASS { TokenUser = 1 };
+
+struct TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+};
 constexpr DWORD OBJECT_INHERIT_ACE = 0x1;
 constexpr DWORD CONTAINER_INHERIT_ACE = 0x2;
 constexpr DWORD SUB_CONTAINERS_AND_OBJECTS_INHERIT = 0x3;
@@ -364,6 +383,8 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read,
               void* overlapped);
 BOOL DeleteFileW(LPCWSTR file_name);
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS info_class, LPVOID info,
+                                DWORD size);
 DWORD GetCurrentDirectoryW(DWORD buffer_length, LPWSTR buffer);
 
 // kernel32: environment, command line, standard handles, console.
@@ -419,6 +440,7 @@ BOOL TerminateJobObject(HANDLE job, UINT exit_code);
 DWORD ResumeThread(HANDLE thread);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code);
 BOOL TerminateProcess(HANDLE process, UINT exit_code);
+HANDLE GetCurrentProcess();
 
 // advapi32.
 LSTATUS RegGetValueW(HKEY key, LPCWSTR sub_key, LPCWSTR value, DWORD flags, LPDWORD type,
@@ -431,6 +453,13 @@ DWORD SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL old_acl, PA
 DWORD SetNamedSecurityInfoW(LPWSTR object_name, SE_OBJECT_TYPE object_type,
                             SECURITY_INFORMATION security_info, PSID owner, PSID group, PACL dacl,
                             PACL sacl);
+BOOL OpenProcessToken(HANDLE process, DWORD desired_access, PHANDLE token);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS info_class, LPVOID info,
+                         DWORD length, LPDWORD return_length);
+BOOL ConvertSidToStringSidW(PSID sid, LPWSTR* text);
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR text, DWORD revision,
+                                                          PSECURITY_DESCRIPTOR* descriptor,
+                                                          ULONG* size);
 
 // userenv.
 HRESULT CreateAppContainerProfile(PCWSTR name, PCWSTR display_name, PCWSTR description,

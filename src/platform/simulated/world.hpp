@@ -185,6 +185,15 @@ std::optional<std::u16string> full_path_of(std::u16string_view path, DWORD& erro
 using Dacl = std::optional<std::vector<AccessEntry>>;
 Dacl* file_dacl(std::u16string_view path, DWORD& error);
 
+// The DACL of a security descriptor the caller still holds (from
+// ConvertStringSecurityDescriptorToSecurityDescriptorW), and whether it is protected from what a
+// parent passes on; nothing for any other pointer.
+struct DescriptorDacl {
+    Dacl dacl;
+    bool protected_dacl = false;
+};
+std::optional<DescriptorDacl> descriptor_dacl(const void* descriptor);
+
 // The entries a file or directory inherits from a parent with this DACL.
 std::vector<AccessEntry> inherited_entries(const Dacl& parent, bool directory);
 // Gives every file and directory below a Win32 path what it now inherits, keeping its own

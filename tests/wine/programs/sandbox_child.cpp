@@ -9,10 +9,7 @@
 // "child on stderr" to standard error. Started as "sandbox_child sleep" it is that copy.
 // Started as "sandbox_child ctrl-c" or "sandbox_child ignore-ctrl-c" it writes "waiting", goes on
 // after a console event and exits with STATUS_CONTROL_C_EXIT, as Windows' default handler ends a
-// process (Wine's exits with 0), or with 7. Under Wine "sandbox_child forget <letter>" removes a
-// drive that the userenv double defined, as a host does after a killed launcher.
-#include "../userenv_double/double_state.hpp"
-
+// process (Wine's exits with 0), or with 7.
 #include <windows.h>
 
 #include <atomic>
@@ -52,9 +49,6 @@ BOOL WINAPI on_console_event(DWORD /*type*/) {
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 2 && std::wcscmp(argv[1], L"sleep") == 0) {
         Sleep(INFINITE);
-    }
-    if (argc == 3 && std::wcscmp(argv[1], L"forget") == 0) {
-        return userenv_double::remove(argv[2][0]) ? 0 : 1;
     }
     if (argc == 2 && std::wstring(argv[1]).ends_with(L"ctrl-c")) {
         SetConsoleCtrlHandler(on_console_event, TRUE);

@@ -10,7 +10,7 @@
 // GetUserProfileDirectoryW as Windows documents them, read as Wine's own userenv reads them: the
 // ProfilesDirectory value of the ProfileList key, expanded, then the token user's account name.
 //
-// A whole run: when loaded under Wine, DllMain replaces three of the importing program's
+// A whole run: when loaded under Wine, DllMain replaces four of the importing program's
 // import-table slots (the loader has filled them before it runs), so the unchanged launcher runs
 // its child to the end:
 // - UpdateProcThreadAttribute accepts the AppContainer attribute, which Wine refuses with 50,
@@ -20,6 +20,8 @@
 // - DefineDosDeviceW defines a drive through Wine's mount manager, through which files can be
 //   reached (double_state.hpp). Like Windows it removes only a matching definition; unlike Windows
 //   it refuses a letter in use instead of stacking on it, so Wine's own drives stay.
+// - QueryDosDeviceW lists such a drive by its raw target, as Windows does (Wine lists a volume), so
+//   that a later run recovers the letters of a killed one.
 // - GetFinalPathNameByHandleW: while such a drive exists, Wine names the files below its
 //   directory through it ("\\?\Y:\sub"). On Windows a letter defined onto a directory is no
 //   volume, so the stand-in names the directory again ("\\?\C:\dir\sub").
@@ -53,6 +55,7 @@ HRESULT derive_sid(const wchar_t* name, PSID* sid) {
 
 decltype(&UpdateProcThreadAttribute) wine_update_attribute = nullptr;
 decltype(&DefineDosDeviceW) wine_define_device = nullptr;
+decltype(&QueryDosDeviceW) wine_query_device = nullptr;
 decltype(&GetFinalPathNameByHandleW) wine_final_path = nullptr;
 
 BOOL WINAPI update_attribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute,
@@ -123,6 +126,23 @@ BOOL WINAPI define_device(DWORD flags, LPCWSTR name, LPCWSTR target) {
     RegSetValueExW(userenv_double::table(), drive, 0, REG_SZ, reinterpret_cast<const BYTE*>(target),
                    static_cast<DWORD>((std::wcslen(target) + 1) * sizeof(wchar_t)));
     return TRUE;
+}
+
+DWORD WINAPI query_device(LPCWSTR name, LPWSTR buffer, DWORD size) {
+    const std::wstring target = name != nullptr && std::wcslen(name) == 2 && name[1] == L':'
+                                    ? userenv_double::target_of(name[0])
+                                    : std::wstring();
+    if (target.empty()) {
+        return wine_query_device(name, buffer, size);
+    }
+    const std::size_t length = target.size() + 2; // its NUL, then the list's
+    if (length > size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::wmemcpy(buffer, target.c_str(), target.size() + 1);
+    buffer[length - 1] = L'\0';
+    return static_cast<DWORD>(length);
 }
 
 DWORD WINAPI final_path(HANDLE file, LPWSTR buffer, DWORD size, DWORD flags) {
@@ -223,6 +243,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
         GetProcAddress(ntdll, "wine_get_version") != nullptr) {
         replace_import("UpdateProcThreadAttribute", &update_attribute, wine_update_attribute);
         replace_import("DefineDosDeviceW", &define_device, wine_define_device);
+        replace_import("QueryDosDeviceW", &query_device, wine_query_device);
         replace_import("GetFinalPathNameByHandleW", &final_path, wine_final_path);
     }
     return TRUE;
