@@ -52,12 +52,16 @@ Result<void> check_local_drive_path(const WideString& directory) {
     return local_drive_only(display_path(directory));
 }
 
+std::string drive_target(const WideString& directory) {
+    return std::string(RAW_TARGET_PREFIX) + display_path(directory);
+}
+
 Result<DriveMapping> allocate_drive_mapping(const WideString& directory) {
     const std::string display = display_path(directory);
     if (auto local = local_drive_only(display); !local) {
         return std::unexpected(local.error());
     }
-    const std::string target = std::string(RAW_TARGET_PREFIX) + display;
+    const std::string target = drive_target(directory);
     const WideString wide_target = to_wide(target);
     for (char letter = 'Z'; letter >= 'D'; --letter) {
         const std::string drive{letter, ':'};

@@ -48,5 +48,9 @@ Result<DriveMapping> allocate_drive_mapping(const WideString& directory);
 // DefineDosDeviceW, when there is none to remove or Windows refuses.
 bool remove_drive_definition(const std::string& drive, const std::string& target);
 
+// The raw target that a letter for `directory` (canonical) is defined onto: "\??\" and the
+// directory's display path.
+std::string drive_target(const WideString& directory);
+
 // The drive followed by one backslash ("Z:\").
 std::string mount_root(const DriveMapping& mapping);

@@ -34,7 +34,7 @@ Result<MountRecord> MountRecord::for_scratch(const WideString& scratch) {
     if (!path) {
         return std::unexpected(path.error());
     }
-    return MountRecord(std::move(*path));
+    return MountRecord(std::move(*path), drive_target(scratch));
 }
 
 MountRecord::~MountRecord() {
@@ -60,13 +60,21 @@ Result<std::optional<RecordRecovery>> MountRecord::recover() {
     case StandingRecord::State::Held:
         held_elsewhere_ = true;
         return recovery;
-    case StandingRecord::State::Record:
+    case StandingRecord::State::Record: {
+        const auto ours = standing->still_mounts_scratch(scratch_target_);
+        if (!ours) {
+            return std::unexpected(ours.error());
+        }
+        if (!*ours) {
+            break;
+        }
         trace_stage("recover-record", record_path_);
         recovery = RecordRecovery{standing->shown(), {}};
         if (auto removed = standing->remove_letters(recovery->letters); !removed) {
             return std::unexpected(removed.error());
         }
         break;
+    }
     case StandingRecord::State::Link:
     case StandingRecord::State::MoreNames:
     case StandingRecord::State::Malformed:

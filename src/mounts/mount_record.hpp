@@ -33,11 +33,13 @@ public:
     MountRecord& operator=(const MountRecord&) = delete;
     ~MountRecord();
 
-    // Under the allocation lock, before write: a record at the path whose launcher has ended has
-    // its letters removed where they still map onto its targets, then the file goes; anything
-    // else there that no launcher holds (a link, a file of several names, a file that is no
-    // record) goes too, unread. A record that a running launcher holds stays, for write to
-    // rewrite. Gives what became of a recovered record and its letters.
+    // Under the allocation lock, before write: a record at the path whose launcher has ended,
+    // and whose scratch letter still maps onto this scratch directory, has its letters removed
+    // where they still map onto its targets, then the file goes; anything else there that no
+    // launcher holds (a link, a file of several names, a file that is no record, a record of
+    // another directory or whose scratch letter is gone) goes too, its letters untouched. A record
+    // that a running launcher holds stays, for write to rewrite. Gives what became of a recovered
+    // record and its letters.
     Result<std::optional<RecordRecovery>> recover();
 
     // Writes four NUL-terminated UTF-8 fields: the project's drive and target, then the scratch
@@ -49,9 +51,11 @@ public:
     const WideString& record_path() const { return record_path_; }
 
 private:
-    explicit MountRecord(WideString record_path) : record_path_(std::move(record_path)) {}
+    MountRecord(WideString record_path, std::string scratch_target)
+        : record_path_(std::move(record_path)), scratch_target_(std::move(scratch_target)) {}
 
     WideString record_path_;
+    std::string scratch_target_;  // the raw target of a letter for this scratch directory
     bool held_elsewhere_ = false; // recover() found the record of a running launcher
     UniqueFile file_;             // this run's record, once written
 };

@@ -144,6 +144,18 @@ Result<void> StandingRecord::remove_letters(std::vector<LetterOutcome>& outcomes
     return {};
 }
 
+Result<bool> StandingRecord::still_mounts_scratch(const std::string& scratch_target) const {
+    const RecordedMount& scratch = mounts_[1];
+    if (scratch.target != scratch_target) {
+        return false;
+    }
+    const auto targets = drive_targets(scratch.drive);
+    if (!targets) {
+        return std::unexpected(targets.error());
+    }
+    return std::ranges::find(*targets, scratch_target) != targets->end();
+}
+
 Result<void> StandingRecord::remove() {
     FILE_DISPOSITION_INFO disposition{TRUE};
     if (SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition,

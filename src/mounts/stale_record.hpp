@@ -53,6 +53,12 @@ public:
     // remove the <drive> definition: Win32 <code>", the letters after it untouched.
     Result<void> remove_letters(std::vector<LetterOutcome>& outcomes) const;
 
+    // For a Record: whether its scratch letter still maps onto `scratch_target`, the raw target
+    // of a run's own scratch directory. Only a record that a run on that directory wrote and left
+    // shows it; a file that anyone else put there, naming the letters of some other run, does not.
+    // Fails as remove_letters does.
+    Result<bool> still_mounts_scratch(const std::string& scratch_target) const;
+
     // Deletes what was opened, through the open handle: a link itself, not what it leads to; one
     // name of a file with several. Fails with "cannot delete mount record <path>: <reason>".
     Result<void> remove();

@@ -548,45 +548,76 @@ TEST_F(SandboxRun, RecordPathIsClearedOfWhatNoLauncherHolds) {
         sim::define_dos_device("Z:", "\\??\\C:\\Work\\Proj");
         sim::define_dos_device("Y:", "\\??\\C:\\Work\\Scratch");
     };
-    // Each row: what stands there, whether it is a killed run's record.
-    const std::tuple<const char*, std::function<void()>, bool> rows[] = {
-        {"KilledRun", killed_run, true},
-        {"CutShort", [=] { sim::make_file(plain, killed.substr(0, 20)); }, false},
-        {"FileLink", [=] { sim::make_file_symlink(plain, "Kept.txt"); }, false},
-        {"Junction", [=] { sim::make_junction(plain, "C:\\Work\\KeptDir"); }, false},
-        {"HardLink", [=] { sim::make_hard_link(plain, "C:\\Work\\Kept.txt"); }, false},
-        // Z: goes, Y: cannot be looked at: the run fails, and Y: and the record stay for a later
-        // run or the cleanup.
-        {"LetterRefused",
-         [=] {
-             killed_run();
-             sim::inject(fault_for("QueryDosDeviceW", "Y:", 0, 5));
-         },
-         true},
+    // Records that a child could have written, naming another run's project letter: beside a
+    // scratch letter that is gone, or one of another directory.
+    const auto planted = [=](const std::string& scratch_target, bool scratch_letter) {
+        return [=] {
+            sim::make_file(plain, std::string("X:\0\\??\\C:\\Work\\Other\0W:\0", 24) +
+                                      scratch_target + '\0');
+            sim::define_dos_device("X:", "\\??\\C:\\Work\\Other");
+            if (scratch_letter) {
+                sim::define_dos_device("W:", "\\??\\C:\\Work\\Scratch");
+            }
+        };
     };
-    for (const auto& [name, arrange, recovered] : rows) {
-        SCOPED_TRACE(name);
+    struct Row {
+        const char* name;
+        std::function<void()> arrange;
+        bool recovered = false; // a killed run's record, its letters removed
+        const char* failed = "";
+        Strings left;
+    };
+    const Row rows[] = {
+        {.name = "KilledRun", .arrange = killed_run, .recovered = true},
+        {.name = "CutShort", .arrange = [=] { sim::make_file(plain, killed.substr(0, 20)); }},
+        {.name = "FileLink", .arrange = [=] { sim::make_file_symlink(plain, "Kept.txt"); }},
+        {.name = "Junction", .arrange = [=] { sim::make_junction(plain, "C:\\Work\\KeptDir"); }},
+        {.name = "HardLink", .arrange = [=] { sim::make_hard_link(plain, "C:\\Work\\Kept.txt"); }},
+        {.name = "ScratchLetterGone",
+         .arrange = planted("\\??\\C:\\Work\\Scratch", false),
+         .left = {"letter X:"}},
+        {.name = "OtherScratch",
+         .arrange = planted("\\??\\C:\\Work\\Elsewhere", true),
+         .left = {"letter W:", "letter X:"}},
+        // Y: cannot be looked at: the run fails, and both letters and the record stay for a
+        // later run or the cleanup.
+        {.name = "LetterRefused",
+         .arrange =
+             [=] {
+                 killed_run();
+                 sim::inject(fault_for("QueryDosDeviceW", "Y:", 0, 5));
+             },
+         .failed = "native sandbox failed: cannot query the Y: definitions: Win32 5\n",
+         .left = {"letter Y:", "letter Z:", "record"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         fresh_machine();
         sim::make_file("C:\\Work\\Kept.txt", "kept");
         sim::make_file("C:\\Work\\KeptDir\\inside", "kept");
-        arrange();
+        row.arrange();
         std::optional<std::string> record_in_run;
         use_program([&](const sim::ChildView&) {
             record_in_run = sim::file_content(plain);
             return sim::Dword{0};
         });
         trace_on();
-        const bool refused = std::string_view(name) == "LetterRefused";
+        const bool refused = *row.failed != '\0';
         EXPECT_EQ(run_with(standard_arguments()), refused ? 126 : 0);
         const std::string trace = sim::stderr_text();
         EXPECT_EQ(trace.substr(0, trace.find("sandbox-stage=create-process")),
                   GRANTED +
-                      (recovered ? "sandbox-stage=recover-record path=" + std::string(RECORD) + "\n"
-                                 : "") +
-                      (refused ? "native sandbox failed: cannot query the Y: definitions: Win32 5\n"
-                               : ""));
-        EXPECT_EQ(record_in_run, refused ? std::nullopt : std::optional(killed));
-        EXPECT_EQ(left_behind(), refused ? split("letter Y:;record", ";") : Strings{});
+                      (row.recovered
+                           ? "sandbox-stage=recover-record path=" + std::string(RECORD) + "\n"
+                           : "") +
+                      row.failed);
+        EXPECT_EQ(record_in_run.has_value(), !refused);
+        if (record_in_run && row.left.empty()) {
+            EXPECT_EQ(*record_in_run, killed);
+        }
+        Strings left = left_behind();
+        std::ranges::sort(left);
+        EXPECT_EQ(left, row.left);
         EXPECT_EQ(sim::file_content("C:\\Work\\Kept.txt"), "kept");
         EXPECT_EQ(sim::file_content("C:\\Work\\KeptDir\\inside"), "kept");
     }
