@@ -1,5 +1,5 @@
-// The launcher's standard error, written without buffering of our own, and the whole-buffer file
-// write it shares with the mount record.
+// The launcher's standard error and standard output, written without buffering of our own, and
+// the whole-buffer file write it shares with the mount record and the run's report.
 #pragma once
 
 #include "platform/win32.hpp"
@@ -18,3 +18,7 @@ enum class StderrWrite { Written, NoStandardError, Failed };
 // text starts on a line of its own: after a write that stopped inside a line, a line feed goes
 // first.
 StderrWrite write_standard_error(std::string_view utf8_text);
+
+// Writes `utf8_text` to standard output as write_standard_error writes: false when the write
+// failed (without standard output there is nothing to fail).
+bool write_standard_output(std::string_view utf8_text);

@@ -178,6 +178,29 @@ std::optional<WideString> remainder_under(WideStringView path, WideStringView ba
     return WideString(remainder);
 }
 
+bool lies_within(WideStringView path, WideStringView directory) {
+    const auto path_parts = path_elements(path);
+    const auto directory_parts = path_elements(directory);
+    if (directory_parts.empty() || directory_parts.size() > path_parts.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < directory_parts.size(); ++i) {
+        const PathElement& a = path_parts[i];
+        const PathElement& b = directory_parts[i];
+        if (a.kind != b.kind || (a.kind == PathElement::Kind::Prefix && a.prefix != b.prefix)) {
+            return false;
+        }
+        const WideStringView a_text = a.text(path);
+        const WideStringView b_text = b.text(directory);
+        if (a.kind != PathElement::Kind::Root &&
+            CompareStringOrdinal(a_text.data(), static_cast<int>(a_text.size()), b_text.data(),
+                                 static_cast<int>(b_text.size()), TRUE) != CSTR_EQUAL) {
+            return false;
+        }
+    }
+    return true;
+}
+
 WideString join_path(WideStringView base, WideStringView appended) {
     const auto base_parts = path_elements(base);
     const bool canonical_base = !base_parts.empty() &&

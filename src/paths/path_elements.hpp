@@ -1,4 +1,4 @@
-// The element view of a Windows path, on which containment and joining rest: pure text, no call
+// The element view of a Windows path, on which containment and joining rest: text alone, no call
 // on the file system.
 #pragma once
 
@@ -27,6 +27,10 @@ bool is_absolute_path(WideStringView path);
 // The text of `path` below `base`, compared element by element, or nothing when `path` does not
 // lie under `base`. Separators at either end of the remainder are removed.
 std::optional<WideString> remainder_under(WideStringView path, WideStringView base);
+
+// Whether `path` is `directory` or lies below it, element by element, without regard to case
+// as the file system compares names (CompareStringOrdinal's upper-case table).
+bool lies_within(WideStringView path, WideStringView directory);
 
 // `appended` joined onto `base`. A canonical base settles "." and ".." of the appended text
 // element by element and never climbs above its root; a mount root ("X:\") is simply followed by

@@ -592,14 +592,16 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
         set_last_error(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
-    if (creation_disposition == CREATE_ALWAYS) {
+    if (creation_disposition == CREATE_ALWAYS || creation_disposition == OPEN_ALWAYS) {
         if (resolved.location) {
             Node* node = resolved.location->node();
             if (node->type != Node::Type::File || node->deny != 0) {
                 set_last_error(ERROR_ACCESS_DENIED);
                 return INVALID_HANDLE_VALUE;
             }
-            node->content.clear();
+            if (creation_disposition == CREATE_ALWAYS) {
+                node->content.clear();
+            }
         } else if (resolved.parent) {
             Node* dir = resolved.parent->node();
             if (dir->deny != 0) {
@@ -762,6 +764,35 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_rea
     std::memcpy(buffer, content.data() + from, count);
     object->read_position = from + count;
     *bytes_read = static_cast<DWORD>(count);
+    return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+    Guard guard;
+    record("FlushFileBuffers");
+    if (const auto failed = injected<BOOL>("FlushFileBuffers")) {
+        return *failed;
+    }
+    if (!object_as<FileObject>(file)) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Writes append, so the end of a file is where it was opened: its start.
+BOOL SetEndOfFile(HANDLE file) {
+    Guard guard;
+    record("SetEndOfFile");
+    if (const auto failed = injected<BOOL>("SetEndOfFile")) {
+        return *failed;
+    }
+    const auto object = object_as<FileObject>(file);
+    if (!object || !object->access.write) {
+        set_last_error(object ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    object->keep_alive->content.clear();
     return TRUE;
 }
 

@@ -26,6 +26,7 @@ struct SecurityDescriptor {
 
 struct Security {
     std::vector<std::unique_ptr<Sid>> sids;
+    std::vector<std::unique_ptr<std::u16string>> sid_strings; // freed with LocalFree
     std::set<std::u16string> profiles; // folded names
     std::vector<std::unique_ptr<AclBlock>> acls;
     std::vector<std::unique_ptr<SecurityDescriptor>> descriptors;
@@ -154,6 +155,24 @@ PVOID FreeSid(PSID sid) {
     }
     found->freed = true;
     return nullptr;
+}
+
+BOOL ConvertSidToStringSidW(PSID sid, LPWSTR* text) {
+    Guard guard;
+    record("ConvertSidToStringSidW");
+    if (const auto failed = injected<BOOL>("ConvertSidToStringSidW")) {
+        return *failed;
+    }
+    const auto found = live_sid_text(sid);
+    if (!found) {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto& strings = security().sid_strings;
+    strings.push_back(std::make_unique<std::u16string>(utf16(*found)));
+    *text = strings.back()->data();
+    world().local_allocations[*text] = "sid string";
+    return TRUE;
 }
 
 HRESULT CreateAppContainerProfile(PCWSTR name, PCWSTR display_name, PCWSTR description,
