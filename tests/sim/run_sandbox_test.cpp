@@ -59,10 +59,15 @@ sim::Dword hold_the_lock() {
     return holder;
 }
 
-void await_lock_wait() {
-    while (sim::journal_of("WaitForMultipleObjects").empty()) {
+// Until a call of this function (and first arguments) has been made.
+void await_call(std::string_view call) {
+    while (sim::journal_of(call).empty()) {
         std::this_thread::yield();
     }
+}
+
+void await_lock_wait() {
+    await_call("WaitForMultipleObjects");
 }
 
 // The stage lines of a run that goes well, by the names rows give them: a grant's own lines carry
@@ -187,6 +192,17 @@ Arrange naming(std::size_t at, const std::string& path, const std::function<void
     };
 }
 
+// The host's channel options before "--", then whatever else `also` arranges.
+Arrange with(const Strings& options, const Arrange& also = [](Strings&) {}) {
+    return [=](Strings& arguments) {
+        arguments.insert(arguments.begin() + 8, options.begin(), options.end());
+        also(arguments);
+    };
+}
+
+constexpr const char* REPORT = "C:\\Work\\run.jsonl";
+constexpr const char* HOST_STOP = "Local\\host-stop";
+
 const std::string SHARED = "\\\\srv\\share\\dir";
 void make_share() {
     sim::add_share("srv", "share");
@@ -199,6 +215,7 @@ const std::string OUT_OF_MEMORY =
     "Not enough memory resources are available to process this command. (os error 8)";
 const std::string TRACE_WRITE = "cannot write stage trace to standard error: Win32 ";
 const std::string ON_SHARE = "Windows sandbox mounts must use local drive paths";
+const std::string DENIED = "Access is denied. (os error 5)";
 // The child's teardown, as when it ends by itself.
 const std::string TORN_DOWN = "unlock attributes thread process job Y: Z: record sid";
 
@@ -247,7 +264,7 @@ const FailureRow FAILURES[] = {
     {"NoLetterForTheScratch", letters_taken('Y'), GRANTED, "Z: unlock record sid", NO_LETTER},
     {"RecordCreation", [](Strings&) { sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); },
      GRANTED, "Y: Z: unlock record sid",
-     "cannot write sandbox mount record: Access is denied. (os error 5)"},
+     "cannot write sandbox mount record: " + DENIED},
     {"EnvironmentRead", fails("GetEnvironmentStringsW", 0, 8), GRANTED, "unlock Y: Z: record sid",
      "failure getting env string from OS: " + OUT_OF_MEMORY, 101},
     {"EnvironmentWrite",
@@ -294,6 +311,21 @@ const FailureRow FAILURES[] = {
      "cannot resume AppContainer process: Win32 5"},
     {"ExitCodeRead", fails("GetExitCodeProcess", 0, 6), trace("settled"), TORN_DOWN,
      "cannot read AppContainer exit code: Win32 6"},
+    // The host's event and its report come before anything the run changes.
+    {"StopEventMissing", with({"--stop-event", HOST_STOP}), "", "",
+     "cannot open stop event Local\\host-stop: Win32 2"},
+    {"ReportInTheScratchDirectory", with({"--report", "c:\\work\\scratch\\r.jsonl"}), "", "",
+     "report must lie outside the project and scratch directories: c:\\work\\scratch\\r.jsonl"},
+    {"ReportSid", with({"--report", REPORT}, fails("ConvertSidToStringSidW", 0, 8)), "", "sid",
+     "cannot convert AppContainer SID to text: Win32 8"},
+    // A report that takes no more lines fails the run once it has torn down: the child's start
+    // (the write that the "wait" line would otherwise have), or the run's end.
+    {"ReportStartedLine", with({"--report", REPORT}, fails("WriteFile", 0, 112, write_of("wait"))),
+     trace("resume"), TORN_DOWN,
+     "cannot write report C:\\Work\\run.jsonl: There is not enough space on the disk. (os error "
+     "112)"},
+    {"ReportClosingLine", with({"--report", REPORT}, fails("FlushFileBuffers", 0, 5, 2)),
+     trace("settled"), TORN_DOWN, "cannot write report C:\\Work\\run.jsonl: " + DENIED},
 };
 
 using FailurePoint = SandboxRows<FailureRow>;
@@ -527,6 +559,9 @@ const EventRow EVENTS[] = {
     {"UnderTheLockAndInTheTeardown", "DefineDosDeviceW 2 3", 126, 126, "unlock Y: Z: record sid"},
     // A child not yet resumed has not seen the event: the job ends it.
     {"BeforeTheResume", "AssignProcessToJobObject 1", 126, 126, TORN_DOWN},
+    // After the last look before the resume: the child, not yet running, missed the event, so the
+    // run ends it as the event would have.
+    {"AfterTheLastLookBeforeTheResume", "WaitForSingleObject 4", 125, 125, TORN_DOWN},
     {"FromTheChild", "child", 125, 125, TORN_DOWN},
     {"FromAChildThatIgnoresIt", "ignoring-child", 7, 125, TORN_DOWN},
     {"InTheTeardown", "DefineDosDeviceW 3", 0, 0, TORN_DOWN}};
@@ -551,12 +586,16 @@ TEST_P(ConsoleEvents, StopTheRunOrLeaveItToTheChild) {
     for (std::size_t i = 1; i < where.size(); ++i) {
         sim::send_console_event_after(where[0], std::stoul(where[i]), event, at_end);
     }
-    if (at.ends_with("child")) {
-        use_program([&, ignores = at != "child"](const sim::ChildView&) {
-            if (ignores) {
+    if (at.ends_with("child") || at.starts_with("WaitFor")) {
+        use_program([&](const sim::ChildView&) {
+            if (at == "ignoring-child") {
                 sim::ignore_console_events();
             }
-            sim::send_console_event(event, at_end);
+            // Once the run has had its look at the stop after the resume.
+            await_call("WaitForSingleObject process");
+            if (at.ends_with("child")) {
+                sim::send_console_event(event, at_end);
+            }
             return sim::Dword{7};
         });
     }
