@@ -6,7 +6,10 @@
 #include "paths/environment_rewrite.hpp"
 #include "run/app_container.hpp"
 #include "run/child_command_line.hpp"
+#include "run/run_report.hpp"
 #include "sim/sim_fixture.hpp"
+
+#include <nlohmann/json.hpp>
 
 #include <functional>
 #include <map>
@@ -93,6 +96,10 @@ std::string trace(const std::string& last, const std::string& project = "\\\\?\\
 // Both grants made.
 const std::string GRANTED = trace("scratch acl-done");
 
+void use_program(sim::Program program) {
+    sim::register_program("C:\\Work\\Proj\\bin\\tool.exe", std::move(program));
+}
+
 class SandboxRun : public SimulatedWindows {
 protected:
     void SetUp() override { fresh_machine(); }
@@ -104,10 +111,6 @@ protected:
         sim::make_directory("C:\\Work\\Scratch");
         use_program([this](const sim::ChildView&) { return exit_code_; });
         sim::clear_journal();
-    }
-
-    static void use_program(sim::Program program) {
-        sim::register_program("C:\\Work\\Proj\\bin\\tool.exe", std::move(program));
     }
 
     // A run that goes well, the trace on and standard error a console. Variables name the
@@ -627,5 +630,173 @@ INSTANTIATE_TEST_SUITE_P(SandboxRun, ConsoleEvents,
                                             ::testing::Values(CTRL_C_EVENT, CTRL_BREAK_EVENT,
                                                               CTRL_CLOSE_EVENT)),
                          event_row_name);
+
+// A run that a host drives with a report, a time limit of 5 s and its stop event: what the
+// host's `arrange` does (to its event, through a `helper` thread if need be), the status, the
+// failure line's message and the report's closing line. The report has a started line exactly
+// when the child was resumed, the clock starts there, and the event and the report come before
+// the profile.
+struct HostRow {
+    const char* name;
+    std::function<void(HANDLE stop, std::thread& helper)> arrange;
+    int status;
+    std::string closing;
+    std::string message;
+    std::string ended_with; // how the run ended the job's processes, if it did
+};
+
+using HostChannel = SandboxRows<HostRow>;
+
+void exits_with(sim::Dword code) {
+    use_program([code](const sim::ChildView&) { return code; });
+}
+
+const std::string FAILED = R"({"event":"failed","status":126,"message":")";
+
+const HostRow HOST_ROWS[] = {
+    {"Exited", [](HANDLE, std::thread&) { exits_with(0xC0000005); }, 125,
+     R"({"event":"exited","exit_code":3221225477,"status":125})"},
+    {"TimedOut",
+     [](HANDLE, std::thread&) {
+         use_program([](const sim::ChildView&) {
+             sim::pass_time(5000);
+             sim::run_until_ended();
+             return sim::Dword{0};
+         });
+     },
+     124, R"({"event":"timeout","status":124})", "", "TerminateJobObject 0x5b4"},
+    {"Stopped",
+     [](HANDLE stop, std::thread&) {
+         use_program([stop](const sim::ChildView&) {
+             SetEvent(stop);
+             sim::run_until_ended();
+             return sim::Dword{0};
+         });
+     },
+     130, R"({"event":"stopped","status":130})", "", "TerminateJobObject 0xc000013a"},
+    {"StoppedBeforeTheGrants", [](HANDLE stop, std::thread&) { SetEvent(stop); }, 126,
+     R"({"event":"interrupted","status":126,"stage":null})", INTERRUPTED},
+    {"StoppedWhileWaitingForTheLock",
+     [](HANDLE stop, std::thread& helper) {
+         hold_the_lock();
+         helper = std::thread([stop] {
+             await_lock_wait();
+             SetEvent(stop);
+         });
+     },
+     126, R"({"event":"interrupted","status":126,"stage":"acl-done"})", INTERRUPTED},
+    {"ConsoleEventBeforeTheResume",
+     [](HANDLE, std::thread&) {
+         sim::send_console_event_after("AssignProcessToJobObject", 1, CTRL_C_EVENT);
+     },
+     126, R"({"event":"interrupted","status":126,"stage":"assign-job"})", INTERRUPTED},
+    {"ChildCreation", [](HANDLE, std::thread&) { sim::inject(fault_on("CreateProcessW", 0, 2)); },
+     126,
+     FAILED + R"(cannot create AppContainer process: Win32 2","stage":"create-process",)"
+              R"("win32":2,"program":"Z:\\bin\\tool.exe","system_message":"The system cannot )"
+              R"(find the file specified."})",
+     "cannot create AppContainer process: Win32 2"},
+    {"ProfileCreation",
+     [](HANDLE, std::thread&) { sim::inject(fault_on("CreateAppContainerProfile", 0x800700AA)); },
+     126,
+     FAILED + R"(cannot create AppContainer profile: HRESULT 0x800700aa","stage":null,)"
+              R"("hresult":2147942570})",
+     "cannot create AppContainer profile: HRESULT 0x800700aa"},
+    {"FatalStop",
+     [](HANDLE, std::thread&) {
+         sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8));
+     },
+     101,
+     R"({"event":"failed","status":101,"message":"failed to set environment variable \"TEMP\" )"
+     R"(to \"Y:\\\": )" + OUT_OF_MEMORY + R"(","stage":"acl-done"})",
+     "failed to set environment variable \"TEMP\" to \"Y:\\\": " + OUT_OF_MEMORY},
+};
+
+TEST_P(HostChannel, ReportTellsHowTheRunEnded) {
+    const HostRow& row = GetParam();
+    const sim::Dword host = sim::start_launcher();
+    HANDLE stop = nullptr;
+    {
+        const sim::ProcessScope scope(host);
+        stop = CreateEventW(nullptr, TRUE, FALSE, to_wide(HOST_STOP).c_str());
+    }
+    std::thread helper;
+    row.arrange(stop, helper);
+    Strings arguments = standard_arguments();
+    with({"--report", REPORT, "--timeout", "5", "--stop-event", HOST_STOP})(arguments);
+    EXPECT_EQ(run_with(arguments), row.status);
+    if (helper.joinable()) {
+        helper.join();
+    }
+    sim::finish_console_events();
+    const std::string failed = row.status == 101 ? "fatal error: " : "failed: ";
+    EXPECT_EQ(sim::stderr_text(),
+              row.message.empty() ? "" : "native sandbox " + failed + row.message + "\n");
+    EXPECT_EQ(joined(sim::journal_of("TerminateJobObject")), row.ended_with);
+    const std::string text = sim::file_content(REPORT).value_or("");
+    EXPECT_TRUE(text.ends_with("}\n")) << text;
+    std::vector<nlohmann::json> lines;
+    for (const auto& line : split(text, "\n")) {
+        lines.push_back(nlohmann::json::parse(line.empty() ? "null" : line));
+    }
+    lines.pop_back(); // after the last line feed
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), nlohmann::json::parse(row.closing));
+    const bool resumed = sim::journal_of("ResumeThread").size() == 1;
+    EXPECT_EQ(lines.size(), resumed ? 2U : 1U);
+    if (resumed) {
+        const nlohmann::json started = {
+            {"event", "started"},
+            {"launcher_pid", 1},
+            {"child_pid", host + 1},
+            {"sid", sim::app_container_sid("agent")},
+            {"mounts",
+             {{{"role", "project"}, {"drive", "Z:"}, {"directory", "C:\\Work\\Proj"}},
+              {{"role", "scratch"}, {"drive", "Y:"}, {"directory", "C:\\Work\\Scratch"}}}}};
+        EXPECT_EQ(lines.front(), started);
+    }
+    const auto at = [](const std::string& call) {
+        return std::ranges::find(sim::journal(), call) - sim::journal().begin();
+    };
+    EXPECT_EQ(at("GetTickCount64") > at("ResumeThread"), resumed);
+    EXPECT_LT(at("OpenEventW 0x100000 0 Local\\host-stop"), at("CreateFileW C:\\Work\\run.jsonl"));
+    EXPECT_LT(at("CreateFileW C:\\Work\\run.jsonl"),
+              at("CreateAppContainerProfile agent | agent | Norix isolated Agent process | null 0"));
+    EXPECT_EQ(left_behind(), Strings{});
+    CloseHandle(stop);
+}
+
+INSTANTIATE_TEST_SUITE_P(SandboxRun, HostChannel, ::testing::ValuesIn(HOST_ROWS), row_name);
+
+// A report lies outside both directories, compared by whole names without regard to case, with
+// every link followed; none is made, or left, inside them, and a file there is not emptied.
+TEST_F(SimulatedWindows, ReportLiesOutsideTheMounts) {
+    sim::make_directory("C:\\Work\\Proj\\sub");
+    sim::make_directory("C:\\Work\\Scratch");
+    sim::make_directory("C:\\Work\\Proj2");
+    sim::make_file("C:\\Work\\Proj\\kept.txt", "kept");
+    sim::make_file("C:\\Work\\old.jsonl", "an earlier run's line\n");
+    sim::make_junction("C:\\Work\\Into", "C:\\Work\\Scratch");
+    sim::make_symlink("C:\\Work\\new.jsonl", "C:\\Work\\Proj\\new.jsonl");
+    sim::make_symlink("C:\\Work\\kept.jsonl", "C:\\Work\\Proj\\kept.txt");
+    const SandboxRequest request{.project = to_wide("\\\\?\\c:\\WORK\\proj"),
+                                 .scratch = to_wide("\\\\?\\C:\\Work\\Scratch")};
+    const std::pair<std::string, bool> cases[] = {
+        {"C:\\Work\\Proj\\sub\\r.jsonl", false}, {"C:\\Work\\Into\\r.jsonl", false},
+        {"C:\\Work\\new.jsonl", false},            {"C:\\Work\\kept.jsonl", false},
+        {"C:\\Work\\Proj2\\r.jsonl", true},      {"C:\\Work\\old.jsonl", true},
+    };
+    for (const auto& [path, made] : cases) {
+        const auto report = RunReport::create(path, request);
+        EXPECT_EQ(report ? "" : report.error().message,
+                  made ? "" : "report must lie outside the project and scratch directories: " + path);
+    }
+    for (const char* inside : {"Proj\\sub\\r.jsonl", "Scratch\\r.jsonl", "Proj\\new.jsonl"}) {
+        EXPECT_FALSE(sim::path_exists("C:\\Work\\" + std::string(inside))) << inside;
+    }
+    EXPECT_EQ(sim::file_content("C:\\Work\\Proj\\kept.txt"), "kept");
+    EXPECT_EQ(sim::file_content("C:\\Work\\old.jsonl"), "");
+    EXPECT_EQ(sim::open_handles(), Strings{});
+}
 
 } // namespace
