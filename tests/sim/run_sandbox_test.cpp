@@ -96,6 +96,28 @@ std::string trace(const std::string& last, const std::string& project = "\\\\?\\
 // Both grants made.
 const std::string GRANTED = trace("scratch acl-done");
 
+using Arrange = std::function<void(Strings&)>;
+
+// The host's channel options before "--", then whatever else `also` arranges.
+Arrange with(
+    const Strings& options, const Arrange& also = [](Strings&) {}) {
+    return [=](Strings& arguments) {
+        arguments.insert(arguments.begin() + 8, options.begin(), options.end());
+        also(arguments);
+    };
+}
+
+constexpr const char* REPORT = "C:\\Work\\run.jsonl";
+constexpr const char* HOST_STOP = "Local\\host-stop";
+const Strings DRIVEN = {"--report", REPORT, "--timeout", "5", "--stop-event", HOST_STOP};
+
+// The host's stop event, not set, made by a host of its own: the next launcher, pid 100 on a
+// fresh machine (its first child is then 101).
+HANDLE host_stop_event() {
+    const sim::ProcessScope scope(sim::start_launcher());
+    return CreateEventW(nullptr, TRUE, FALSE, to_wide(HOST_STOP).c_str());
+}
+
 void use_program(sim::Program program) {
     sim::register_program("C:\\Work\\Proj\\bin\\tool.exe", std::move(program));
 }
@@ -116,7 +138,11 @@ protected:
     // A run that goes well, the trace on and standard error a console. Variables name the
     // directories plainly, escaped (under a one-letter name) and as a sibling; the child starts a
     // descendant, which the job ends.
-    int run_child() {
+    // With `options`, a host's, whose stop event is made first.
+    int run_child(const Strings& options = {}) {
+        if (!options.empty()) {
+            host_stop_event();
+        }
         sim::set_stderr(sim::StreamKind::Console);
         sim::set_environment({"=C:=C:\\Work\\Proj", "E=C:\\\\Work\\\\Proj\\\\src",
                               "NORIX_SANDBOX_TRACE=", "Path=C:\\Work\\Proj\\bin;C:\\Windows",
@@ -127,7 +153,9 @@ protected:
             sim::start_descendant();
             return sim::Dword{0};
         });
-        return run_with(standard_arguments());
+        Strings arguments = standard_arguments();
+        with(options)(arguments);
+        return run_with(arguments);
     }
 
     // What a run left behind, one text each: its letters ("letter Y:"), "record", "lock", its
@@ -159,7 +187,6 @@ protected:
 template <typename Row>
 class SandboxRows : public SandboxRun, public ::testing::WithParamInterface<Row> {};
 const auto row_name = [](const auto& row) { return std::string(row.param.name); };
-using Arrange = std::function<void(Strings&)>;
 
 // What standard error holds before the failure line, the release steps as releases() names them,
 // the failure line's message and the status.
@@ -194,17 +221,6 @@ Arrange naming(std::size_t at, const std::string& path, const std::function<void
         arguments[at] = path;
     };
 }
-
-// The host's channel options before "--", then whatever else `also` arranges.
-Arrange with(const Strings& options, const Arrange& also = [](Strings&) {}) {
-    return [=](Strings& arguments) {
-        arguments.insert(arguments.begin() + 8, options.begin(), options.end());
-        also(arguments);
-    };
-}
-
-constexpr const char* REPORT = "C:\\Work\\run.jsonl";
-constexpr const char* HOST_STOP = "Local\\host-stop";
 
 const std::string SHARED = "\\\\srv\\share\\dir";
 void make_share() {
@@ -266,8 +282,7 @@ const FailureRow FAILURES[] = {
     {"NoLetterForTheProject", letters_taken('Z'), GRANTED, "unlock record sid", NO_LETTER},
     {"NoLetterForTheScratch", letters_taken('Y'), GRANTED, "Z: unlock record sid", NO_LETTER},
     {"RecordCreation", [](Strings&) { sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); },
-     GRANTED, "Y: Z: unlock record sid",
-     "cannot write sandbox mount record: " + DENIED},
+     GRANTED, "Y: Z: unlock record sid", "cannot write sandbox mount record: " + DENIED},
     {"EnvironmentRead", fails("GetEnvironmentStringsW", 0, 8), GRANTED, "unlock Y: Z: record sid",
      "failure getting env string from OS: " + OUT_OF_MEMORY, 101},
     {"EnvironmentWrite",
@@ -381,50 +396,62 @@ Strings left_by(const std::string& call) {
 }
 
 // Whether a run goes on when this call fails: the releases, the trace switch, the scan for a free
-// letter, the wait for the child, the look at the stop event (a failed look sees no stop) and the
-// signal to a handler that waits for the teardown are not examined.
+// letter, the wait for the child, the looks at the stop events (a failed look sees no stop) and
+// the signal to a handler that waits for the teardown are not examined.
 bool ignored(const std::string& call) {
     const std::string function = split(call)[0];
     return !left_by(call).empty() || function == "ReleaseMutex" ||
            function == "GetEnvironmentVariableW" || function.ends_with("DosDeviceW") ||
-           function == "WaitForSingleObject" || function == "SetEvent" ||
+           function == "WaitForSingleObject" ||
+           call.starts_with("WaitForMultipleObjects process") || function == "SetEvent" ||
            call == "SetConsoleCtrlHandler remove";
 }
 
-// Each platform call of a run that goes well made to fail in its turn: the run ends with 126, 101
-// or its child's code, writes at most one failure line, leaves only what the failed call was to
-// release, and each directory carries the grant exactly when its write ran and succeeded.
+// Each platform call of a run that goes well, plain or driven by a host, made to fail in its
+// turn: the run ends with 126, 101 or its child's code, writes at most one failure line, leaves
+// only what the failed call was to release, and each directory carries the grant exactly when its
+// write ran and succeeded. A driven run's report ends with the line of that status, unless the
+// report itself failed.
 TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
-    ASSERT_EQ(run_child(), 0);
-    // Without the entries of a SetEntriesInAclW call, in lines of their own.
-    const Strings calls = journal_without({"SetEntriesInAclW entry"});
-    std::map<std::string, unsigned> counts;
-    for (const auto& call : calls) {
-        const std::string function = split(call)[0];
-        const unsigned nth = ++counts[function];
-        if (function == "DeleteProcThreadAttributeList") {
-            continue; // it returns nothing, so it cannot fail
-        }
-        SCOPED_TRACE(call + " #" + std::to_string(nth));
+    for (const Strings& options : {Strings{}, DRIVEN}) {
         fresh_machine();
-        sim::inject(failure_of(function, nth));
-        const int status = run_child();
-        EXPECT_EQ(sim::pending_faults(), 0U);
-        // After a failed wait the child may still run when its code is read: 259 reads as 125.
-        const bool child_code = status == 0 || status == 125;
-        EXPECT_EQ(child_code, ignored(call)) << status;
-        EXPECT_TRUE(child_code || status == 126 || status == 101) << status;
-        // A run that fails writes one failure line, a run that goes on none.
-        EXPECT_EQ(split("\n" + sim::stderr_text(), "\nnative sandbox").size(),
-                  child_code ? 1U : 2U);
-        EXPECT_EQ(left_behind(), left_by(call));
-        for (const std::string directory : {"C:\\Work\\Proj", "C:\\Work\\Scratch"}) {
-            // The new entry comes first.
-            const std::string set = "SetNamedSecurityInfoW " + directory + " 1 4";
-            EXPECT_EQ(sim::dacl_entries(directory)->front().trustee ==
-                          sim::app_container_sid("agent"),
-                      call != set && std::ranges::count(sim::journal(), set) == 1)
-                << directory;
+        ASSERT_EQ(run_child(options), 0);
+        // Without the entries of a SetEntriesInAclW call, in lines of their own.
+        const Strings calls = journal_without({"SetEntriesInAclW entry"});
+        std::map<std::string, unsigned> counts;
+        for (const auto& call : calls) {
+            const std::string function = split(call)[0];
+            const unsigned nth = ++counts[function];
+            // These return nothing to fail with.
+            if (function == "DeleteProcThreadAttributeList" || function == "GetTickCount64") {
+                continue;
+            }
+            SCOPED_TRACE(call + " #" + std::to_string(nth));
+            fresh_machine();
+            sim::inject(failure_of(function, nth));
+            const int status = run_child(options);
+            EXPECT_EQ(sim::pending_faults(), 0U);
+            // After a failed wait the child may still run when its code is read: 259 reads as 125.
+            const bool child_code = status == 0 || status == 125;
+            EXPECT_EQ(child_code, ignored(call)) << status;
+            EXPECT_TRUE(child_code || status == 126 || status == 101) << status;
+            // A run that fails writes one failure line, a run that goes on none.
+            EXPECT_EQ(split("\n" + sim::stderr_text(), "\nnative sandbox").size(),
+                      child_code ? 1U : 2U);
+            EXPECT_EQ(left_behind(), left_by(call));
+            for (const std::string directory : {"C:\\Work\\Proj", "C:\\Work\\Scratch"}) {
+                // The new entry comes first.
+                const std::string set = "SetNamedSecurityInfoW " + directory + " 1 4";
+                EXPECT_EQ(sim::dacl_entries(directory)->front().trustee ==
+                              sim::app_container_sid("agent"),
+                          call != set && std::ranges::count(sim::journal(), set) == 1)
+                    << directory;
+            }
+            const Strings lines = split(sim::file_content(REPORT).value_or(""), "\n");
+            if (sim::path_exists(REPORT) && !sim::stderr_text().contains("report ")) {
+                ASSERT_GT(lines.size(), 1U);
+                EXPECT_EQ(nlohmann::json::parse(lines.rbegin()[1])["status"], status);
+            }
         }
     }
 }
@@ -703,12 +730,11 @@ const HostRow HOST_ROWS[] = {
               R"("hresult":2147942570})",
      "cannot create AppContainer profile: HRESULT 0x800700aa"},
     {"FatalStop",
-     [](HANDLE, std::thread&) {
-         sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8));
-     },
+     [](HANDLE, std::thread&) { sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8)); },
      101,
      R"({"event":"failed","status":101,"message":"failed to set environment variable \"TEMP\" )"
-     R"(to \"Y:\\\": )" + OUT_OF_MEMORY + R"(","stage":"acl-done"})",
+     R"(to \"Y:\\\": )" +
+         OUT_OF_MEMORY + R"(","stage":"acl-done"})",
      "failed to set environment variable \"TEMP\" to \"Y:\\\": " + OUT_OF_MEMORY},
 };
 
@@ -760,8 +786,9 @@ TEST_P(HostChannel, ReportTellsHowTheRunEnded) {
     };
     EXPECT_EQ(at("GetTickCount64") > at("ResumeThread"), resumed);
     EXPECT_LT(at("OpenEventW 0x100000 0 Local\\host-stop"), at("CreateFileW C:\\Work\\run.jsonl"));
-    EXPECT_LT(at("CreateFileW C:\\Work\\run.jsonl"),
-              at("CreateAppContainerProfile agent | agent | Norix isolated Agent process | null 0"));
+    EXPECT_LT(
+        at("CreateFileW C:\\Work\\run.jsonl"),
+        at("CreateAppContainerProfile agent | agent | Norix isolated Agent process | null 0"));
     EXPECT_EQ(left_behind(), Strings{});
     CloseHandle(stop);
 }
@@ -783,13 +810,14 @@ TEST_F(SimulatedWindows, ReportLiesOutsideTheMounts) {
                                  .scratch = to_wide("\\\\?\\C:\\Work\\Scratch")};
     const std::pair<std::string, bool> cases[] = {
         {"C:\\Work\\Proj\\sub\\r.jsonl", false}, {"C:\\Work\\Into\\r.jsonl", false},
-        {"C:\\Work\\new.jsonl", false},            {"C:\\Work\\kept.jsonl", false},
+        {"C:\\Work\\new.jsonl", false},          {"C:\\Work\\kept.jsonl", false},
         {"C:\\Work\\Proj2\\r.jsonl", true},      {"C:\\Work\\old.jsonl", true},
     };
     for (const auto& [path, made] : cases) {
         const auto report = RunReport::create(path, request);
         EXPECT_EQ(report ? "" : report.error().message,
-                  made ? "" : "report must lie outside the project and scratch directories: " + path);
+                  made ? ""
+                       : "report must lie outside the project and scratch directories: " + path);
     }
     for (const char* inside : {"Proj\\sub\\r.jsonl", "Scratch\\r.jsonl", "Proj\\new.jsonl"}) {
         EXPECT_FALSE(sim::path_exists("C:\\Work\\" + std::string(inside))) << inside;
