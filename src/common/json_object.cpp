@@ -24,14 +24,17 @@ JsonObject& JsonObject::add_objects(std::string_view name, std::span<const JsonO
     add_name(name);
     members_ += '[';
     for (std::size_t i = 0; i < objects.size(); ++i) {
-        members_ += (i == 0 ? "" : ",") + objects[i].text();
+        members_ += i == 0 ? "" : ",";
+        members_ += objects[i].text();
     }
     members_ += ']';
     return *this;
 }
 
 void JsonObject::add_name(std::string_view name) {
-    members_ += (members_.empty() ? "" : ",") + json_string(name) + ":";
+    members_ += members_.empty() ? "" : ",";
+    members_ += json_string(name);
+    members_ += ':';
 }
 
 std::string json_string(std::string_view utf8) {
@@ -40,7 +43,7 @@ std::string json_string(std::string_view utf8) {
     const std::string valid = to_utf8(to_wide(utf8));
     std::string quoted = "\"";
     for (const char c : valid) {
-        const auto byte = static_cast<unsigned char>(c);
+        const auto unit = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             quoted += {'\\', c};
         } else if (c == '\n') {
@@ -49,8 +52,8 @@ std::string json_string(std::string_view utf8) {
             quoted += "\\r";
         } else if (c == '\t') {
             quoted += "\\t";
-        } else if (byte < 0x20) {
-            quoted += {'\\', 'u', '0', '0', HEX[byte >> 4], HEX[byte & 0xF]};
+        } else if (unit < 0x20) {
+            quoted += {'\\', 'u', '0', '0', HEX[unit >> 4], HEX[unit & 0xF]};
         } else {
             quoted += c;
         }

@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <sddl.h>
 #include <userenv.h>
 #else
 #include "platform/simulated/windows.hpp"
