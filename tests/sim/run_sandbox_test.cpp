@@ -665,132 +665,105 @@ INSTANTIATE_TEST_SUITE_P(SandboxRun, ConsoleEvents,
 // the profile.
 struct HostRow {
     const char* name;
-    std::function<void(HANDLE stop, std::thread& helper)> arrange;
+    std::function<void(HANDLE stop)> arrange;
     int status;
     std::string closing;
-    std::string message;
     std::string ended_with; // how the run ended the job's processes, if it did
 };
 
 using HostChannel = SandboxRows<HostRow>;
 
-void exits_with(sim::Dword code) {
-    use_program([code](const sim::ChildView&) { return code; });
+// A child that does `first`, then runs until something ends it.
+sim::Program until_ended(std::function<void()> first) {
+    return [first](const sim::ChildView&) {
+        first();
+        sim::run_until_ended();
+        return sim::Dword{0};
+    };
 }
 
+std::thread host_helper;
 const std::string FAILED = R"({"event":"failed","status":126,"message":")";
 
 const HostRow HOST_ROWS[] = {
-    {"Exited", [](HANDLE, std::thread&) { exits_with(0xC0000005); }, 125,
+    {"Exited", [](HANDLE) { use_program([](const sim::ChildView&) { return 0xC0000005U; }); }, 125,
      R"({"event":"exited","exit_code":3221225477,"status":125})"},
-    {"TimedOut",
-     [](HANDLE, std::thread&) {
-         use_program([](const sim::ChildView&) {
-             sim::pass_time(5000);
-             sim::run_until_ended();
-             return sim::Dword{0};
-         });
-     },
-     124, R"({"event":"timeout","status":124})", "", "TerminateJobObject 0x5b4"},
-    {"Stopped",
-     [](HANDLE stop, std::thread&) {
-         use_program([stop](const sim::ChildView&) {
-             SetEvent(stop);
-             sim::run_until_ended();
-             return sim::Dword{0};
-         });
-     },
-     130, R"({"event":"stopped","status":130})", "", "TerminateJobObject 0xc000013a"},
-    {"StoppedBeforeTheGrants", [](HANDLE stop, std::thread&) { SetEvent(stop); }, 126,
-     R"({"event":"interrupted","status":126,"stage":null})", INTERRUPTED},
+    {"TimedOut", [](HANDLE) { use_program(until_ended([] { sim::pass_time(5000); })); }, 124,
+     R"({"event":"timeout","status":124})", "TerminateJobObject 0x5b4"},
+    {"Stopped", [](HANDLE stop) { use_program(until_ended([stop] { SetEvent(stop); })); }, 130,
+     R"({"event":"stopped","status":130})", "TerminateJobObject 0xc000013a"},
+    {"StoppedBeforeTheGrants", [](HANDLE stop) { SetEvent(stop); }, 126,
+     R"({"event":"interrupted","status":126,"stage":null})"},
     {"StoppedWhileWaitingForTheLock",
-     [](HANDLE stop, std::thread& helper) {
+     [](HANDLE stop) {
          hold_the_lock();
-         helper = std::thread([stop] {
+         host_helper = std::thread([stop] {
              await_lock_wait();
              SetEvent(stop);
          });
      },
-     126, R"({"event":"interrupted","status":126,"stage":"acl-done"})", INTERRUPTED},
+     126, R"({"event":"interrupted","status":126,"stage":"acl-done"})"},
     {"ConsoleEventBeforeTheResume",
-     [](HANDLE, std::thread&) {
-         sim::send_console_event_after("AssignProcessToJobObject", 1, CTRL_C_EVENT);
-     },
-     126, R"({"event":"interrupted","status":126,"stage":"assign-job"})", INTERRUPTED},
-    {"ChildCreation", [](HANDLE, std::thread&) { sim::inject(fault_on("CreateProcessW", 0, 2)); },
-     126,
+     [](HANDLE) { sim::send_console_event_after("AssignProcessToJobObject", 1, CTRL_C_EVENT); },
+     126, R"({"event":"interrupted","status":126,"stage":"assign-job"})"},
+    {"ChildCreation", [](HANDLE) { sim::inject(fault_on("CreateProcessW", 0, 2)); }, 126,
      FAILED + R"(cannot create AppContainer process: Win32 2","stage":"create-process",)"
               R"("win32":2,"program":"Z:\\bin\\tool.exe","system_message":"The system cannot )"
-              R"(find the file specified."})",
-     "cannot create AppContainer process: Win32 2"},
+              R"(find the file specified."})"},
     {"ProfileCreation",
-     [](HANDLE, std::thread&) { sim::inject(fault_on("CreateAppContainerProfile", 0x800700AA)); },
-     126,
-     FAILED + R"(cannot create AppContainer profile: HRESULT 0x800700aa","stage":null,)"
-              R"("hresult":2147942570})",
-     "cannot create AppContainer profile: HRESULT 0x800700aa"},
-    {"FatalStop",
-     [](HANDLE, std::thread&) { sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8)); },
+     [](HANDLE) { sim::inject(fault_on("CreateAppContainerProfile", 0x8007000E)); }, 126,
+     FAILED + R"(cannot create AppContainer profile: HRESULT 0x8007000e","stage":null,)"
+              R"("hresult":2147942414})"},
+    {"FatalStop", [](HANDLE) { sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8)); },
      101,
      R"({"event":"failed","status":101,"message":"failed to set environment variable \"TEMP\" )"
      R"(to \"Y:\\\": )" +
-         OUT_OF_MEMORY + R"(","stage":"acl-done"})",
-     "failed to set environment variable \"TEMP\" to \"Y:\\\": " + OUT_OF_MEMORY},
+         OUT_OF_MEMORY + R"(","stage":"acl-done"})"},
 };
 
+// Standard error holds the closing line's message, exactly, or the interruption's line.
 TEST_P(HostChannel, ReportTellsHowTheRunEnded) {
     const HostRow& row = GetParam();
-    const sim::Dword host = sim::start_launcher();
-    HANDLE stop = nullptr;
-    {
-        const sim::ProcessScope scope(host);
-        stop = CreateEventW(nullptr, TRUE, FALSE, to_wide(HOST_STOP).c_str());
-    }
-    std::thread helper;
-    row.arrange(stop, helper);
+    const HANDLE stop = host_stop_event();
+    row.arrange(stop);
     Strings arguments = standard_arguments();
-    with({"--report", REPORT, "--timeout", "5", "--stop-event", HOST_STOP})(arguments);
+    with(DRIVEN)(arguments);
     EXPECT_EQ(run_with(arguments), row.status);
-    if (helper.joinable()) {
-        helper.join();
+    if (host_helper.joinable()) {
+        host_helper.join();
     }
     sim::finish_console_events();
-    const std::string failed = row.status == 101 ? "fatal error: " : "failed: ";
-    EXPECT_EQ(sim::stderr_text(),
-              row.message.empty() ? "" : "native sandbox " + failed + row.message + "\n");
     EXPECT_EQ(joined(sim::journal_of("TerminateJobObject")), row.ended_with);
-    const std::string text = sim::file_content(REPORT).value_or("");
-    EXPECT_TRUE(text.ends_with("}\n")) << text;
-    std::vector<nlohmann::json> lines;
-    for (const auto& line : split(text, "\n")) {
-        lines.push_back(nlohmann::json::parse(line.empty() ? "null" : line));
-    }
-    lines.pop_back(); // after the last line feed
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(), nlohmann::json::parse(row.closing));
+    const Strings text = split(sim::file_content(REPORT).value_or(""), "\n");
+    ASSERT_EQ(text.back(), ""); // every line ends with a line feed
     const bool resumed = sim::journal_of("ResumeThread").size() == 1;
-    EXPECT_EQ(lines.size(), resumed ? 2U : 1U);
+    ASSERT_EQ(text.size(), resumed ? 3U : 2U);
+    const auto closing = nlohmann::json::parse(text.rbegin()[1]);
+    EXPECT_EQ(closing, nlohmann::json::parse(row.closing));
+    const std::string message =
+        closing["event"] == "interrupted" ? INTERRUPTED : closing.value("message", "");
+    EXPECT_EQ(sim::stderr_text(),
+              message.empty() ? ""
+                              : "native sandbox " +
+                                    std::string(row.status == 101 ? "fatal error: " : "failed: ") +
+                                    message + "\n");
     if (resumed) {
-        const nlohmann::json started = {
-            {"event", "started"},
-            {"launcher_pid", 1},
-            {"child_pid", host + 1},
-            {"sid", sim::app_container_sid("agent")},
-            {"mounts",
-             {{{"role", "project"}, {"drive", "Z:"}, {"directory", "C:\\Work\\Proj"}},
-              {{"role", "scratch"}, {"drive", "Y:"}, {"directory", "C:\\Work\\Scratch"}}}}};
-        EXPECT_EQ(lines.front(), started);
+        EXPECT_EQ(nlohmann::json::parse(text[0]),
+                  nlohmann::json::parse(
+                      R"({"event":"started","launcher_pid":1,"child_pid":101,"sid":")" +
+                      sim::app_container_sid("agent") +
+                      R"(","mounts":[{"role":"project","drive":"Z:","directory":"C:\\Work\\Proj"},)"
+                      R"({"role":"scratch","drive":"Y:","directory":"C:\\Work\\Scratch"}]})"));
     }
     const auto at = [](const std::string& call) {
         return std::ranges::find(sim::journal(), call) - sim::journal().begin();
     };
-    EXPECT_EQ(at("GetTickCount64") > at("ResumeThread"), resumed);
+    EXPECT_EQ(at("GetTickCount64") > at("ResumeThread"), resumed); // the clock starts there
     EXPECT_LT(at("OpenEventW 0x100000 0 Local\\host-stop"), at("CreateFileW C:\\Work\\run.jsonl"));
     EXPECT_LT(
         at("CreateFileW C:\\Work\\run.jsonl"),
         at("CreateAppContainerProfile agent | agent | Norix isolated Agent process | null 0"));
     EXPECT_EQ(left_behind(), Strings{});
-    CloseHandle(stop);
 }
 
 INSTANTIATE_TEST_SUITE_P(SandboxRun, HostChannel, ::testing::ValuesIn(HOST_ROWS), row_name);
