@@ -13,7 +13,6 @@ TEST(ParseCommandLine, FailuresBeforeTheDirectories) {
         {{"stray", "--", "t"}, "missing value for stray"}, // before the name is looked at
         {{"--Project", "x", "--", "t"}, "unknown sandbox option: --Project"},
         {{"--project=x", "y", "--", "t"}, "unknown sandbox option: --project=x"},
-        {{"--stop_event", "e", "--", "t"}, "unknown sandbox option: --stop_event"},
         // The last value of an option wins; the first "--" ends the options.
         {{"--network", "allow", "--network", "deny", "--", "t"}, "missing --project"},
         {{"--network", "deny", "--network", "Deny", "--", "t"}, network},

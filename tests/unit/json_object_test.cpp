@@ -9,21 +9,18 @@ namespace {
 
 TEST(JsonObject, TextsAreEscapedAndAlwaysValidUtf8) {
     const std::pair<std::string, std::string> cases[] = {
-        {"C:\\w \"q\"", R"("C:\\w \"q\"")"},
-        {std::string("\n\r\t\x01\x1f\x7f", 6) + '\0', R"("\n\r\t\u0001\u001f)"
-                                                      "\x7f"
-                                                      R"(\u0000")"},
-        {"na\xC3\xAFve \xE2\x82\xAC", "\"na\xC3\xAFve \xE2\x82\xAC\""},
-        {"a\xFF"
-         "b\xED\xA0\x80",
-         "\"a\xEF\xBF\xBD"
-         "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+        {std::string("\n\r\t\x01\x1f\x7f\"\\", 8) + '\0', R"("\n\r\t\u0001\u001f)"
+                                                          "\x7f"
+                                                          R"(\"\\\u0000")"},
+        // Non-ASCII as it is, what is not UTF-8 as U+FFFD.
+        {"\xC3\xAF\xFF\xED\xA0\x80",
+         "\"\xC3\xAF\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
     };
     for (const auto& [text, quoted] : cases) {
         EXPECT_EQ(json_string(text), quoted);
         EXPECT_EQ(nlohmann::json::parse(quoted), nlohmann::json::parse(json_string(text)));
     }
-    EXPECT_EQ(nlohmann::json::parse(json_string(cases[1].first)), cases[1].first);
+    EXPECT_EQ(nlohmann::json::parse(json_string(cases[0].first)), cases[0].first);
 }
 
 } // namespace

@@ -11,6 +11,10 @@
 // after a console event and exits with STATUS_CONTROL_C_EXIT, as Windows' default handler ends a
 // process (Wine's exits with 0), or with 7. Under Wine "sandbox_child forget <letter>" removes a
 // drive that the userenv double defined, as a host does after a killed launcher.
+// "sandbox_child stop-host <event> <report> <command line>" is a host without a console that
+// stops a run through its event: it creates the event, starts the command line with its own
+// standard handles, sets the event once the report holds the run's "started" line, and exits with
+// the launcher's status.
 #include "../userenv_double/double_state.hpp"
 
 #include <windows.h>
@@ -22,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -47,11 +52,35 @@ BOOL WINAPI on_console_event(DWORD /*type*/) {
     return TRUE;
 }
 
+int stop_host(const wchar_t* event, const wchar_t* report, std::wstring command) {
+    const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, event);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION launcher{};
+    if (stop == nullptr || !CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
+                                           nullptr, nullptr, &startup, &launcher)) {
+        return 2;
+    }
+    for (std::string text; text.find("\"event\":\"started\"") == std::string::npos &&
+                           WaitForSingleObject(launcher.hProcess, 50) == WAIT_TIMEOUT;) {
+        std::ifstream file(std::filesystem::path(report), std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(file), {});
+    }
+    SetEvent(stop);
+    WaitForSingleObject(launcher.hProcess, INFINITE);
+    DWORD status = 2;
+    GetExitCodeProcess(launcher.hProcess, &status);
+    return static_cast<int>(status);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 2 && std::wcscmp(argv[1], L"sleep") == 0) {
         Sleep(INFINITE);
+    }
+    if (argc == 5 && std::wcscmp(argv[1], L"stop-host") == 0) {
+        return stop_host(argv[2], argv[3], argv[4]);
     }
     if (argc == 3 && std::wcscmp(argv[1], L"forget") == 0) {
         return userenv_double::remove(argv[2][0]) ? 0 : 1;
