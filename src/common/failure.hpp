@@ -36,8 +36,7 @@ inline std::unexpected<SandboxFailure> failure(std::string message) {
     return std::unexpected(SandboxFailure{std::move(message)});
 }
 
-inline constexpr const char* INTERRUPTION =
-    "sandbox run interrupted by a console control event";
+inline constexpr const char* INTERRUPTION = "sandbox run interrupted by a console control event";
 
 // A run stopped before its child started: by a console control event (Ctrl+C, Ctrl+Break, a
 // closed console, logoff or shutdown), or by the host through its stop event.

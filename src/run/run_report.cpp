@@ -14,8 +14,8 @@ bool inside_a_mount(WideStringView path, const SandboxRequest& request) {
 // The directory a path names its file in: all before its last separator.
 WideString parent_of(const WideString& path) {
     const bool verbatim = starts_with_ascii(path, "\\\\?\\");
-    const std::size_t last = verbatim ? path.find_last_of(WCHAR('\\'))
-                                      : path.find_last_of(to_wide("\\/"));
+    const std::size_t last =
+        verbatim ? path.find_last_of(WCHAR('\\')) : path.find_last_of(to_wide("\\/"));
     return last == WideString::npos ? WideString() : path.substr(0, last);
 }
 
@@ -79,12 +79,11 @@ Result<void> RunReport::write(const JsonObject& line) {
         const std::string text = line.text() + "\n";
         DWORD written = 0;
         DWORD code = ERROR_SUCCESS;
-        if (!WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size()), &written,
-                       nullptr)) { // not overlapped
-            code = GetLastError();
-        } else if (written != text.size()) {
+        const BOOL wrote = WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size()),
+                                     &written, nullptr); // not overlapped
+        if (wrote && written != text.size()) {
             code = ERROR_DISK_FULL; // a disk file takes every byte unless it has no room
-        } else if (!FlushFileBuffers(file_.get())) {
+        } else if (!wrote || !FlushFileBuffers(file_.get())) {
             code = GetLastError();
         }
         if (code != ERROR_SUCCESS) {
@@ -132,7 +131,8 @@ JsonObject closing_line(const Result<ChildEnd>& ended, int status) {
     }
     const SandboxFailure& failed = ended.error();
     if (failed.message == INTERRUPTION) {
-        line.add_text("event", "interrupted").add_number("status", static_cast<std::uint64_t>(status));
+        line.add_text("event", "interrupted")
+            .add_number("status", static_cast<std::uint64_t>(status));
         return add_stage(line);
     }
     line.add_text("event", "failed")

@@ -41,7 +41,8 @@ struct ReportedMount {
 };
 
 // The line once the child is resumed.
-JsonObject started_line(DWORD child_pid, std::string_view sid, std::span<const ReportedMount> mounts);
+JsonObject started_line(DWORD child_pid, std::string_view sid,
+                        std::span<const ReportedMount> mounts);
 
 // The one closing line of a run that ended as `ended` says, with the `status` the launcher exits
 // with: "exited", "timeout", "stopped", "interrupted" or "failed".

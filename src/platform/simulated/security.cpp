@@ -27,7 +27,7 @@ struct SecurityDescriptor {
 struct Security {
     std::vector<std::unique_ptr<Sid>> sids;
     std::vector<std::unique_ptr<std::u16string>> sid_strings; // freed with LocalFree
-    std::set<std::u16string> profiles; // folded names
+    std::set<std::u16string> profiles;                        // folded names
     std::vector<std::unique_ptr<AclBlock>> acls;
     std::vector<std::unique_ptr<SecurityDescriptor>> descriptors;
 };

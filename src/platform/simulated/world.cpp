@@ -361,8 +361,8 @@ int CompareStringOrdinal(LPCWSTR string1, int count1, LPCWSTR string2, int count
                          BOOL ignore_case) {
     Guard guard;
     const auto text = [ignore_case](LPCWSTR units, int count) {
-        const std::u16string_view view = count < 0 ? std::u16string_view(units)
-                                                   : std::u16string_view(units, count);
+        const std::u16string_view view =
+            count < 0 ? std::u16string_view(units) : std::u16string_view(units, count);
         return ignore_case != FALSE ? fold_case(view) : std::u16string(view);
     };
     const int order = text(string1, count1).compare(text(string2, count2));
