@@ -780,7 +780,8 @@ BOOL FlushFileBuffers(HANDLE file) {
     return TRUE;
 }
 
-// Writes append, so the end of a file is where it was opened: its start.
+// File positions are not modelled (writes append), so this sets the end where a file that was just
+// opened stands: at its start.
 BOOL SetEndOfFile(HANDLE file) {
     Guard guard;
     record("SetEndOfFile");
