@@ -9,9 +9,9 @@ namespace {
 
 TEST(JsonObject, TextsAreEscapedAndAlwaysValidUtf8) {
     const std::pair<std::string, std::string> cases[] = {
-        {std::string("\n\r\t\x01\x1f\x7f\"\\", 8) + '\0', R"("\n\r\t\u0001\u001f)"
-                                                          "\x7f"
-                                                          R"(\"\\\u0000")"},
+        {std::string("\n\r\t\x01\x1f \x7f\"\\", 9) + '\0', R"("\n\r\t\u0001\u001f )"
+                                                           "\x7f"
+                                                           R"(\"\\\u0000")"},
         // Non-ASCII as it is, what is not UTF-8 as U+FFFD.
         {"\xC3\xAF\xFF\xED\xA0\x80",
          "\"\xC3\xAF\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
