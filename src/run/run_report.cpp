@@ -11,12 +11,16 @@ bool inside_a_mount(WideStringView path, const SandboxRequest& request) {
     return lies_within(path, request.project) || lies_within(path, request.scratch);
 }
 
-// The directory a path names its file in: all before its last separator.
+// The directory an absolute path names its file in: all before its last separator, which a
+// drive's root keeps ("C:" alone would be the drive's current directory).
 WideString parent_of(const WideString& path) {
     const bool verbatim = starts_with_ascii(path, "\\\\?\\");
     const std::size_t last =
         verbatim ? path.find_last_of(WCHAR('\\')) : path.find_last_of(to_wide("\\/"));
-    return last == WideString::npos ? WideString() : path.substr(0, last);
+    if (last == WideString::npos) {
+        return {};
+    }
+    return path.substr(0, last > 0 && path[last - 1] == WCHAR(':') ? last + 1 : last);
 }
 
 SandboxFailure outside_the_mounts(const std::string& path) {

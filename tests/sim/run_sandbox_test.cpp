@@ -782,6 +782,9 @@ TEST_F(SimulatedWindows, ReportLiesOutsideTheMounts) {
                       ? ""
                       : "report must lie outside the project and scratch directories: " + path);
     }
+    // A drive's root is that root, not the drive's current directory.
+    sim::set_current_directory("C:\\Work\\Proj");
+    EXPECT_TRUE(RunReport::create("C:\\r.jsonl", request));
     EXPECT_FALSE(sim::path_exists("C:\\Work\\Proj\\sub\\r.jsonl") ||
                  sim::path_exists("C:\\Work\\Proj\\new.jsonl"));
     EXPECT_EQ(sim::file_content("C:\\Work\\Proj\\kept.txt"), "kept");
