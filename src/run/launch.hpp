@@ -14,7 +14,8 @@
 // The run's exit code when the child's own code does not fit in 0..255.
 inline constexpr int FALLBACK_EXIT_CODE = 125;
 
-// The child's: what it runs as, runs and where, and what the host asked of the wait.
+// What the launch starts (the AppContainer the child runs as, its command line and current
+// directory) and what the host asked of the wait.
 struct ChildLaunch {
     PSID app_container_sid = nullptr;
     std::string_view program; // as the command line gives it, for a failed creation

@@ -36,8 +36,8 @@ Result<ChildEnd> run_child(const SandboxRequest& request, StopSignal& stop, RunR
         }
         reported_sid = std::move(*text);
     }
-    // Until the child is resumed, a console event stops the run at its next step; before a grant
-    // especially, as grants outlast the run.
+    // Until the child is resumed, a console event or the host's stop event stops the run at its
+    // next step; before a grant especially, as grants outlast the run.
     if (stop.raised()) {
         return interrupted();
     }

@@ -40,7 +40,7 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES /*attributes*/, BOOL manual_reset, BOO
         set_last_error(ERROR_INVALID_PARAMETER); // not modelled
         return nullptr;
     }
-    if (const auto existing = named_events()[key].lock(); existing && !key.empty()) {
+    if (const auto existing = key.empty() ? nullptr : named_events()[key].lock()) {
         set_last_error(ERROR_ALREADY_EXISTS);
         return add_handle(existing);
     }
