@@ -2,6 +2,7 @@
 
 #include "common/text.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,4 +13,8 @@ struct SandboxRequest {
     std::string profile;
     std::string program;
     std::vector<std::string> arguments;
+    // What a host that drives the run asked for, each only when given.
+    std::optional<std::string> report;         // the report file's path, as typed
+    std::optional<DWORD> timeout_milliseconds; // from the resume on
+    std::optional<std::string> stop_event;     // the name of the host's event
 };

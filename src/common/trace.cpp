@@ -8,6 +8,9 @@
 
 namespace {
 
+// Kept by reference: every stage name is a literal.
+std::string_view last_stage_reached;
+
 bool trace_enabled() {
     const WideString name = to_wide("NORIX_SANDBOX_TRACE");
     // With no buffer the call reports the size a value needs, NUL included: at least 1 for a
@@ -16,6 +19,7 @@ bool trace_enabled() {
 }
 
 void write_trace_line(std::string_view stage, const std::string& path_part) {
+    last_stage_reached = stage;
     const LastErrorKept kept;
     if (trace_enabled()) {
         const std::string line = "sandbox-stage=" + std::string(stage) + path_part + "\n";
@@ -33,4 +37,12 @@ void trace_stage(std::string_view stage) {
 
 void trace_stage(std::string_view stage, WideStringView path) {
     write_trace_line(stage, " path=" + to_utf8(path));
+}
+
+std::string_view last_stage() {
+    return last_stage_reached;
+}
+
+void forget_last_stage() {
+    last_stage_reached = {};
 }

@@ -12,3 +12,8 @@ void trace_stage(std::string_view stage);
 
 // The same line with " path=<path>" appended; an unpaired surrogate in the path shows as U+FFFD.
 void trace_stage(std::string_view stage, WideStringView path);
+
+// The stage of the last trace_stage call, traced or not (tracing may be off), for the run's
+// report; empty before the first one and after forget_last_stage.
+std::string_view last_stage();
+void forget_last_stage();

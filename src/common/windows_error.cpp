@@ -26,18 +26,25 @@ SandboxFailure win32_failure(std::string_view what) {
 }
 
 SandboxFailure win32_failure(std::string_view what, DWORD code) {
-    return SandboxFailure{std::string(what) + ": Win32 " + std::to_string(code)};
+    return {std::string(what) + ": Win32 " + std::to_string(code),
+            WindowsCode{WindowsCode::Kind::Win32, code}};
 }
 
 SandboxFailure hresult_failure(std::string_view what, HRESULT result) {
-    return SandboxFailure{std::string(what) + ": HRESULT " + hresult_text(result)};
+    return {std::string(what) + ": HRESULT " + hresult_text(result),
+            WindowsCode{WindowsCode::Kind::Hresult, static_cast<std::uint32_t>(result)}};
 }
 
 SandboxFailure os_error_failure(std::string_view what, DWORD code) {
-    return SandboxFailure{std::string(what) + ": " + os_error_text(code)};
+    return {std::string(what) + ": " + os_error_text(code),
+            WindowsCode{WindowsCode::Kind::Win32, code}};
 }
 
 std::string os_error_text(DWORD code) {
+    return system_message(code) + " (os error " + std::to_string(code) + ")";
+}
+
+std::string system_message(DWORD code) {
     WCHAR buffer[512];
     DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, // the system's message table
@@ -48,7 +55,6 @@ std::string os_error_text(DWORD code) {
                           buffer[length - 1] == WCHAR(' '))) {
         --length;
     }
-    std::string text = length > 0 ? to_utf8(WideStringView(buffer, length))
-                                  : "unknown error " + std::to_string(code);
-    return text + " (os error " + std::to_string(code) + ")";
+    return length > 0 ? to_utf8(WideStringView(buffer, length))
+                      : "unknown error " + std::to_string(code);
 }

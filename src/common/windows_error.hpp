@@ -11,6 +11,8 @@
 // A Win32 error code, for the calls whose failures callers word themselves.
 template <class T> using Win32Result = std::expected<T, DWORD>;
 
+// Each failure built here carries its code as well, for the run's report.
+
 // "<what>: Win32 <last-error value>", the value read before anything else can change it: call it
 // right after the call that failed.
 SandboxFailure win32_failure(std::string_view what);
@@ -26,3 +28,7 @@ SandboxFailure os_error_failure(std::string_view what, DWORD code);
 
 // The system's message for `code` without its line break, then " (os error <code>)".
 std::string os_error_text(DWORD code);
+
+// The system's message for `code` without its line break ("unknown error <code>" when there is
+// none).
+std::string system_message(DWORD code);

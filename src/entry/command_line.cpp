@@ -3,6 +3,7 @@
 #include "paths/sandbox_mount.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 
 namespace {
@@ -14,6 +15,9 @@ struct Options {
     std::optional<std::string> scratch;
     std::optional<std::string> profile;
     std::optional<std::string> network;
+    std::optional<std::string> report;
+    std::optional<std::string> timeout;
+    std::optional<std::string> stop_event;
 };
 
 std::optional<std::string>* option_slot(Options& options, std::string_view name) {
@@ -29,7 +33,29 @@ std::optional<std::string>* option_slot(Options& options, std::string_view name)
     if (name == "--network") {
         return &options.network;
     }
+    if (name == "--report") {
+        return &options.report;
+    }
+    if (name == "--timeout") {
+        return &options.timeout;
+    }
+    if (name == "--stop-event") {
+        return &options.stop_event;
+    }
     return nullptr;
+}
+
+// Whole seconds from 1 to MAX_TIMEOUT_SECONDS, in ASCII digits alone, as milliseconds.
+std::optional<DWORD> timeout_milliseconds(std::string_view value) {
+    if (value.empty() || value.size() > 10 ||
+        !std::ranges::all_of(value, [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const std::uint64_t seconds = std::stoull(std::string(value));
+    if (seconds == 0 || seconds > MAX_TIMEOUT_SECONDS) {
+        return std::nullopt;
+    }
+    return static_cast<DWORD>(seconds * 1000);
 }
 
 bool is_profile_character(char c) {
@@ -86,11 +112,23 @@ Result<SandboxRequest> parse_command_line(const std::vector<std::string>& argume
     if (!is_valid_profile_name(*options.profile)) {
         return failure("invalid AppContainer profile name");
     }
+    std::optional<DWORD> timeout;
+    if (options.timeout) {
+        timeout = timeout_milliseconds(*options.timeout);
+        if (!timeout) {
+            return failure("invalid value for --timeout: " + *options.timeout +
+                           " (a whole number of seconds from 1 to " +
+                           std::to_string(MAX_TIMEOUT_SECONDS) + ")");
+        }
+    }
     return SandboxRequest{
         .project = std::move(*project),
         .scratch = std::move(*scratch),
         .profile = std::move(*options.profile),
         .program = *(separator + 1),
         .arguments = std::vector<std::string>(separator + 2, arguments.end()),
+        .report = std::move(options.report),
+        .timeout_milliseconds = timeout,
+        .stop_event = std::move(options.stop_event),
     };
 }

@@ -2,6 +2,7 @@
 
 #include "common/split_command_line.hpp"
 #include "common/standard_error.hpp"
+#include "common/windows_error.hpp"
 #include "entry/command_line.hpp"
 #include "entry/console_control.hpp"
 #include "run/run_sandbox.hpp"
@@ -11,6 +12,30 @@
 #include <vector>
 
 namespace {
+
+constexpr std::string_view HELP =
+    "usage: norix-native-sandbox --project <path> --scratch <path> --profile <name> --network "
+    "deny\n"
+    "           [--report <path>] [--timeout <seconds>] [--stop-event <name>] -- <program> "
+    "[args...]\n"
+    "       norix-native-sandbox --help | --version\n"
+    "\n"
+    "Runs <program> in an AppContainer with no capabilities, in a job that ends it and every\n"
+    "process it starts, with the project and scratch directories on two drive letters; exits with\n"
+    "its exit code.\n"
+    "\n"
+    "  --project <path>     a directory the program may read and write, its current directory\n"
+    "  --scratch <path>     a second such directory, its TEMP and TMP\n"
+    "  --profile <name>     the AppContainer profile, created on first use\n"
+    "  --network deny       required: the program gets no network access\n"
+    "  --report <path>      a JSON Lines file that tells the host how the run went\n"
+    "  --timeout <seconds>  ends the program after that long (1 to 4294967), status 124\n"
+    "  --stop-event <name>  a named event of the host's that ends the program, status 130\n"
+    "\n"
+    "Status: the program's exit code; 125 for a code of 256 or more; 124, 130 as above; 126 for a\n"
+    "failure of the launcher, with one line on standard error. docs/usage.md has the details.\n";
+
+constexpr std::string_view VERSION = "norix-native-sandbox " NORIX_VERSION "\n";
 
 // Every argument as UTF-8 text, or nothing when one of them holds an unpaired surrogate.
 std::optional<std::vector<std::string>> arguments_as_text(WideStringView command_line) {
@@ -53,10 +78,31 @@ int report(const SandboxFailure& failed) {
     return FAILURE_EXIT_STATUS;
 }
 
+// The text that --help or --version, given alone, prints; nothing for any other command line.
+std::optional<std::string_view> information_for(WideStringView command_line) {
+    const std::vector<WideString> split = split_command_line(command_line);
+    if (split.size() != 2) {
+        return std::nullopt;
+    }
+    if (split[1] == to_wide("--help")) {
+        return HELP;
+    }
+    if (split[1] == to_wide("--version")) {
+        return VERSION;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int run_process(WideStringView command_line) {
     try {
+        if (const auto information = information_for(command_line)) {
+            if (!write_standard_output(*information)) {
+                throw FatalStop(win32_failure("cannot write to standard output").message);
+            }
+            return 0;
+        }
         const auto request = request_of(command_line);
         if (!request) {
             return report(request.error());

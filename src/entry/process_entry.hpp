@@ -1,13 +1,10 @@
 // The process from its command line to its exit status.
 #pragma once
 
+#include "common/failure.hpp"
 #include "common/text.hpp"
 
 #include <string_view>
-
-// The status of a fatal stop: the run could not go on, and what it made has been released.
-inline constexpr int FATAL_EXIT_STATUS = 101;
-inline constexpr int FAILURE_EXIT_STATUS = 126;
 
 // Splits `command_line` as the C runtime does, drops the launcher's own name, parses, runs and
 // prints at most one line on standard error. Gives the exit status: the child's code (0..255),

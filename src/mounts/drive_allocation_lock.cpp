@@ -4,8 +4,9 @@
 #include "common/windows_error.hpp"
 
 #include <string>
+#include <vector>
 
-Result<DriveAllocationLock> DriveAllocationLock::acquire(HANDLE stop_event) {
+Result<DriveAllocationLock> DriveAllocationLock::acquire(std::span<const HANDLE> stop_events) {
     UniqueHandle mutex;
     {
         const WideString name = to_wide(DRIVE_ALLOCATION_MUTEX);
@@ -18,18 +19,18 @@ Result<DriveAllocationLock> DriveAllocationLock::acquire(HANDLE stop_event) {
         return std::unexpected(win32_failure("cannot create sandbox allocation lock"));
     }
     DWORD waited = 0;
-    DWORD lock_index = 0;
-    if (stop_event == nullptr) {
+    const auto lock_index = static_cast<DWORD>(stop_events.size());
+    if (stop_events.empty()) {
         waited = WaitForSingleObject(mutex.get(), INFINITE);
     } else {
-        // The event first: of several signalled objects the wait takes the lowest, so a stopped
+        // The events first: of several signalled objects the wait takes the lowest, so a stopped
         // run never takes the lock.
-        const HANDLE objects[] = {stop_event, mutex.get()};
-        waited = WaitForMultipleObjects(2, objects, FALSE, INFINITE);
-        if (waited == WAIT_OBJECT_0) {
+        std::vector<HANDLE> objects(stop_events.begin(), stop_events.end());
+        objects.push_back(mutex.get());
+        waited = WaitForMultipleObjects(lock_index + 1, objects.data(), FALSE, INFINITE);
+        if (waited < WAIT_OBJECT_0 + lock_index) {
             return interrupted();
         }
-        lock_index = 1;
     }
     if (waited != WAIT_OBJECT_0 + lock_index && waited != WAIT_ABANDONED_0 + lock_index) {
         return failure("cannot acquire sandbox allocation lock: " + std::to_string(waited));

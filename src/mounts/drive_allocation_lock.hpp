@@ -5,6 +5,8 @@
 #include "common/failure.hpp"
 #include "common/resource.hpp"
 
+#include <span>
+
 inline constexpr const char* DRIVE_ALLOCATION_MUTEX = "Local\\Norix.NativeSandbox.DriveAllocation";
 
 // A held mutex: given up, then closed.
@@ -20,8 +22,8 @@ struct HeldMutexTraits : HandleTraits {
 class DriveAllocationLock {
 public:
     // Waits without a time limit. A mutex abandoned by a holder that ended counts as acquired.
-    // With a `stop_event` (borrowed), the wait ends without the lock once that event is set.
-    static Result<DriveAllocationLock> acquire(HANDLE stop_event = nullptr);
+    // With `stop_events` (borrowed), the wait ends without the lock once one of them is set.
+    static Result<DriveAllocationLock> acquire(std::span<const HANDLE> stop_events = {});
 
     // ReleaseMutex, then CloseHandle; failures are ignored. Does nothing when no longer held.
     void release() { mutex_.reset(); }

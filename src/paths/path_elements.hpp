@@ -1,4 +1,4 @@
-// The element view of a Windows path, on which containment and joining rest: pure text, no call
+// The element view of a Windows path, on which containment and joining rest: text alone, no call
 // on the file system.
 #pragma once
 

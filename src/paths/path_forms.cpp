@@ -46,6 +46,22 @@ Win32Result<WideString> full_path(const WideString& path) {
     }
 }
 
+Win32Result<UniqueFile> open_existing(const WideString& path) {
+    UniqueFile file(CreateFileW(path.c_str(),
+                                0, // no access: only the name and attributes are wanted
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, // no security attributes
+                                OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, // lets directories open too
+                                nullptr));                  // no template file
+    if (!file) {
+        return std::unexpected(GetLastError());
+    }
+    return file;
+}
+
+} // namespace
+
 Win32Result<WideString> path_to_open(WideStringView path) {
     WideString typed(path);
     if (opens_as_typed(typed)) {
@@ -68,22 +84,6 @@ Win32Result<WideString> path_to_open(WideStringView path) {
     return to_wide("\\\\?\\") + *absolute;
 }
 
-Win32Result<UniqueFile> open_existing(const WideString& path) {
-    UniqueFile file(CreateFileW(path.c_str(),
-                                0, // no access: only the name and attributes are wanted
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, // no security attributes
-                                OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, // lets directories open too
-                                nullptr));                  // no template file
-    if (!file) {
-        return std::unexpected(GetLastError());
-    }
-    return file;
-}
-
-} // namespace
-
 std::string display_path(WideStringView path) {
     if (starts_with_ascii(path, "\\\\?\\UNC\\")) {
         return "\\\\" + to_utf8(path.substr(8));
@@ -103,10 +103,14 @@ Win32Result<WideString> canonical_path(WideStringView path) {
     if (!file) {
         return std::unexpected(file.error());
     }
+    return final_path(file->get());
+}
+
+Win32Result<WideString> final_path(HANDLE file) {
     WideString buffer(MAX_PATH, WCHAR{});
     for (;;) {
         const DWORD length =
-            GetFinalPathNameByHandleW(file->get(), buffer.data(), static_cast<DWORD>(buffer.size()),
+            GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (length == 0) {
             return std::unexpected(GetLastError());

@@ -25,3 +25,11 @@ Result<UniqueSid> obtain_profile_sid(const WideString& profile) {
     }
     return sid;
 }
+
+Result<std::string> sid_text(PSID sid) {
+    UniqueLocal<LPWSTR> text;
+    if (!ConvertSidToStringSidW(sid, text.put())) {
+        return std::unexpected(win32_failure("cannot convert AppContainer SID to text"));
+    }
+    return to_utf8(text.get());
+}

@@ -18,6 +18,8 @@ namespace {
 
 // The exit code of a child that is ended because it could not be put into the job.
 constexpr UINT UNCONTAINED_CHILD_EXIT_CODE = 1;
+// The exit code of the job's processes at the time limit.
+constexpr UINT TIMED_OUT_EXIT_CODE = ERROR_TIMEOUT;
 
 // What a console program never needs and a hostile one could turn against the user's session:
 // the clipboard, system parameters and display settings, logging off or shutting down, other
@@ -119,14 +121,20 @@ Result<std::vector<HANDLE>> inheritable_standard_handles(const HANDLE (&standard
 class CreatedChild {
 public:
     CreatedChild(const PROCESS_INFORMATION& information, StopSignal& stop)
-        : stop_(stop), process_(information.hProcess), thread_(information.hThread) {}
+        : stop_(stop), process_(information.hProcess), thread_(information.hThread),
+          pid_(information.dwProcessId) {}
     CreatedChild(const CreatedChild&) = delete;
     CreatedChild& operator=(const CreatedChild&) = delete;
     ~CreatedChild() { close(); }
 
     HANDLE process() const { return process_.get(); }
     HANDLE thread() const { return thread_.get(); }
+    DWORD pid() const { return pid_; }
     void close_thread() { thread_.reset(); }
+
+    // Ends every process of the job. A failure is not examined: closing the job, which follows on
+    // every way out, ends them all the same.
+    void end_job(UINT exit_code) const { TerminateJobObject(job_.get(), exit_code); }
 
     // Puts the child into `job`, which it keeps whether or not the assignment succeeds. Once the
     // child is in it, the job is published to the stop signal until it is closed.
@@ -160,8 +168,28 @@ private:
     UniqueHandle process_;
     UniqueHandle thread_;
     UniqueHandle job_;
+    DWORD pid_;
     bool contained_ = false;
 };
+
+// The milliseconds left of `limit` since `resumed_at` (GetTickCount64), or INFINITE without one.
+DWORD time_left(std::optional<DWORD> limit, ULONGLONG resumed_at) {
+    if (!limit) {
+        return INFINITE;
+    }
+    const ULONGLONG spent = GetTickCount64() - resumed_at;
+    return spent >= *limit ? 0 : static_cast<DWORD>(*limit - spent);
+}
+
+// One wait on the child, the host's stop event if there is one (WAIT_OBJECT_0 + 1), and the time
+// left (WAIT_TIMEOUT). The child comes first: one that has exited is never reported as stopped.
+DWORD wait_for_child(HANDLE process, HANDLE host_event, DWORD milliseconds) {
+    if (host_event == nullptr) {
+        return WaitForSingleObject(process, milliseconds);
+    }
+    const HANDLE objects[] = {process, host_event};
+    return WaitForMultipleObjects(2, objects, FALSE, milliseconds);
+}
 
 } // namespace
 
@@ -186,8 +214,7 @@ Result<UniqueHandle> create_sandbox_job() {
     return job;
 }
 
-Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view command_line,
-                                 std::string_view current_directory, StopSignal& stop) {
+Result<ChildEnd> launch_sandbox_child(const ChildLaunch& launch, StopSignal& stop) {
     const HANDLE standard[3] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
                                 GetStdHandle(STD_ERROR_HANDLE)};
     // Handle inheritance lets every inheritable handle of the launcher into the child, past
@@ -199,7 +226,7 @@ Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view comman
     }
 
     SECURITY_CAPABILITIES capabilities{};
-    capabilities.AppContainerSid = app_container_sid;
+    capabilities.AppContainerSid = launch.app_container_sid;
     capabilities.Capabilities = nullptr; // none: no network access
     capabilities.CapabilityCount = 0;
     capabilities.Reserved = 0;
@@ -219,8 +246,8 @@ Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view comman
     startup.lpAttributeList = attributes.list();
 
     // CreateProcessW may write into the command line, so it gets a buffer of its own.
-    WideString wide_command_line = to_wide(command_line);
-    const WideString wide_directory = to_wide(current_directory);
+    WideString wide_command_line = to_wide(launch.command_line);
+    const WideString wide_directory = to_wide(launch.current_directory);
 
     trace_stage("create-process");
     PROCESS_INFORMATION information{};
@@ -236,7 +263,9 @@ Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view comman
                                         wide_directory.c_str(), &startup.StartupInfo, &information);
     attributes.remove();
     if (!created) {
-        return std::unexpected(win32_failure("cannot create AppContainer process"));
+        SandboxFailure failed = win32_failure("cannot create AppContainer process");
+        failed.program = launch.program;
+        return std::unexpected(failed);
     }
     CreatedChild child(information, stop);
 
@@ -255,19 +284,40 @@ Result<int> launch_sandbox_child(PSID app_container_sid, std::string_view comman
 
     trace_stage("resume");
     const DWORD resumed = ResumeThread(child.thread());
+    // The time limit counts from here.
+    const ULONGLONG resumed_at = launch.time_limit ? GetTickCount64() : 0;
     child.close_thread();
     if (resumed == static_cast<DWORD>(-1)) {
         return std::unexpected(win32_failure("cannot resume AppContainer process"));
     }
+    // A console event that came after the last look and before the resume reached no one: the
+    // child, still suspended, was not yet running to get it. It ends the child as it would have.
+    if (stop.raised_by_console()) {
+        child.end_job(STATUS_CONTROL_C_EXIT);
+    }
+    if (launch.started) {
+        if (auto told = launch.started(child.pid()); !told) {
+            return std::unexpected(told.error());
+        }
+    }
 
     trace_stage("wait");
-    // A failed wait shows in the exit code read below: a running child reports STILL_ACTIVE.
-    WaitForSingleObject(child.process(), INFINITE);
+    const DWORD waited = wait_for_child(child.process(), stop.host_event(),
+                                        time_left(launch.time_limit, resumed_at));
     trace_stage("settled");
+    if (waited == WAIT_TIMEOUT) {
+        child.end_job(TIMED_OUT_EXIT_CODE);
+        return ChildEnd{.kind = ChildEnd::Kind::TimedOut};
+    }
+    if (waited == WAIT_OBJECT_0 + 1) {
+        child.end_job(STATUS_CONTROL_C_EXIT);
+        return ChildEnd{.kind = ChildEnd::Kind::Stopped};
+    }
 
+    // A failed wait shows in the exit code read here: a running child reports STILL_ACTIVE.
     DWORD exit_code = FALLBACK_EXIT_CODE;
     if (!GetExitCodeProcess(child.process(), &exit_code)) {
         return std::unexpected(win32_failure("cannot read AppContainer exit code"));
     }
-    return exit_code < 256 ? static_cast<int>(exit_code) : FALLBACK_EXIT_CODE;
+    return ChildEnd{.exit_code = exit_code};
 }

@@ -7,24 +7,38 @@
 #include "mounts/mount_record.hpp"
 #include "paths/argument_translation.hpp"
 #include "paths/environment_rewrite.hpp"
+#include "paths/path_forms.hpp"
 #include "paths/program_resolution.hpp"
 #include "paths/protected_folders.hpp"
 #include "run/app_container.hpp"
 #include "run/child_command_line.hpp"
 #include "run/launch.hpp"
+#include "run/run_report.hpp"
+
+#include <optional>
+
+namespace {
 
 // Every resource of the run is a guard declared in the order it is acquired, so that leaving
 // the function by any way (a failure, the end of the run, a fatal stop unwinding) releases them
 // in reverse: the scratch mapping, the project mapping, the lock if still held, the record file,
 // the SID.
-Result<int> run_sandbox(const SandboxRequest& request, StopSignal& stop) {
+Result<ChildEnd> run_child(const SandboxRequest& request, StopSignal& stop, RunReport* report) {
     const WideString profile = to_wide(request.profile);
     const auto sid = obtain_profile_sid(profile);
     if (!sid) {
         return std::unexpected(sid.error());
     }
-    // Until the child is resumed, a console event stops the run at its next step; before a grant
-    // especially, as grants outlast the run.
+    std::string reported_sid;
+    if (report != nullptr) {
+        auto text = sid_text(sid->get());
+        if (!text) {
+            return std::unexpected(text.error());
+        }
+        reported_sid = std::move(*text);
+    }
+    // Until the child is resumed, a console event or the host's stop event stops the run at its
+    // next step; before a grant especially, as grants outlast the run.
     if (stop.raised()) {
         return interrupted();
     }
@@ -65,7 +79,7 @@ Result<int> run_sandbox(const SandboxRequest& request, StopSignal& stop) {
     if (!record) {
         return std::unexpected(record.error());
     }
-    auto lock = DriveAllocationLock::acquire(stop.event());
+    auto lock = DriveAllocationLock::acquire(stop.events());
     if (!lock) {
         return std::unexpected(lock.error());
     }
@@ -74,6 +88,11 @@ Result<int> run_sandbox(const SandboxRequest& request, StopSignal& stop) {
     const auto recovery = record->recover();
     if (!recovery) {
         return std::unexpected(recovery.error());
+    }
+    if (report != nullptr && recovery->has_value()) {
+        if (auto written = report->write(recovered_line(**recovery)); !written) {
+            return std::unexpected(written.error());
+        }
     }
     const auto project_mount = allocate_drive_mapping(request.project);
     if (!project_mount) {
@@ -105,6 +124,70 @@ Result<int> run_sandbox(const SandboxRequest& request, StopSignal& stop) {
     }
     const std::vector<std::string> arguments =
         translate_arguments(request, project_root, scratch_root);
-    return launch_sandbox_child(sid->get(), build_command_line(*program, arguments), project_root,
-                                stop);
+    const std::string command_line = build_command_line(*program, arguments);
+    ChildLaunch launch{.app_container_sid = sid->get(),
+                       .program = *program,
+                       .command_line = command_line,
+                       .current_directory = project_root,
+                       .time_limit = request.timeout_milliseconds};
+    if (report != nullptr) {
+        launch.started = [&](DWORD child_pid) {
+            const ReportedMount mounts[] = {
+                {"project", project_mount->drive(), display_path(request.project)},
+                {"scratch", scratch_mount->drive(), display_path(request.scratch)}};
+            return report->write(started_line(child_pid, reported_sid, mounts));
+        };
+    }
+    return launch_sandbox_child(launch, stop);
+}
+
+int status_of(const ChildEnd& ended) {
+    switch (ended.kind) {
+    case ChildEnd::Kind::TimedOut:
+        return TIMED_OUT_STATUS;
+    case ChildEnd::Kind::Stopped:
+        return STOPPED_STATUS;
+    case ChildEnd::Kind::Exited:
+        break;
+    }
+    return ended.exit_code < 256 ? static_cast<int>(ended.exit_code) : FALLBACK_EXIT_CODE;
+}
+
+} // namespace
+
+Result<int> run_sandbox(const SandboxRequest& request, StopSignal& stop) {
+    forget_last_stage();
+    // Both before anything the run changes: a host whose event or report cannot be had gets a
+    // failure and nothing else.
+    if (request.stop_event) {
+        if (auto watched = stop.watch_host_event(*request.stop_event); !watched) {
+            return std::unexpected(watched.error());
+        }
+    }
+    std::optional<RunReport> report;
+    if (request.report) {
+        auto created = RunReport::create(*request.report, request);
+        if (!created) {
+            return std::unexpected(created.error());
+        }
+        report.emplace(std::move(*created));
+    }
+    Result<ChildEnd> ended;
+    try {
+        ended = run_child(request, stop, report ? &*report : nullptr);
+    } catch (const FatalStop& fatal) {
+        // The run has torn down on its way here; the entry, which alone handles the stop, ends
+        // the process once the report has its closing line.
+        if (report) {
+            static_cast<void>(report->write(fatal_line(fatal.what())));
+        }
+        throw;
+    }
+    const int status = ended ? status_of(*ended) : FAILURE_EXIT_STATUS;
+    if (report) {
+        if (auto closed = report->write(closing_line(ended, status)); !closed) {
+            return std::unexpected(closed.error());
+        }
+    }
+    return ended ? Result<int>(status) : std::unexpected(ended.error());
 }

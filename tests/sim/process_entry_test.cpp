@@ -20,6 +20,8 @@ TEST_F(ProcessEntry, CommandLineFailuresComeFirst) {
         // The unknown option echoes the argument exactly as the C runtime's splitting gives it.
         {to_wide("\"C:\\x y\\n.exe\"x \"a\"\"b\\\\\"c v -- t"), "unknown sandbox option: a\"b\\c"},
         {unpaired, "command-line argument is not valid Unicode"},
+        // --help and --version count only alone.
+        {to_wide("n.exe --help --version -- t"), "unknown sandbox option: --help"},
     };
     for (const auto& [command_line, message] : cases) {
         sim::reset();
@@ -27,6 +29,22 @@ TEST_F(ProcessEntry, CommandLineFailuresComeFirst) {
         EXPECT_EQ(sim::stderr_text(), "native sandbox failed: " + message + "\n");
         EXPECT_EQ(journal_without({"WriteFile"}), Strings{}) << message;
     }
+}
+
+// Alone, on standard output, with status 0; standard output that refuses the text is a fatal stop.
+TEST_F(ProcessEntry, HelpAndVersionGoToStandardOutput) {
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    sim::set_stderr(sim::StreamKind::Pipe);
+    SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
+    EXPECT_EQ(run_process(to_wide("n.exe --version")), 0);
+    EXPECT_EQ(run_process(to_wide("\"n.exe\" --help")), 0);
+    EXPECT_TRUE(sim::stderr_text().starts_with(
+        "norix-native-sandbox 0.1.0\nusage: norix-native-sandbox --project <path> --scratch"));
+    SetStdHandle(STD_OUTPUT_HANDLE, output);
+    sim::inject(fault_on("WriteFile", 0, 232));
+    EXPECT_EQ(run_process(to_wide("n.exe --help")), 101);
+    EXPECT_EQ(sim::stderr_text().substr(sim::stderr_text().rfind("native")),
+              "native sandbox fatal error: cannot write to standard output: Win32 232\n");
 }
 
 TEST_F(ProcessEntry, FailureLineReachesEveryKindOfStandardError) {

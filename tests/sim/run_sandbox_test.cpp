@@ -7,8 +7,11 @@
 #include "paths/environment_rewrite.hpp"
 #include "run/app_container.hpp"
 #include "run/child_command_line.hpp"
+#include "run/run_report.hpp"
 #include "run/run_sandbox.hpp"
 #include "sim/sim_fixture.hpp"
+
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <functional>
@@ -62,10 +65,15 @@ sim::Dword hold_the_lock() {
     return holder;
 }
 
-void await_lock_wait() {
-    while (sim::journal_of("WaitForMultipleObjects").empty()) {
+// Until a call of this function (and first arguments) has been made.
+void await_call(std::string_view call) {
+    while (sim::journal_of(call).empty()) {
         std::this_thread::yield();
     }
+}
+
+void await_lock_wait() {
+    await_call("WaitForMultipleObjects");
 }
 
 // The stage lines of a run that goes well, by the names rows give them: a grant's own lines carry
@@ -91,6 +99,32 @@ std::string trace(const std::string& last, const std::string& project = "\\\\?\\
 // Both grants made.
 const std::string GRANTED = trace("scratch acl-done");
 
+using Arrange = std::function<void(Strings&)>;
+
+// The host's channel options before "--", then whatever else `also` arranges.
+Arrange with(
+    const Strings& options, const Arrange& also = [](Strings&) {}) {
+    return [=](Strings& arguments) {
+        arguments.insert(arguments.begin() + 8, options.begin(), options.end());
+        also(arguments);
+    };
+}
+
+constexpr const char* REPORT = "C:\\Work\\run.jsonl";
+constexpr const char* HOST_STOP = "Local\\host-stop";
+const Strings DRIVEN = {"--report", REPORT, "--timeout", "5", "--stop-event", HOST_STOP};
+
+// The host's stop event, not set, made by a host of its own: the next launcher, pid 100 on a
+// fresh machine (its first child is then 101).
+HANDLE host_stop_event() {
+    const sim::ProcessScope scope(sim::start_launcher());
+    return CreateEventW(nullptr, TRUE, FALSE, to_wide(HOST_STOP).c_str());
+}
+
+void use_program(sim::Program program) {
+    sim::register_program("C:\\Work\\Proj\\bin\\tool.exe", std::move(program));
+}
+
 class SandboxRun : public SimulatedWindows {
 protected:
     void SetUp() override { fresh_machine(); }
@@ -104,14 +138,14 @@ protected:
         sim::clear_journal();
     }
 
-    static void use_program(sim::Program program) {
-        sim::register_program("C:\\Work\\Proj\\bin\\tool.exe", std::move(program));
-    }
-
     // A run that goes well, the trace on and standard error a console. Variables name the
     // directories plainly, escaped (under a one-letter name) and as a sibling; the child starts a
     // descendant, which the job ends.
-    int run_child() {
+    // With `options`, a host's, whose stop event is made first.
+    int run_child(const Strings& options = {}) {
+        if (!options.empty()) {
+            host_stop_event();
+        }
         sim::set_stderr(sim::StreamKind::Console);
         sim::set_environment({"=C:=C:\\Work\\Proj", "E=C:\\\\Work\\\\Proj\\\\src",
                               "NORIX_SANDBOX_TRACE=", "Path=C:\\Work\\Proj\\bin;C:\\Windows",
@@ -122,7 +156,9 @@ protected:
             sim::start_descendant();
             return sim::Dword{0};
         });
-        return run_with(standard_arguments());
+        Strings arguments = standard_arguments();
+        with(options)(arguments);
+        return run_with(arguments);
     }
 
     // What a run left behind, one text each: its letters ("letter Y:"), "record", "lock", its
@@ -154,7 +190,6 @@ protected:
 template <typename Row>
 class SandboxRows : public SandboxRun, public ::testing::WithParamInterface<Row> {};
 const auto row_name = [](const auto& row) { return std::string(row.param.name); };
-using Arrange = std::function<void(Strings&)>;
 
 // What standard error holds before the failure line, the release steps as releases() names them,
 // the failure line's message and the status.
@@ -203,6 +238,7 @@ const std::string OUT_OF_MEMORY =
 const std::string TRACE_WRITE = "cannot write stage trace to standard error: Win32 ";
 const std::string ON_SHARE = "Windows sandbox mounts must use local drive paths";
 const std::string PROTECTED = "sandbox mount covers a protected system or profile folder: ";
+const std::string DENIED = "Access is denied. (os error 5)";
 // The child's teardown, as when it ends by itself.
 const std::string TORN_DOWN = "unlock attributes thread process job Y: Z: record sid";
 
@@ -317,6 +353,17 @@ const FailureRow FAILURES[] = {
      "cannot resume AppContainer process: Win32 5"},
     {"ExitCodeRead", fails("GetExitCodeProcess", 0, 6), trace("settled"), TORN_DOWN,
      "cannot read AppContainer exit code: Win32 6"},
+    // The host's event and its report come before anything the run changes.
+    {"StopEventMissing", with({"--stop-event", HOST_STOP}), "", "",
+     "cannot open stop event Local\\host-stop: Win32 2"},
+    {"ReportSid", with({"--report", REPORT}, fails("ConvertSidToStringSidW", 0, 8)), "", "sid",
+     "cannot convert AppContainer SID to text: Win32 8"},
+    // A report that takes no more lines fails the run once it has torn down: the child's start
+    // (the write that the "wait" line would otherwise have), or the run's end.
+    {"ReportStartedLine", with({"--report", REPORT}, fails("WriteFile", 0, 5, write_of("wait"))),
+     trace("resume"), TORN_DOWN, "cannot write report C:\\Work\\run.jsonl: " + DENIED},
+    {"ReportClosingLine", with({"--report", REPORT}, fails("FlushFileBuffers", 0, 5, 2)),
+     trace("settled"), TORN_DOWN, "cannot write report C:\\Work\\run.jsonl: " + DENIED},
 };
 
 using FailurePoint = SandboxRows<FailureRow>;
@@ -353,11 +400,11 @@ sim::Fault failure_of(const std::string& function, unsigned call) {
                     function == "GetEnvironmentVariableW" ? 203 : 5, call);
 }
 
-// What a failed call leaves because it was the release of that very thing. The run's last file
-// handle is its record's, which cannot be deleted while it is open.
-Strings left_by(const std::string& call, bool last_of_its_kind = false) {
+// What a failed call leaves because it was the release of that very thing. The record cannot be
+// deleted while its handle, the one closed right before the deletion, is open.
+Strings left_by(const std::string& call, bool closes_record = false) {
     const Strings words = split(call);
-    if (call == "CloseHandle file" && last_of_its_kind) {
+    if (call == "CloseHandle file" && closes_record) {
         return {"record", "handle file"};
     }
     if (words[0] == "CloseHandle") {
@@ -377,52 +424,65 @@ Strings left_by(const std::string& call, bool last_of_its_kind = false) {
 }
 
 // Whether a run goes on when this call fails: the releases, the trace switch, the scan for a free
-// letter, the wait for the child, the look at the stop event (a failed look sees no stop) and the
-// signal to a handler that waits for the teardown are not examined.
+// letter, the wait for the child, the looks at the stop events (a failed look sees no stop) and
+// the signal to a handler that waits for the teardown are not examined.
 bool ignored(const std::string& call) {
     const std::string function = split(call)[0];
     return !left_by(call).empty() || function == "ReleaseMutex" ||
            function == "GetEnvironmentVariableW" || function.ends_with("DosDeviceW") ||
-           function == "WaitForSingleObject" || function == "SetEvent" ||
+           function == "WaitForSingleObject" ||
+           call.starts_with("WaitForMultipleObjects process") || function == "SetEvent" ||
            call == "SetConsoleCtrlHandler remove";
 }
 
-// Each platform call of a run that goes well made to fail in its turn: the run ends with 126, 101
-// or its child's code, writes at most one failure line, leaves only what the failed call was to
-// release, and each directory carries the grant exactly when its write ran and succeeded.
+// Each platform call of a run that goes well, plain or driven by a host, made to fail in its
+// turn: the run ends with 126, 101 or its child's code, writes at most one failure line, leaves
+// only what the failed call was to release, and each directory carries the grant exactly when its
+// write ran and succeeded. A driven run's report ends with the line of that status, unless the
+// report itself failed.
 TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
-    ASSERT_EQ(run_child(), 0);
-    // Without the entries of a SetEntriesInAclW call, in lines of their own.
-    const Strings calls = journal_without({"SetEntriesInAclW entry"});
-    std::map<std::string, unsigned> counts;
-    for (auto at = calls.begin(); at != calls.end(); ++at) {
-        const std::string& call = *at;
-        const std::string function = split(call)[0];
-        const unsigned nth = ++counts[function];
-        if (function == "DeleteProcThreadAttributeList") {
-            continue; // it returns nothing, so it cannot fail
-        }
-        SCOPED_TRACE(call + " #" + std::to_string(nth));
+    for (const Strings& options : {Strings{}, DRIVEN}) {
         fresh_machine();
-        sim::inject(failure_of(function, nth));
-        const int status = run_child();
-        EXPECT_EQ(sim::pending_faults(), 0U);
-        // After a failed wait the child may still run when its code is read: 259 reads as 125.
-        const bool child_code = status == 0 || status == 125;
-        EXPECT_EQ(child_code, ignored(call)) << status;
-        EXPECT_TRUE(child_code || status == 126 || status == 101) << status;
-        // A run that fails writes one failure line, a run that goes on none.
-        EXPECT_EQ(split("\n" + sim::stderr_text(), "\nnative sandbox").size(),
-                  child_code ? 1U : 2U);
-        EXPECT_EQ(left_behind(),
-                  left_by(call, std::find(at + 1, calls.end(), call) == calls.end()));
-        for (const std::string directory : {"C:\\Work\\Proj", "C:\\Work\\Scratch"}) {
-            // The new entry comes first.
-            const std::string set = "SetNamedSecurityInfoW " + directory + " 1 4";
-            EXPECT_EQ(sim::dacl_entries(directory)->front().trustee ==
-                          sim::app_container_sid("agent"),
-                      call != set && std::ranges::count(sim::journal(), set) == 1)
-                << directory;
+        ASSERT_EQ(run_child(options), 0);
+        // Without the entries of a SetEntriesInAclW call, in lines of their own.
+        const Strings calls = journal_without({"SetEntriesInAclW entry"});
+        std::map<std::string, unsigned> counts;
+        for (auto at = calls.begin(); at != calls.end(); ++at) {
+            const std::string& call = *at;
+            const std::string function = split(call)[0];
+            const unsigned nth = ++counts[function];
+            // These return nothing to fail with.
+            if (function == "DeleteProcThreadAttributeList" || function == "GetTickCount64") {
+                continue;
+            }
+            SCOPED_TRACE(call + " #" + std::to_string(nth));
+            fresh_machine();
+            sim::inject(failure_of(function, nth));
+            const int status = run_child(options);
+            EXPECT_EQ(sim::pending_faults(), 0U);
+            // After a failed wait the child may still run when its code is read: 259 reads as 125.
+            const bool child_code = status == 0 || status == 125;
+            EXPECT_EQ(child_code, ignored(call)) << status;
+            EXPECT_TRUE(child_code || status == 126 || status == 101) << status;
+            // A run that fails writes one failure line, a run that goes on none.
+            EXPECT_EQ(split("\n" + sim::stderr_text(), "\nnative sandbox").size(),
+                      child_code ? 1U : 2U);
+            EXPECT_EQ(left_behind(),
+                      left_by(call, at + 1 != calls.end() &&
+                                        at[1] == "DeleteFileW " + std::string(RECORD)));
+            for (const std::string directory : {"C:\\Work\\Proj", "C:\\Work\\Scratch"}) {
+                // The new entry comes first.
+                const std::string set = "SetNamedSecurityInfoW " + directory + " 1 4";
+                EXPECT_EQ(sim::dacl_entries(directory)->front().trustee ==
+                              sim::app_container_sid("agent"),
+                          call != set && std::ranges::count(sim::journal(), set) == 1)
+                    << directory;
+            }
+            const Strings lines = split(sim::file_content(REPORT).value_or(""), "\n");
+            if (sim::path_exists(REPORT) && !sim::stderr_text().contains("report ")) {
+                ASSERT_GT(lines.size(), 1U);
+                EXPECT_EQ(nlohmann::json::parse(lines.rbegin()[1])["status"], status);
+            }
         }
     }
 }
@@ -593,6 +653,7 @@ TEST_F(SandboxRun, RecordPathIsClearedOfWhatNoLauncherHolds) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         fresh_machine();
+        host_stop_event();
         sim::make_file("C:\\Work\\Kept.txt", "kept");
         sim::make_file("C:\\Work\\KeptDir\\inside", "kept");
         row.arrange();
@@ -603,7 +664,19 @@ TEST_F(SandboxRun, RecordPathIsClearedOfWhatNoLauncherHolds) {
         });
         trace_on();
         const bool refused = *row.failed != '\0';
-        EXPECT_EQ(run_with(standard_arguments()), refused ? 126 : 0);
+        Strings arguments = standard_arguments();
+        with(DRIVEN)(arguments);
+        EXPECT_EQ(run_with(arguments), refused ? 126 : 0);
+        // The report tells the host as the trace does.
+        const auto first = nlohmann::json::parse(split(*sim::file_content(REPORT), "\n")[0]);
+        EXPECT_EQ(first["event"] == "recovered", row.recovered);
+        if (row.recovered) {
+            EXPECT_EQ(first, nlohmann::json::parse(
+                                 R"({"event":"recovered","record":"C:\\Work\\.Scratch.norix-)"
+                                 R"(native-sandbox-mounts","letters":[{"drive":"Z:","target":)"
+                                 R"("\\??\\C:\\Work\\Proj","outcome":"removed"},{"drive":"Y:",)"
+                                 R"("target":"\\??\\C:\\Work\\Scratch","outcome":"removed"}]})"));
+        }
         const std::string trace = sim::stderr_text();
         EXPECT_EQ(trace.substr(0, trace.find("sandbox-stage=create-process")),
                   GRANTED +
@@ -692,6 +765,9 @@ const EventRow EVENTS[] = {
     {"UnderTheLockAndInTheTeardown", "DefineDosDeviceW 2 3", 126, 126, "unlock Y: Z: record sid"},
     // A child not yet resumed has not seen the event: the job ends it.
     {"BeforeTheResume", "AssignProcessToJobObject 1", 126, 126, TORN_DOWN},
+    // After the last look before the resume: the child, not yet running, missed the event, so the
+    // run ends it as the event would have.
+    {"AfterTheLastLookBeforeTheResume", "WaitForSingleObject 4", 125, 125, TORN_DOWN},
     {"FromTheChild", "child", 125, 125, TORN_DOWN},
     {"FromAChildThatIgnoresIt", "ignoring-child", 7, 125, TORN_DOWN},
     {"InTheTeardown", "DefineDosDeviceW 3", 0, 0, TORN_DOWN}};
@@ -716,12 +792,16 @@ TEST_P(ConsoleEvents, StopTheRunOrLeaveItToTheChild) {
     for (std::size_t i = 1; i < where.size(); ++i) {
         sim::send_console_event_after(where[0], std::stoul(where[i]), event, at_end);
     }
-    if (at.ends_with("child")) {
-        use_program([&, ignores = at != "child"](const sim::ChildView&) {
-            if (ignores) {
+    if (at.ends_with("child") || at.starts_with("WaitFor")) {
+        use_program([&](const sim::ChildView&) {
+            if (at == "ignoring-child") {
                 sim::ignore_console_events();
             }
-            sim::send_console_event(event, at_end);
+            // Once the run has had its look at the stop after the resume.
+            await_call("WaitForSingleObject process");
+            if (at.ends_with("child")) {
+                sim::send_console_event(event, at_end);
+            }
             return sim::Dword{7};
         });
     }
@@ -753,5 +833,141 @@ INSTANTIATE_TEST_SUITE_P(SandboxRun, ConsoleEvents,
                                             ::testing::Values(CTRL_C_EVENT, CTRL_BREAK_EVENT,
                                                               CTRL_CLOSE_EVENT)),
                          event_row_name);
+
+// A run that a host drives with a report, a time limit of 5 s and its stop event: what the
+// host's `arrange` does (to its event, through a `helper` thread if need be), the status, the
+// failure line's message and the report's closing line. The report has a started line exactly
+// when the child was resumed, the clock starts there, and the event and the report come before
+// the profile.
+struct HostRow {
+    const char* name;
+    std::function<void(HANDLE stop)> arrange;
+    int status;
+    std::string closing;
+    std::string ended_with; // how the run ended the job's processes, if it did
+};
+
+using HostChannel = SandboxRows<HostRow>;
+
+// A child that does `first`, then runs until something ends it.
+sim::Program until_ended(std::function<void()> first) {
+    return [first](const sim::ChildView&) {
+        first();
+        sim::run_until_ended();
+        return sim::Dword{0};
+    };
+}
+
+std::thread host_helper;
+const std::string FAILED = R"({"event":"failed","status":126,"message":")";
+
+const HostRow HOST_ROWS[] = {
+    {"Exited", [](HANDLE) { use_program([](const sim::ChildView&) { return 0xC0000005U; }); }, 125,
+     R"({"event":"exited","exit_code":3221225477,"status":125})"},
+    {"TimedOut", [](HANDLE) { use_program(until_ended([] { sim::pass_time(5000); })); }, 124,
+     R"({"event":"timeout","status":124})", "TerminateJobObject 0x5b4"},
+    {"Stopped", [](HANDLE stop) { use_program(until_ended([stop] { SetEvent(stop); })); }, 130,
+     R"({"event":"stopped","status":130})", "TerminateJobObject 0xc000013a"},
+    {"StoppedBeforeTheGrants", [](HANDLE stop) { SetEvent(stop); }, 126,
+     R"({"event":"interrupted","status":126,"stage":null})"},
+    {"StoppedWhileWaitingForTheLock",
+     [](HANDLE stop) {
+         hold_the_lock();
+         host_helper = std::thread([stop] {
+             await_lock_wait();
+             SetEvent(stop);
+         });
+     },
+     126, R"({"event":"interrupted","status":126,"stage":"acl-done"})"},
+    {"ChildCreation", [](HANDLE) { sim::inject(fault_on("CreateProcessW", 0, 2)); }, 126,
+     FAILED + R"(cannot create AppContainer process: Win32 2","stage":"create-process",)"
+              R"("win32":2,"program":"Z:\\bin\\tool.exe","system_message":"The system cannot )"
+              R"(find the file specified."})"},
+    {"ProfileCreation",
+     [](HANDLE) { sim::inject(fault_on("CreateAppContainerProfile", 0x8007000E)); }, 126,
+     FAILED + R"(cannot create AppContainer profile: HRESULT 0x8007000e","stage":null,)"
+              R"("hresult":2147942414})"},
+    {"FatalStop", [](HANDLE) { sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8)); },
+     101,
+     R"({"event":"failed","status":101,"message":"failed to set environment variable \"TEMP\" )"
+     R"(to \"Y:\\\": )" +
+         OUT_OF_MEMORY + R"(","stage":"acl-done"})"},
+};
+
+// Standard error holds the closing line's message, exactly, or the interruption's line.
+TEST_P(HostChannel, ReportTellsHowTheRunEnded) {
+    const HostRow& row = GetParam();
+    const HANDLE stop = host_stop_event();
+    row.arrange(stop);
+    Strings arguments = standard_arguments();
+    with(DRIVEN)(arguments);
+    EXPECT_EQ(run_with(arguments), row.status);
+    if (host_helper.joinable()) {
+        host_helper.join();
+    }
+    sim::finish_console_events();
+    EXPECT_EQ(joined(sim::journal_of("TerminateJobObject")), row.ended_with);
+    const Strings text = split(sim::file_content(REPORT).value_or(""), "\n");
+    ASSERT_EQ(text.back(), ""); // every line ends with a line feed
+    const bool resumed = sim::journal_of("ResumeThread").size() == 1;
+    ASSERT_EQ(text.size(), resumed ? 3U : 2U);
+    const auto closing = nlohmann::json::parse(text.rbegin()[1]);
+    EXPECT_EQ(closing, nlohmann::json::parse(row.closing));
+    const std::string message =
+        closing["event"] == "interrupted" ? INTERRUPTED : closing.value("message", "");
+    const std::string prefix = row.status == 101 ? "fatal error: " : "failed: ";
+    EXPECT_EQ(sim::stderr_text(),
+              message.empty() ? "" : "native sandbox " + prefix + message + "\n");
+    if (resumed) {
+        EXPECT_EQ(nlohmann::json::parse(text[0]),
+                  nlohmann::json::parse(
+                      R"({"event":"started","launcher_pid":1,"child_pid":101,"sid":")" +
+                      sim::app_container_sid("agent") +
+                      R"(","mounts":[{"role":"project","drive":"Z:","directory":"C:\\Work\\Proj"},)"
+                      R"({"role":"scratch","drive":"Y:","directory":"C:\\Work\\Scratch"}]})"));
+    }
+    const auto at = [](const std::string& call) {
+        return std::ranges::find(sim::journal(), call) - sim::journal().begin();
+    };
+    EXPECT_EQ(at("GetTickCount64") > at("ResumeThread"), resumed); // the clock starts there
+    EXPECT_LT(at("OpenEventW 0x100000 0 Local\\host-stop"), at("CreateFileW C:\\Work\\run.jsonl"));
+    EXPECT_LT(
+        at("CreateFileW C:\\Work\\run.jsonl"),
+        at("CreateAppContainerProfile agent | agent | Norix isolated Agent process | null 0"));
+    EXPECT_EQ(left_behind(), Strings{});
+}
+
+INSTANTIATE_TEST_SUITE_P(SandboxRun, HostChannel, ::testing::ValuesIn(HOST_ROWS), row_name);
+
+// A report lies outside both directories, compared by whole names without regard to case, with
+// every link followed; none is made, or left, inside them, and a file there is not emptied.
+TEST_F(SimulatedWindows, ReportLiesOutsideTheMounts) {
+    for (const char* directory : {"C:\\Work\\Proj\\sub", "C:\\Work\\Scratch", "C:\\Work\\Proj2"}) {
+        sim::make_directory(directory);
+    }
+    sim::make_file("C:\\Work\\Proj\\kept.txt", "kept");
+    sim::make_file("C:\\Work\\old.jsonl", "an earlier run's line\n");
+    sim::make_junction("C:\\Work\\Into", "C:\\Work\\Scratch");
+    sim::make_symlink("C:\\Work\\new.jsonl", "C:\\Work\\Proj\\new.jsonl");
+    sim::make_symlink("C:\\Work\\kept.jsonl", "C:\\Work\\Proj\\kept.txt");
+    const SandboxRequest request{.project = to_wide("\\\\?\\c:\\WORK\\proj"),
+                                 .scratch = to_wide("\\\\?\\C:\\Work\\Scratch")};
+    for (const std::string name : {"Proj\\sub\\r", "Into\\r", "new", "kept", "Proj2\\r", "old"}) {
+        const std::string path = "C:\\Work\\" + name + ".jsonl";
+        const auto report = RunReport::create(path, request);
+        EXPECT_EQ(report ? "" : report.error().message,
+                  name.starts_with("Proj2") || name == "old"
+                      ? ""
+                      : "report must lie outside the project and scratch directories: " + path);
+    }
+    // A drive's root is that root, not the drive's current directory.
+    sim::set_current_directory("C:\\Work\\Proj");
+    EXPECT_TRUE(RunReport::create("C:\\r.jsonl", request));
+    EXPECT_FALSE(sim::path_exists("C:\\Work\\Proj\\sub\\r.jsonl") ||
+                 sim::path_exists("C:\\Work\\Proj\\new.jsonl"));
+    EXPECT_EQ(sim::file_content("C:\\Work\\Proj\\kept.txt"), "kept");
+    EXPECT_EQ(sim::file_content("C:\\Work\\old.jsonl"), "");
+    EXPECT_EQ(sim::open_handles(), Strings{});
+}
 
 } // namespace

@@ -113,6 +113,10 @@ private:
     Dword previous_;
 };
 
+// Moves the machine's clock (GetTickCount64, and the time limits of waits) on by `milliseconds`
+// at once; waits whose limit has then passed end with WAIT_TIMEOUT.
+void pass_time(Dword milliseconds);
+
 // Ends a launcher started by start_launcher as if it were killed: its handles close, and the
 // mutexes it owned are abandoned (the next wait that takes one returns WAIT_ABANDONED).
 void end_launcher(Dword pid);
@@ -159,6 +163,9 @@ using Program = std::function<Dword(const ChildView&)>;
 void register_program(std::string_view path, Program program);
 // Called by a running program: a child of it, in its job, that runs until something ends it.
 Dword start_descendant();
+// Called by a running program: returns once its process has been ended (by its job, by
+// TerminateProcess or by a console event), as a program that never exits by itself.
+void run_until_ended();
 // The processes started in this machine (children and descendants) that have not ended.
 std::vector<Dword> live_processes();
 // Job objects that still have a handle.

@@ -1,4 +1,6 @@
-// Unnamed manual-reset events: set once, they stay set, and every wait on them ends.
+// Manual-reset events: set once, they stay set, and every wait on them ends. A named one is shared
+// by the processes that create or open it by its name, case included, while a handle refers to
+// it.
 #include "platform/simulated/world.hpp"
 
 namespace sim::detail {
@@ -10,7 +12,17 @@ struct Event : Waitable {
     bool signalled() const override { return set; }
 };
 
+std::map<std::u16string, std::weak_ptr<Event>>& named_events() {
+    static std::map<std::u16string, std::weak_ptr<Event>> table;
+    return table;
+}
+
 } // namespace
+
+void reset_events() {
+    named_events().clear();
+}
+
 } // namespace sim::detail
 
 using namespace sim::detail;
@@ -18,18 +30,47 @@ using namespace sim::detail;
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES /*attributes*/, BOOL manual_reset, BOOL initial_state,
                     LPCWSTR name) {
     Guard guard;
-    record("CreateEventW");
+    const std::u16string key = name == nullptr ? u"" : std::u16string(name);
+    record("CreateEventW" + std::string(key.empty() ? "" : " ") + utf8(key));
     if (auto fault = take_fault("CreateEventW")) {
         set_last_error(fault->error);
         return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(fault->result));
     }
-    if (manual_reset == FALSE || name != nullptr) {
+    if (manual_reset == FALSE) {
         set_last_error(ERROR_INVALID_PARAMETER); // not modelled
         return nullptr;
     }
+    if (const auto existing = key.empty() ? nullptr : named_events()[key].lock()) {
+        set_last_error(ERROR_ALREADY_EXISTS);
+        return add_handle(existing);
+    }
     auto event = std::make_shared<Event>();
     event->set = initial_state != FALSE;
+    if (!key.empty()) {
+        named_events()[key] = event;
+    }
+    set_last_error(0);
     return add_handle(event);
+}
+
+HANDLE OpenEventW(DWORD desired_access, BOOL inherit_handle, LPCWSTR name) {
+    Guard guard;
+    const std::u16string key(name);
+    record("OpenEventW " + hex(desired_access) + " " + std::to_string(inherit_handle) + " " +
+           utf8(key));
+    if (auto fault = take_fault("OpenEventW", key)) {
+        set_last_error(fault->error);
+        return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(fault->result));
+    }
+    const auto found = named_events().find(key);
+    const auto event = found == named_events().end() ? nullptr : found->second.lock();
+    if (key.empty() || !event) {
+        set_last_error(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    const HANDLE handle = add_handle(event);
+    handle_entry(handle)->inheritable = inherit_handle != FALSE;
+    return handle;
 }
 
 BOOL SetEvent(HANDLE handle) {

@@ -621,14 +621,15 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
         return INVALID_HANDLE_VALUE;
     };
     // Without FILE_FLAG_OPEN_REPARSE_POINT a link at the last name is followed, and a name it
-    // leads to that does not exist is created by CREATE_NEW and CREATE_ALWAYS.
+    // leads to that does not exist is created by CREATE_NEW, CREATE_ALWAYS and OPEN_ALWAYS.
     const bool follow = (flags_and_attributes & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
     auto resolved = resolve_win32(path, follow);
     auto object = std::make_shared<FileObject>();
     object->access = data_access(desired_access);
     object->share = share_mode;
-    const bool creates =
-        creation_disposition == CREATE_NEW || creation_disposition == CREATE_ALWAYS;
+    const bool creates = creation_disposition == CREATE_NEW ||
+                         creation_disposition == CREATE_ALWAYS ||
+                         creation_disposition == OPEN_ALWAYS;
     if (resolved.location) {
         const Node* node = resolved.location->node();
         if (node->delete_pending) {
@@ -683,6 +684,11 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
         }
         node->content->clear();
         set_last_error(creation_disposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS : 0);
+    } else if (creation_disposition == OPEN_ALWAYS) {
+        if (resolved.location->node()->type != Node::Type::File) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        set_last_error(ERROR_ALREADY_EXISTS);
     }
     Node* node = resolved.location->node();
     if (node->deny != 0) {
@@ -826,6 +832,36 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_rea
     std::memcpy(buffer, content.data() + from, count);
     object->read_position = from + count;
     *bytes_read = static_cast<DWORD>(count);
+    return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+    Guard guard;
+    record("FlushFileBuffers");
+    if (const auto failed = injected<BOOL>("FlushFileBuffers")) {
+        return *failed;
+    }
+    if (!object_as<FileObject>(file)) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// File positions are not modelled (writes append), so this sets the end where a file that was just
+// opened stands: at its start.
+BOOL SetEndOfFile(HANDLE file) {
+    Guard guard;
+    record("SetEndOfFile");
+    if (const auto failed = injected<BOOL>("SetEndOfFile")) {
+        return *failed;
+    }
+    const auto object = object_as<FileObject>(file);
+    if (!object || !object->access.write) {
+        set_last_error(object ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    object->keep_alive->content->clear();
     return TRUE;
 }
 

@@ -77,22 +77,3 @@ DWORD FormatMessageW(DWORD /*flags*/, LPCVOID /*source*/, DWORD message_id, DWOR
     buffer[message.size()] = 0;
     return static_cast<DWORD>(message.size());
 }
-
-// Not journaled: a comparison of two texts that touches nothing. Case is ignored as fold_case
-// folds it.
-int CompareStringOrdinal(const WCHAR* string1, int count1, const WCHAR* string2, int count2,
-                         BOOL ignore_case) {
-    const auto text = [](const WCHAR* string, int count) {
-        std::u16string_view view =
-            count < 0 ? std::u16string_view(string) : std::u16string_view(string, count);
-        return std::u16string(view);
-    };
-    std::u16string a = text(string1, count1);
-    std::u16string b = text(string2, count2);
-    if (ignore_case != FALSE) {
-        a = fold_case(a);
-        b = fold_case(b);
-    }
-    const int order = a.compare(b);
-    return order < 0 ? CSTR_LESS_THAN : (order == 0 ? CSTR_EQUAL : CSTR_GREATER_THAN);
-}

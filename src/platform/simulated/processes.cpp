@@ -580,6 +580,10 @@ BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
     return TRUE;
 }
 
+DWORD GetCurrentProcessId() {
+    return current_pid();
+}
+
 BOOL TerminateJobObject(HANDLE job, UINT exit_code) {
     Guard guard;
     record("TerminateJobObject " + hex(exit_code));
@@ -678,6 +682,12 @@ Dword start_descendant() {
         spawn(u"descendant.exe", parent.environment, parent.current_directory, parent.std_handles);
     start_running(child);
     return child->pid;
+}
+
+void run_until_ended() {
+    Guard guard;
+    const auto child = processes().children.at(current_pid());
+    world_signal().wait(guard.lock(), [&] { return child->ended; });
 }
 
 std::vector<Dword> live_processes() {

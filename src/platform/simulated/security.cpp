@@ -30,10 +30,10 @@ struct Token : Object {
 };
 
 struct Security {
-    Sid user{sim::USER_SID};                // the token's user, never freed
-    std::vector<std::unique_ptr<Sid>> sids; // handed out, freed with FreeSid
-    std::vector<std::unique_ptr<std::u16string>> sid_texts;
-    std::set<std::u16string> profiles; // folded names
+    Sid user{sim::USER_SID};                                // the token's user, never freed
+    std::vector<std::unique_ptr<Sid>> sids;                 // handed out, freed with FreeSid
+    std::vector<std::unique_ptr<std::u16string>> sid_texts; // freed with LocalFree
+    std::set<std::u16string> profiles;                      // folded names
     std::vector<std::unique_ptr<AclBlock>> acls;
     std::vector<std::unique_ptr<SecurityDescriptor>> descriptors;
 };

@@ -64,6 +64,7 @@ constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INVALID_NAME = 123;
 constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
@@ -74,6 +75,7 @@ constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_DIRECTORY = 267;
 constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
+constexpr DWORD ERROR_TIMEOUT = 1460;
 constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
 constexpr DWORD ERROR_UNSUPPORTED_TYPE = 1630;
 constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
@@ -92,6 +94,7 @@ constexpr DWORD FILE_SHARE_DELETE = 0x4;
 constexpr DWORD CREATE_NEW = 1;
 constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
 constexpr DWORD TRUNCATE_EXISTING = 5;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
@@ -154,7 +157,10 @@ struct FILE_DISPOSITION_INFO {
 enum FINDEX_INFO_LEVELS { FindExInfoStandard = 0, FindExInfoBasic = 1 };
 enum FINDEX_SEARCH_OPS { FindExSearchNameMatch = 0 };
 
-// Error texts.
+// Texts.
+constexpr int CSTR_LESS_THAN = 1;
+constexpr int CSTR_EQUAL = 2;
+constexpr int CSTR_GREATER_THAN = 3;
 constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x200;
 constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
 
@@ -165,6 +171,7 @@ constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
 constexpr DWORD HANDLE_FLAG_INHERIT = 0x1;
 
 // Waits and processes.
+constexpr DWORD SYNCHRONIZE = 0x00100000;
 constexpr DWORD INFINITE = 0xFFFFFFFFU;
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_ABANDONED = 0x80;
@@ -305,11 +312,6 @@ constexpr DWORD RRF_RT_REG_SZ = 0x2;
 constexpr DWORD RRF_RT_REG_EXPAND_SZ = 0x4;
 constexpr DWORD RRF_NOEXPAND = 0x10000000;
 
-// Texts.
-constexpr int CSTR_LESS_THAN = 1;
-constexpr int CSTR_EQUAL = 2;
-constexpr int CSTR_GREATER_THAN = 3;
-
 // Security.
 struct ACL {
     BYTE AclRevision;
@@ -367,6 +369,8 @@ DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD message_id, DWORD langua
 BOOL CloseHandle(HANDLE handle);
 BOOL SetHandleInformation(HANDLE object, DWORD mask, DWORD flags);
 HLOCAL LocalFree(HLOCAL memory);
+int CompareStringOrdinal(LPCWSTR string1, int count1, LPCWSTR string2, int count2,
+                         BOOL ignore_case);
 
 // kernel32: files.
 DWORD GetFullPathNameW(LPCWSTR file_name, DWORD buffer_length, LPWSTR buffer, LPWSTR* file_part);
@@ -382,6 +386,8 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_
                void* overlapped);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read,
               void* overlapped);
+BOOL FlushFileBuffers(HANDLE file);
+BOOL SetEndOfFile(HANDLE file);
 BOOL DeleteFileW(LPCWSTR file_name);
 BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS info_class, LPVOID info,
                                 DWORD size);
@@ -407,8 +413,6 @@ UINT GetSystemWindowsDirectoryW(LPWSTR buffer, UINT size);
 inline HANDLE GetCurrentProcessToken() {
     return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-4));
 }
-int CompareStringOrdinal(const WCHAR* string1, int count1, const WCHAR* string2, int count2,
-                         BOOL ignore_case);
 
 // kernel32: DOS devices, the named mutex, events and waits.
 DWORD QueryDosDeviceW(LPCWSTR device_name, LPWSTR target_path, DWORD max);
@@ -419,9 +423,12 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds);
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL initial_state,
                     LPCWSTR name);
+HANDLE OpenEventW(DWORD desired_access, BOOL inherit_handle, LPCWSTR name);
 BOOL SetEvent(HANDLE event);
+ULONGLONG GetTickCount64();
 
 // kernel32: processes and jobs.
+DWORD GetCurrentProcessId();
 BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD attribute_count,
                                        DWORD flags, PSIZE_T size);
 BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute,
@@ -446,6 +453,7 @@ HANDLE GetCurrentProcess();
 LSTATUS RegGetValueW(HKEY key, LPCWSTR sub_key, LPCWSTR value, DWORD flags, LPDWORD type,
                      PVOID data, LPDWORD data_size);
 PVOID FreeSid(PSID sid);
+BOOL ConvertSidToStringSidW(PSID sid, LPWSTR* text);
 DWORD GetNamedSecurityInfoW(LPCWSTR object_name, SE_OBJECT_TYPE object_type,
                             SECURITY_INFORMATION security_info, PSID* owner, PSID* group,
                             PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* security_descriptor);
@@ -456,7 +464,6 @@ DWORD SetNamedSecurityInfoW(LPWSTR object_name, SE_OBJECT_TYPE object_type,
 BOOL OpenProcessToken(HANDLE process, DWORD desired_access, PHANDLE token);
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS info_class, LPVOID info,
                          DWORD length, LPDWORD return_length);
-BOOL ConvertSidToStringSidW(PSID sid, LPWSTR* text);
 BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR text, DWORD revision,
                                                           PSECURITY_DESCRIPTOR* descriptor,
                                                           ULONG* size);

@@ -7,6 +7,8 @@ namespace sim::detail {
 
 namespace {
 thread_local DWORD last_error = 0;
+std::chrono::steady_clock::time_point clock_start = std::chrono::steady_clock::now();
+ULONGLONG skipped_milliseconds = 0;
 thread_local DWORD this_pid = 1;
 thread_local unsigned guard_depth = 0;
 
@@ -45,8 +47,12 @@ DWORD wait_for_any(Guard& guard, const std::vector<HANDLE>& handles, DWORD milli
     note_blocking_wait();
     if (milliseconds == INFINITE) {
         world_signal().wait(guard.lock(), ended);
-    } else {
-        world_signal().wait_for(guard.lock(), std::chrono::milliseconds(milliseconds), ended);
+        return result;
+    }
+    // The time limit runs on the machine's clock, which pass_time moves on.
+    const ULONGLONG deadline = ticks() + milliseconds;
+    for (ULONGLONG now = ticks(); !ended() && now < deadline; now = ticks()) {
+        world_signal().wait_for(guard.lock(), std::chrono::milliseconds(deadline - now));
     }
     return result;
 }
@@ -62,6 +68,13 @@ Guard::~Guard() {
         lock_.unlock();
         deliver_due_console_events();
     }
+}
+
+ULONGLONG ticks() {
+    const auto real = std::chrono::steady_clock::now() - clock_start;
+    return static_cast<ULONGLONG>(
+               std::chrono::duration_cast<std::chrono::milliseconds>(real).count()) +
+           skipped_milliseconds;
 }
 
 World& world() {
@@ -337,6 +350,26 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all,
     return wait_for_any(guard, objects, milliseconds);
 }
 
+ULONGLONG GetTickCount64() {
+    Guard guard;
+    record("GetTickCount64");
+    return ticks();
+}
+
+// Not journaled: a comparison of two texts that touches nothing. Ordinal, with case folded as
+// fold_case folds it.
+int CompareStringOrdinal(LPCWSTR string1, int count1, LPCWSTR string2, int count2,
+                         BOOL ignore_case) {
+    Guard guard;
+    const auto text = [ignore_case](LPCWSTR units, int count) {
+        const std::u16string_view view =
+            count < 0 ? std::u16string_view(units) : std::u16string_view(units, count);
+        return ignore_case != FALSE ? fold_case(view) : std::u16string(view);
+    };
+    const int order = text(string1, count1).compare(text(string2, count2));
+    return order < 0 ? CSTR_LESS_THAN : (order == 0 ? CSTR_EQUAL : CSTR_GREATER_THAN);
+}
+
 HLOCAL LocalFree(HLOCAL memory) {
     Guard guard;
     auto& blocks = world().local_allocations;
@@ -371,6 +404,8 @@ void reset() {
         }
     }
     w = World{};
+    clock_start = std::chrono::steady_clock::now();
+    skipped_milliseconds = 0;
     auto launcher = std::make_shared<Process>();
     launcher->pid = 1;
     w.processes[1] = launcher;
@@ -379,6 +414,7 @@ void reset() {
     reset_security();
     reset_system_folders();
     reset_mutexes();
+    reset_events();
     reset_console();
     give_standard_pipes(*launcher);
     SetLastError(0);
@@ -445,6 +481,12 @@ Dword start_launcher() {
     w.processes[launcher->pid] = launcher;
     give_standard_pipes(*launcher);
     return launcher->pid;
+}
+
+void pass_time(Dword milliseconds) {
+    Guard guard;
+    skipped_milliseconds += milliseconds;
+    world_signal().notify_all();
 }
 
 ProcessScope::ProcessScope(Dword pid) : previous_(current_pid()) {

@@ -165,6 +165,7 @@ void reset_system_folders();
 // Called with the world lock held once; lets running child programs finish first.
 void reset_processes();
 void reset_mutexes();
+void reset_events();
 void reset_console();
 
 // Console events (console.cpp). The journal entry just recorded may set one off, delivered by
@@ -203,6 +204,10 @@ void propagate_inheritance(std::u16string_view path);
 // Whether a regular file exists at a Win32 path; its final "\\?\" path when it does.
 std::optional<std::u16string> final_file_path(std::u16string_view path);
 bool is_directory(std::u16string_view path);
+
+// The tick count (GetTickCount64): real milliseconds since the machine's reset, plus the time
+// that pass_time skipped.
+ULONGLONG ticks();
 
 // The text form ("S-1-15-2-...") of a SID the simulated Windows handed out and has not freed.
 std::optional<std::string> live_sid_text(const void* sid);

@@ -1,0 +1,26 @@
+// The report's JSON texts, read back with a parser we did not write; the run's tests read whole
+// reports.
+#include "common/json_object.hpp"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+TEST(JsonObject, TextsAreEscapedAndAlwaysValidUtf8) {
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string("\n\r\t\x01\x1f \x7f\"\\", 9) + '\0', R"("\n\r\t\u0001\u001f )"
+                                                           "\x7f"
+                                                           R"(\"\\\u0000")"},
+        // Non-ASCII as it is, what is not UTF-8 as U+FFFD.
+        {"\xC3\xAF\xFF\xED\xA0\x80",
+         "\"\xC3\xAF\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+    };
+    for (const auto& [text, quoted] : cases) {
+        EXPECT_EQ(json_string(text), quoted);
+        EXPECT_EQ(nlohmann::json::parse(quoted), nlohmann::json::parse(json_string(text)));
+    }
+    EXPECT_EQ(nlohmann::json::parse(json_string(cases[0].first)), cases[0].first);
+}
+
+} // namespace
