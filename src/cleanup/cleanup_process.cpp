@@ -25,27 +25,13 @@ constexpr std::string_view HELP =
 
 constexpr std::string_view VERSION = "norix-native-sandbox-cleanup " NORIX_VERSION "\n";
 
-// The text that --help or --version, given alone, prints; nothing for any other command line.
-std::optional<std::string_view> information_for(const std::vector<WideString>& split) {
-    if (split.size() != 2) {
-        return std::nullopt;
-    }
-    if (split[1] == to_wide("--help")) {
-        return HELP;
-    }
-    if (split[1] == to_wide("--version")) {
-        return VERSION;
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 int run_cleanup_process(WideStringView command_line) {
     const std::vector<WideString> split = split_command_line(command_line);
     std::string report;
     Result<void> outcome = failure(std::string(CLEANUP_USAGE));
-    if (const auto information = information_for(split)) {
+    if (const auto information = help_or_version(split, HELP, VERSION)) {
         if (write_standard_output(*information)) {
             return 0;
         }

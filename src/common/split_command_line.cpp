@@ -67,3 +67,17 @@ std::vector<WideString> split_command_line(WideStringView command_line) {
     }
     return elements;
 }
+
+std::optional<std::string_view> help_or_version(const std::vector<WideString>& split,
+                                                std::string_view help, std::string_view version) {
+    if (split.size() != 2) {
+        return std::nullopt;
+    }
+    if (split[1] == to_wide("--help")) {
+        return help;
+    }
+    if (split[1] == to_wide("--version")) {
+        return version;
+    }
+    return std::nullopt;
+}

@@ -78,26 +78,12 @@ int report(const SandboxFailure& failed) {
     return FAILURE_EXIT_STATUS;
 }
 
-// The text that --help or --version, given alone, prints; nothing for any other command line.
-std::optional<std::string_view> information_for(WideStringView command_line) {
-    const std::vector<WideString> split = split_command_line(command_line);
-    if (split.size() != 2) {
-        return std::nullopt;
-    }
-    if (split[1] == to_wide("--help")) {
-        return HELP;
-    }
-    if (split[1] == to_wide("--version")) {
-        return VERSION;
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 int run_process(WideStringView command_line) {
     try {
-        if (const auto information = information_for(command_line)) {
+        if (const auto information =
+                help_or_version(split_command_line(command_line), HELP, VERSION)) {
             if (!write_standard_output(*information)) {
                 throw FatalStop(win32_failure("cannot write to standard output").message);
             }
