@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/failure.hpp"
+#include "common/text.hpp"
 #include "platform/win32.hpp"
 
 #include <string>
@@ -10,6 +11,24 @@
 
 // A Win32 error code, for the calls whose failures callers word themselves.
 template <class T> using Win32Result = std::expected<T, DWORD>;
+
+// The text that `call(buffer, size)` writes, for the calls that give the length written (without
+// the NUL) when the buffer holds it, the size needed (with the NUL) when it does not, and 0 on
+// failure, which gives the thread's last error. The buffer grows until the text fits.
+template <class Call> Win32Result<WideString> grown_text(Call call) {
+    WideString buffer(MAX_PATH, WCHAR{});
+    for (;;) {
+        const std::size_t length = call(buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            return std::unexpected(GetLastError());
+        }
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(length); // too small: the size needed, with the NUL
+    }
+}
 
 // Each failure built here carries its code as well, for the run's report.
 

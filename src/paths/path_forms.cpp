@@ -28,22 +28,15 @@ bool opens_as_typed(WideStringView path) {
 }
 
 Win32Result<WideString> full_path(const WideString& path) {
-    WideString buffer(MAX_PATH, WCHAR{});
-    for (;;) {
+    const auto full = grown_text([&path](LPWSTR buffer, DWORD size) {
         // An empty path fails without setting an error of its own.
         SetLastError(ERROR_SUCCESS);
-        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()),
-                                              buffer.data(), nullptr);
-        if (length == 0) {
-            const DWORD error = GetLastError();
-            return std::unexpected(error == ERROR_SUCCESS ? ERROR_INVALID_NAME : error);
-        }
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(length); // the size needed, with the NUL
+        return GetFullPathNameW(path.c_str(), size, buffer, nullptr);
+    });
+    if (!full && full.error() == ERROR_SUCCESS) {
+        return std::unexpected(ERROR_INVALID_NAME);
     }
+    return full;
 }
 
 Win32Result<UniqueFile> open_existing(const WideString& path) {
@@ -107,20 +100,10 @@ Win32Result<WideString> canonical_path(WideStringView path) {
 }
 
 Win32Result<WideString> final_path(HANDLE file) {
-    WideString buffer(MAX_PATH, WCHAR{});
-    for (;;) {
-        const DWORD length =
-            GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) {
-            return std::unexpected(GetLastError());
-        }
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(length); // too small: the size needed, with the NUL
-    }
+    return grown_text([file](LPWSTR buffer, DWORD size) {
+        return GetFinalPathNameByHandleW(file, buffer, size,
+                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    });
 }
 
 Win32Result<WideString> canonical_path_as_named(WideStringView path) {

@@ -14,19 +14,10 @@ constexpr const char* TRUSTED_ROOT_VARIABLES[] = {"SystemRoot", "ProgramFiles",
 // The value of a variable of the launcher, or nothing when it is unset or empty.
 std::optional<WideString> environment_value(const char* name) {
     const WideString wide_name = to_wide(name);
-    WideString buffer(MAX_PATH, WCHAR{});
-    for (;;) {
-        const DWORD length = GetEnvironmentVariableW(wide_name.c_str(), buffer.data(),
-                                                     static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            return std::nullopt;
-        }
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(length); // too small: the size needed, with the NUL
-    }
+    auto value = grown_text([&wide_name](LPWSTR buffer, DWORD size) {
+        return GetEnvironmentVariableW(wide_name.c_str(), buffer, size);
+    });
+    return value ? std::optional(std::move(*value)) : std::nullopt;
 }
 
 // `canonical` in the mount form of `directory` when it lies inside it.

@@ -26,19 +26,9 @@ struct ProtectedFolder {
 using Folders = std::vector<ProtectedFolder>;
 
 Win32Result<WideString> windows_directory() {
-    WideString buffer(MAX_PATH, WCHAR{});
-    for (;;) {
-        const UINT length =
-            GetSystemWindowsDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
-        if (length == 0) {
-            return std::unexpected(GetLastError());
-        }
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(length); // too small: the size needed, with the NUL
-    }
+    return grown_text([](LPWSTR buffer, DWORD size) {
+        return GetSystemWindowsDirectoryW(buffer, static_cast<UINT>(size));
+    });
 }
 
 // The folder a userenv call writes. Given a buffer too small, such a call fails with
