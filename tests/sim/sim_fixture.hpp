@@ -14,6 +14,8 @@ using Strings = std::vector<std::string>;
 class SimulatedWindows : public ::testing::Test {
 protected:
     void SetUp() override { sim::reset(); }
+    // Also at the end: a child's program that still runs may use the test it belongs to.
+    void TearDown() override { sim::reset(); }
 };
 
 // A fault on the `call`-th call of `function`, whatever its argument.

@@ -230,6 +230,10 @@ void start_running(const std::shared_ptr<Child>& child) {
         sim::ChildView view;
         {
             Guard guard;
+            // Ended before its first instruction, it runs none of its program.
+            if (child->ended) {
+                return;
+            }
             view = view_of(*child);
         }
         DWORD exit_code = 0;
