@@ -102,6 +102,7 @@ Result<void> RunReport::write(const JsonObject& line) {
 
 JsonObject recovered_line(const RecordRecovery& recovery) {
     std::vector<JsonObject> letters;
+    letters.reserve(recovery.letters.size());
     for (const LetterOutcome& letter : recovery.letters) {
         letters.push_back(JsonObject()
                               .add_text("drive", letter.mount.drive)
