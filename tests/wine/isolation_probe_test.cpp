@@ -95,7 +95,7 @@ protected:
                           profile.empty() ? probe_ : build_exe("norix-native-sandbox.exe"),
                           in_own_console);
         EXPECT_EQ(launcher.wait(), 0U) << launcher.error();
-        return "\n" + read_file(report);
+        return read_file(report).insert(0, 1, '\n');
     }
 
     TempDirectory temp_;
