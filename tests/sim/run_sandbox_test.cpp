@@ -72,10 +72,6 @@ void await_call(std::string_view call) {
     }
 }
 
-void await_lock_wait() {
-    await_call("WaitForMultipleObjects");
-}
-
 // The stage lines of a run that goes well, by the names rows give them: a grant's own lines carry
 // its directory ("scratch acl-merge").
 const Strings STAGES = split(
@@ -128,6 +124,9 @@ void use_program(sim::Program program) {
 class SandboxRun : public SimulatedWindows {
 protected:
     void SetUp() override { fresh_machine(); }
+    // A child that a failed run left to its job may still be running its program, which may refer
+    // to this test: it ends before the test does.
+    void TearDown() override { sim::reset(); }
 
     // The project and scratch directories and the child program on a new machine.
     void fresh_machine() {
@@ -239,8 +238,11 @@ const std::string TRACE_WRITE = "cannot write stage trace to standard error: Win
 const std::string ON_SHARE = "Windows sandbox mounts must use local drive paths";
 const std::string PROTECTED = "sandbox mount covers a protected system or profile folder: ";
 const std::string DENIED = "Access is denied. (os error 5)";
-// The child's teardown, as when it ends by itself.
+// The child's teardown, as when it ends by itself; before it, what a run holds once its record is
+// written, and once it has its attribute list.
 const std::string TORN_DOWN = "unlock attributes thread process job Y: Z: record sid";
+const std::string RECORDED = "unlock Y: Z: record sid",
+                  LISTED = "unlock attributes Y: Z: record sid";
 
 const FailureRow FAILURES[] = {
     {"EventCreation", fails("CreateEventW", 0, 8, 2), "", "",
@@ -304,33 +306,32 @@ const FailureRow FAILURES[] = {
      },
      GRANTED, "Y: Z: unlock sid",
      "cannot write sandbox mount record: Access is denied. (os error 5)"},
-    {"EnvironmentRead", fails("GetEnvironmentStringsW", 0, 8), GRANTED, "unlock Y: Z: record sid",
+    {"EnvironmentRead", fails("GetEnvironmentStringsW", 0, 8), GRANTED, RECORDED,
      "failure getting env string from OS: " + OUT_OF_MEMORY, 101},
     {"EnvironmentWrite",
      [](Strings&) { sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8)); }, GRANTED,
-     "unlock Y: Z: record sid",
-     "failed to set environment variable \"TEMP\" to \"Y:\\\": " + OUT_OF_MEMORY, 101},
+     RECORDED, "failed to set environment variable \"TEMP\" to \"Y:\\\": " + OUT_OF_MEMORY, 101},
     // A path of one name and more is looked for in the project, not left to the search.
-    {"ProgramMissing", naming(9, ".\\missing.exe", [] {}), GRANTED, "unlock Y: Z: record sid",
+    {"ProgramMissing", naming(9, ".\\missing.exe", [] {}), GRANTED, RECORDED,
      "cannot resolve sandbox program \\\\?\\C:\\Work\\Proj\\missing.exe: The system cannot "
      "find the file specified. (os error 2)"},
-    {"HandleInheritance", fails("SetHandleInformation", 0, 6), GRANTED, "unlock Y: Z: record sid",
+    {"HandleInheritance", fails("SetHandleInformation", 0, 6), GRANTED, RECORDED,
      "cannot make standard handle inheritable: Win32 6"},
-    {"AttributeListSize", fails("InitializeProcThreadAttributeList", 0, 87), GRANTED,
-     "unlock Y: Z: record sid", "cannot size process attribute list: Win32 87"},
-    {"AttributeListInit", fails("InitializeProcThreadAttributeList", 0, 8, 2), GRANTED,
-     "unlock Y: Z: record sid", "cannot initialize process attribute list: Win32 8"},
-    {"AppContainerAttribute", fails("UpdateProcThreadAttribute", 0, 50), GRANTED,
-     "unlock attributes Y: Z: record sid", "cannot apply AppContainer process attribute: Win32 50"},
-    {"HandleListAttribute", fails("UpdateProcThreadAttribute", 0, 87, 2), GRANTED,
-     "unlock attributes Y: Z: record sid", "cannot apply handle list process attribute: Win32 87"},
-    {"ProcessCreation", fails("CreateProcessW", 0, 2), trace("create-process"),
-     "unlock attributes Y: Z: record sid", "cannot create AppContainer process: Win32 2"},
-    {"CreateProcessLine", fails("WriteFile", 0, 232, write_of("create-process")), GRANTED,
-     "unlock attributes Y: Z: record sid", TRACE_WRITE + "232", 101},
+    {"AttributeListSize", fails("InitializeProcThreadAttributeList", 0, 87), GRANTED, RECORDED,
+     "cannot size process attribute list: Win32 87"},
+    {"AttributeListInit", fails("InitializeProcThreadAttributeList", 0, 8, 2), GRANTED, RECORDED,
+     "cannot initialize process attribute list: Win32 8"},
+    {"AppContainerAttribute", fails("UpdateProcThreadAttribute", 0, 50), GRANTED, LISTED,
+     "cannot apply AppContainer process attribute: Win32 50"},
+    {"HandleListAttribute", fails("UpdateProcThreadAttribute", 0, 87, 2), GRANTED, LISTED,
+     "cannot apply handle list process attribute: Win32 87"},
+    {"ProcessCreation", fails("CreateProcessW", 0, 2), trace("create-process"), LISTED,
+     "cannot create AppContainer process: Win32 2"},
+    {"CreateProcessLine", fails("WriteFile", 0, 232, write_of("create-process")), GRANTED, LISTED,
+     TRACE_WRITE + "232", 101},
     // A write that takes nothing but reports success, leaving a stale last-error value.
     {"CreateProcessLineTakesNothing", fails("WriteFile", TRUE, 5, write_of("create-process")),
-     GRANTED, "unlock attributes Y: Z: record sid", TRACE_WRITE + "29", 101},
+     GRANTED, LISTED, TRACE_WRITE + "29", 101},
     {"JobCreation", fails("CreateJobObjectW", 0, 5), trace("assign-job"),
      "unlock attributes terminate thread process Y: Z: record sid",
      "cannot create sandbox job: Win32 5"},
@@ -744,8 +745,7 @@ TEST_F(SandboxRun, LockIsTakenOverFromADeadLauncher) {
     const sim::Dword dead = hold_the_lock();
     int status = -1;
     std::thread waiting([&] { status = run_with(standard_arguments()); });
-    // The run waits on the lock, without a time limit, until the holder dies.
-    await_lock_wait();
+    await_call("WaitForMultipleObjects"); // without a time limit, until the holder dies
     sim::end_launcher(dead);
     waiting.join();
     EXPECT_EQ(status, 0);
@@ -811,7 +811,7 @@ TEST_P(ConsoleEvents, StopTheRunOrLeaveItToTheChild) {
     int got = -1;
     std::thread run([&] { got = run_with(standard_arguments()); });
     if (at == "lock") {
-        await_lock_wait();
+        await_call("WaitForMultipleObjects");
         sim::send_console_event(event, at_end);
     }
     run.join();
@@ -874,7 +874,7 @@ const HostRow HOST_ROWS[] = {
      [](HANDLE stop) {
          hold_the_lock();
          host_helper = std::thread([stop] {
-             await_lock_wait();
+             await_call("WaitForMultipleObjects");
              SetEvent(stop);
          });
      },

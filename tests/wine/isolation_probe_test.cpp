@@ -66,12 +66,6 @@ std::wstring clipboard_text() {
     return text;
 }
 
-// A probe child's report, each line after a line feed.
-std::string report_lines(const std::string& path) {
-    const std::string text = read_file(path);
-    return "\n" + text;
-}
-
 class IsolationProbe : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -84,37 +78,24 @@ protected:
                   FALSE);
     }
 
-    // The probe child's report on `probes` after a run of the real exe.
+    // The probe child's report on `probes`, each line after a line feed: after a run of the real
+    // exe under `profile`, or, with none, started by this test outside any sandbox.
     std::string run(const std::vector<std::string>& probes, const std::string& profile,
                     bool in_own_console = false) const {
         const std::string report = scratch_ + "\\report.txt";
         DeleteFileW(to_wide(report).c_str());
-        std::vector<std::string> arguments{"--project", project_, "--scratch", scratch_,
-                                           "--profile", profile,  "--network", "deny",
-                                           "--",        probe_,   report};
+        std::vector<std::string> arguments{report};
         arguments.insert(arguments.end(), probes.begin(), probes.end());
-        Launcher launcher(temp_.path() + "\\launcher", arguments, "norix-native-sandbox.exe",
+        if (!profile.empty()) {
+            arguments.insert(arguments.begin(),
+                             {"--project", project_, "--scratch", scratch_, "--profile", profile,
+                              "--network", "deny", "--", probe_});
+        }
+        Launcher launcher(temp_.path() + "\\launcher", arguments,
+                          profile.empty() ? probe_ : build_exe("norix-native-sandbox.exe"),
                           in_own_console);
         EXPECT_EQ(launcher.wait(), 0U) << launcher.error();
-        return report_lines(report);
-    }
-
-    // The same, with the probe child started by this test, outside any sandbox.
-    std::string run_unconfined(std::vector<std::string> probes) const {
-        const std::string report = temp_.path() + "\\unconfined.txt";
-        probes.insert(probes.begin(), report);
-        WideString line = to_wide(build_command_line(probe_, probes));
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process{};
-        if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &startup, &process) == FALSE) {
-            return "cannot start the probe child: " + std::to_string(GetLastError());
-        }
-        WaitForSingleObject(process.hProcess, 60000);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        return report_lines(report);
+        return read_file(report).insert(0, 1, '\n');
     }
 
     TempDirectory temp_;
@@ -157,7 +138,7 @@ TEST_F(IsolationProbe, ChildReachesNothingOutsideItsMounts) {
         WSACleanup();
     }};
     std::ofstream(std::filesystem::path(to_wide(secret))) << "secret";
-    const std::string unconfined = run_unconfined(probes);
+    const std::string unconfined = run(probes, "");
     DeleteFileW(to_wide(planted).c_str());
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software", wide_unique.c_str());
     set_clipboard_text(L"norix-probe-kept");
@@ -195,9 +176,7 @@ TEST_F(IsolationProbe, GrantLeavesDirectoriesBehindLinksUnchanged) {
     for (std::size_t i = 0; i < kinds.size(); ++i) {
         const std::string link = scratch_ + "\\" + kinds[i];
         if (!is_link(to_wide(link))) {
-            const std::string command = "mklink " + std::string(i == 0 ? "/J" : "/D") + " \"" +
-                                        link + "\" \"" + targets[i] + "\"";
-            std::cout << "made by the test instead: " << _wsystem(to_wide(command).c_str()) << "\n";
+            std::cout << "made by the probe started by the test instead:" << run({probes[i]}, "");
         }
         EXPECT_TRUE(is_link(to_wide(link)) || kinds[i] == "symlink") << link;
         before.push_back(sddl(targets[i]));

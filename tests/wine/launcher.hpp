@@ -20,13 +20,21 @@ inline std::string read_file(const std::string& path) {
     return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "(missing)";
 }
 
-// One launcher process, or one of another `exe` of the build. Its standard output and error go
-// into files (`files` + ".out", ".err"), its standard input comes from a pipe that the test writes;
-// or, `in_own_console`, all three are a hidden console of its own.
+// An exe of the build, one level above the test binary; under Wine, the copy beside the double.
+inline std::string build_exe(const std::string& name) {
+    const std::string tests = module_directory();
+    return tests.substr(0, tests.find_last_of('\\')) +
+           (running_on_wine() ? "\\wine-double\\" : "\\") + name;
+}
+
+// One launcher process, or one of another `exe`. Its standard output and error go into files
+// (`files` + ".out", ".err"), its standard input comes from a pipe that the test writes; or,
+// `in_own_console`, all three are a hidden console of its own.
 class Launcher {
 public:
     Launcher(const std::string& files, const std::vector<std::string>& arguments,
-             const std::string& exe_name = "norix-native-sandbox.exe", bool in_own_console = false)
+             const std::string& exe = build_exe("norix-native-sandbox.exe"),
+             bool in_own_console = false)
         : files_(files) {
         SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
         HANDLE input = nullptr;
@@ -48,10 +56,6 @@ public:
             startup.hStdOutput = open(".out");
             startup.hStdError = open(".err");
         }
-        // The exe sits in the build directory, one level above the test binary.
-        const std::string tests = module_directory();
-        const std::string exe = tests.substr(0, tests.find_last_of('\\')) +
-                                (running_on_wine() ? "\\wine-double\\" : "\\") + exe_name;
         WideString line = to_wide(build_command_line(exe, arguments));
         PROCESS_INFORMATION process{};
         EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
