@@ -124,9 +124,6 @@ void use_program(sim::Program program) {
 class SandboxRun : public SimulatedWindows {
 protected:
     void SetUp() override { fresh_machine(); }
-    // A child that a failed run left to its job may still be running its program, which may refer
-    // to this test: it ends before the test does.
-    void TearDown() override { sim::reset(); }
 
     // The project and scratch directories and the child program on a new machine.
     void fresh_machine() {
