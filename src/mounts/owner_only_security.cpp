@@ -1,5 +1,6 @@
 #include "mounts/owner_only_security.hpp"
 
+#include "common/sid_string.hpp"
 #include "common/text.hpp"
 #include "common/windows_error.hpp"
 
@@ -30,11 +31,11 @@ Result<std::string> user_sid_text() {
                             &size) == FALSE) {
         return unsecured();
     }
-    UniqueLocal<LPWSTR> text;
-    if (ConvertSidToStringSidW(buffer.front().User.Sid, text.put()) == FALSE) {
-        return unsecured();
+    auto text = sid_string(buffer.front().User.Sid);
+    if (!text) {
+        return std::unexpected(win32_failure("cannot secure sandbox mount record", text.error()));
     }
-    return to_utf8(text.get());
+    return std::move(*text);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "run/app_container.hpp"
 
+#include "common/sid_string.hpp"
 #include "common/windows_error.hpp"
 
 Result<UniqueSid> obtain_profile_sid(const WideString& profile) {
@@ -27,9 +28,10 @@ Result<UniqueSid> obtain_profile_sid(const WideString& profile) {
 }
 
 Result<std::string> sid_text(PSID sid) {
-    UniqueLocal<LPWSTR> text;
-    if (!ConvertSidToStringSidW(sid, text.put())) {
-        return std::unexpected(win32_failure("cannot convert AppContainer SID to text"));
+    auto text = sid_string(sid);
+    if (!text) {
+        return std::unexpected(
+            win32_failure("cannot convert AppContainer SID to text", text.error()));
     }
-    return to_utf8(text.get());
+    return std::move(*text);
 }

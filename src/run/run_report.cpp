@@ -11,18 +11,6 @@ bool inside_a_mount(WideStringView path, const SandboxRequest& request) {
     return lies_within(path, request.project) || lies_within(path, request.scratch);
 }
 
-// The directory an absolute path names its file in: all before its last separator, which a
-// drive's root keeps ("C:" alone would be the drive's current directory).
-WideString parent_of(const WideString& path) {
-    const bool verbatim = starts_with_ascii(path, "\\\\?\\");
-    const std::size_t last =
-        verbatim ? path.find_last_of(WCHAR('\\')) : path.find_last_of(to_wide("\\/"));
-    if (last == WideString::npos) {
-        return {};
-    }
-    return path.substr(0, last > 0 && path[last - 1] == WCHAR(':') ? last + 1 : last);
-}
-
 SandboxFailure outside_the_mounts(const std::string& path) {
     return SandboxFailure{"report must lie outside the project and scratch directories: " + path};
 }
@@ -43,11 +31,12 @@ Result<RunReport> RunReport::create(const std::string& path, const SandboxReques
     if (!to_open) {
         return cannot_create(to_open.error());
     }
-    const auto directory = canonical_path(parent_of(*to_open));
-    if (!directory) {
-        return cannot_create(directory.error());
+    // Where the file is to be, its folder's links followed but not one at its own name.
+    const auto named = canonical_path_as_named(*to_open);
+    if (!named) {
+        return cannot_create(named.error());
     }
-    if (inside_a_mount(*directory, request)) {
+    if (inside_a_mount(*named, request)) {
         return std::unexpected(outside_the_mounts(path));
     }
     // Opened, not replaced: a file that a link leads to is only emptied once it is known to lie

@@ -354,6 +354,9 @@ const FailureRow FAILURES[] = {
     // The host's event and its report come before anything the run changes.
     {"StopEventMissing", with({"--stop-event", HOST_STOP}), "", "",
      "cannot open stop event Local\\host-stop: Win32 2"},
+    {"ReportFolderMissing", with({"--report", "C:\\Work\\none\\run.jsonl"}), "", "",
+     "cannot create report C:\\Work\\none\\run.jsonl: The system cannot find the file "
+     "specified. (os error 2)"},
     {"ReportSid", with({"--report", REPORT}, fails("ConvertSidToStringSidW", 0, 8)), "", "sid",
      "cannot convert AppContainer SID to text: Win32 8"},
     // A report that takes no more lines fails the run once it has torn down: the child's start
