@@ -53,12 +53,13 @@ void rewrite_environment_of(benchmark::State& state, std::size_t count, std::siz
                                 .program = "bin\\tool.exe"};
     set_up_machine(shape);
     const SandboxRequest request = request_for(shape);
+    const SandboxMounts mounts = sandbox_mounts(request, "Z:\\", "Y:\\");
     for (auto _ : state) {
         state.PauseTiming();
         sim::set_environment(entries);
         sim::clear_journal();
         state.ResumeTiming();
-        rewrite_environment(request, "Z:\\", "Y:\\");
+        rewrite_environment(mounts);
     }
     state.SetComplexityN(static_cast<std::int64_t>(count));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * total_bytes(entries)));
@@ -78,8 +79,9 @@ void rewrite_eight_hosts_bench(benchmark::State& state) {
 void translate_arguments_bench(benchmark::State& state) {
     const SandboxRequest request =
         request_with(argument_mix(static_cast<std::size_t>(state.range(0)), 5, PROJECT, SCRATCH));
+    const SandboxMounts mounts = sandbox_mounts(request, "Z:\\", "Y:\\");
     for (auto _ : state) {
-        benchmark::DoNotOptimize(translate_arguments(request, "Z:\\", "Y:\\"));
+        benchmark::DoNotOptimize(translate_arguments(request, mounts));
     }
     state.SetComplexityN(state.range(0));
     state.SetBytesProcessed(
@@ -92,8 +94,9 @@ void translate_long_argument_bench(benchmark::State& state) {
     const std::string piece = PROJECT + "2;" + PROJECT + "\\x;" + SCRATCH + ".old;";
     const SandboxRequest request =
         request_with({repeated(piece, static_cast<std::size_t>(state.range(0)) / piece.size())});
+    const SandboxMounts mounts = sandbox_mounts(request, "Z:\\", "Y:\\");
     for (auto _ : state) {
-        benchmark::DoNotOptimize(translate_arguments(request, "Z:\\", "Y:\\"));
+        benchmark::DoNotOptimize(translate_arguments(request, mounts));
     }
     state.SetComplexityN(static_cast<std::int64_t>(request.arguments[0].size()));
     state.SetBytesProcessed(

@@ -31,11 +31,9 @@ bool overlap(std::string_view a, std::string_view b) {
     return false;
 }
 
-bool rewrite_is_stable(const SandboxRequest& request) {
-    const HostMount mounts[] = {project_host_mount(request, PROJECT_ROOT),
-                                scratch_host_mount(request, SCRATCH_ROOT)};
-    for (const auto& host : mounts) {
-        for (const auto& mount : mounts) {
+bool rewrite_is_stable(const SandboxMounts& mounts) {
+    for (const auto& host : {mounts.project, mounts.scratch}) {
+        for (const auto& mount : {mounts.project, mounts.scratch}) {
             if (overlap(host.host, mount.mount) ||
                 overlap(escape_backslashes(host.host), mount.mount)) {
                 return false;
@@ -45,8 +43,8 @@ bool rewrite_is_stable(const SandboxRequest& request) {
     return true;
 }
 
-void check_arguments(const SandboxRequest& request, bool stable) {
-    const auto translated = translate_arguments(request, PROJECT_ROOT, SCRATCH_ROOT);
+void check_arguments(const SandboxRequest& request, const SandboxMounts& mounts, bool stable) {
+    const auto translated = translate_arguments(request, mounts);
     if (translated.size() != request.arguments.size()) {
         fuzz_failure("the number of arguments changed");
     }
@@ -60,12 +58,12 @@ void check_arguments(const SandboxRequest& request, bool stable) {
     }
     SandboxRequest again = request;
     again.arguments = translated;
-    if (translate_arguments(again, PROJECT_ROOT, SCRATCH_ROOT) != translated) {
+    if (translate_arguments(again, mounts) != translated) {
         fuzz_failure("translating a translated argument changed it");
     }
 }
 
-void check_environment(const SandboxRequest& request, bool stable) {
+void check_environment(const SandboxRequest& request, const SandboxMounts& mounts, bool stable) {
     sim::reset();
     std::vector<std::string> entries;
     for (std::size_t i = 0; i < request.arguments.size(); ++i) {
@@ -73,7 +71,7 @@ void check_environment(const SandboxRequest& request, bool stable) {
         entries.push_back("V" + std::to_string(i) + "=" + to_utf8(to_wide(request.arguments[i])));
     }
     sim::set_environment(entries);
-    rewrite_environment(request, PROJECT_ROOT, SCRATCH_ROOT);
+    rewrite_environment(mounts);
     const std::vector<std::string> rewritten = sim::environment();
     if (rewritten.size() != entries.size()) {
         fuzz_failure("the number of variables changed");
@@ -87,7 +85,7 @@ void check_environment(const SandboxRequest& request, bool stable) {
     if (!stable) {
         return;
     }
-    rewrite_environment(request, PROJECT_ROOT, SCRATCH_ROOT);
+    rewrite_environment(mounts);
     if (sim::environment() != rewritten) {
         fuzz_failure("rewriting a rewritten environment changed it");
     }
@@ -107,8 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         .scratch = to_wide(std::string("\\\\?\\") + "CDE"[drives / 3 % 3] + ":\\" + texts[1]),
         .arguments = std::vector<std::string>(texts.begin() + 2, texts.end()),
     };
-    const bool stable = rewrite_is_stable(request);
-    check_arguments(request, stable);
-    check_environment(request, stable);
+    const SandboxMounts mounts = sandbox_mounts(request, PROJECT_ROOT, SCRATCH_ROOT);
+    const bool stable = rewrite_is_stable(mounts);
+    check_arguments(request, mounts, stable);
+    check_environment(request, mounts, stable);
     return 0;
 }

@@ -1,9 +1,8 @@
 #include "common/standard_error.hpp"
 
 #include "common/text.hpp"
+#include "common/write_all.hpp"
 
-#include <algorithm>
-#include <limits>
 #include <optional>
 
 namespace {
@@ -11,35 +10,6 @@ namespace {
 // Whether the last write to standard error stopped inside a line: a failed write may have taken
 // part of its line, and the next text (the fatal diagnostic) must not be glued to it.
 bool stopped_mid_line = false;
-
-// Both writers may take less than they were given; a call that takes nothing without reporting
-// an error would loop forever, so it counts as a failure, with ERROR_WRITE_FAULT in place of
-// whatever stale last-error value the call left. Gives how many units were taken, all of them on
-// success.
-template <class Unit, class Write>
-std::size_t write_all(const Unit* data, std::size_t count, Write write) {
-    std::size_t taken = 0;
-    while (taken < count) {
-        const auto chunk = static_cast<DWORD>(
-            std::min<std::size_t>(count - taken, std::numeric_limits<DWORD>::max()));
-        DWORD written = 0;
-        if (!write(data + taken, chunk, &written)) {
-            break;
-        }
-        if (written == 0) {
-            SetLastError(ERROR_WRITE_FAULT);
-            break;
-        }
-        taken += written;
-    }
-    return taken;
-}
-
-std::size_t write_bytes(HANDLE file, std::string_view bytes) {
-    return write_all(bytes.data(), bytes.size(), [&](const char* data, DWORD count, DWORD* done) {
-        return WriteFile(file, data, count, done, nullptr) != FALSE; // not overlapped
-    });
-}
 
 // What a write to a standard handle took: all of the text or not, and, when it took some, whether
 // it stopped inside a line.
@@ -66,7 +36,7 @@ StandardWrite write_standard(HANDLE handle, std::string_view text) {
                 return WriteConsoleW(handle, data, count, done, nullptr) != FALSE;
             }));
     }
-    return taken_of(text, write_bytes(handle, text));
+    return taken_of(text, write_file_bytes(handle, text));
 }
 
 bool is_handle(HANDLE handle) {
@@ -74,10 +44,6 @@ bool is_handle(HANDLE handle) {
 }
 
 } // namespace
-
-bool write_file_all(HANDLE file, std::string_view bytes) {
-    return write_bytes(file, bytes) == bytes.size();
-}
 
 StderrWrite write_standard_error(std::string_view utf8_text) {
     const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);

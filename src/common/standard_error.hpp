@@ -1,14 +1,9 @@
-// The launcher's standard error and standard output, written without buffering of our own, and
-// the whole-buffer file write it shares with the mount record and the run's report.
+// The launcher's standard error and standard output, written without buffering of our own.
 #pragma once
 
 #include "platform/win32.hpp"
 
 #include <string_view>
-
-// Writes all of `bytes` to `file` through WriteFile, in as many calls as it takes. False leaves
-// the failing call's last-error value, or ERROR_WRITE_FAULT for a call that took nothing.
-bool write_file_all(HANDLE file, std::string_view bytes);
 
 enum class StderrWrite { Written, NoStandardError, Failed };
 

@@ -1,8 +1,8 @@
 #include "mounts/mount_record.hpp"
 
-#include "common/standard_error.hpp"
 #include "common/trace.hpp"
 #include "common/windows_error.hpp"
+#include "common/write_all.hpp"
 #include "mounts/owner_only_security.hpp"
 
 #include <utility>

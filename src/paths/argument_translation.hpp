@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/sandbox_request.hpp"
+#include "paths/host_path_rewrite.hpp"
 
 #include <string>
 #include <string_view>
@@ -10,9 +11,7 @@
 
 // One translated text per argument of `request`, in order. Never fails.
 std::vector<std::string> translate_arguments(const SandboxRequest& request,
-                                             std::string_view project_root,
-                                             std::string_view scratch_root);
+                                             const SandboxMounts& mounts);
 
 // `argument` with the project directory rewritten first, then the scratch directory.
-std::string translate_argument(std::string_view argument, const SandboxRequest& request,
-                               std::string_view project_root, std::string_view scratch_root);
+std::string translate_argument(std::string_view argument, const SandboxMounts& mounts);

@@ -45,8 +45,18 @@ void set_variable(const WideString& name, const WideString& value) {
     }
 }
 
-HostMount escaped(const HostMount& plain) {
-    return {escape_backslashes(plain.host), escape_backslashes(plain.mount)};
+// A host text and the mount text that replaces it.
+struct Rule {
+    std::string host;
+    std::string mount;
+};
+
+Rule plain(const HostMount& mount) {
+    return {mount.host, mount.mount};
+}
+
+Rule escaped(const HostMount& mount) {
+    return {escape_backslashes(mount.host), escape_backslashes(mount.mount)};
 }
 
 } // namespace
@@ -63,13 +73,11 @@ std::string escape_backslashes(std::string_view text) {
     return out;
 }
 
-void rewrite_environment(const SandboxRequest& request, std::string_view project_root,
-                         std::string_view scratch_root) {
-    const HostMount project = project_host_mount(request, project_root);
-    const HostMount scratch = scratch_host_mount(request, scratch_root);
+void rewrite_environment(const SandboxMounts& mounts) {
     // Escaped forms go first: a plain drive-root host ("C:\") also matches the start of an
     // escaped path ("C:\\Work").
-    const HostMount rules[] = {escaped(project), escaped(scratch), project, scratch};
+    const Rule rules[] = {escaped(mounts.project), escaped(mounts.scratch), plain(mounts.project),
+                          plain(mounts.scratch)};
     for (const auto& variable : environment_snapshot()) {
         const auto value = to_utf8_exact(variable.value);
         if (!value) {

@@ -2,7 +2,7 @@
 // project and scratch directories become their drive letters.
 #pragma once
 
-#include "common/sandbox_request.hpp"
+#include "paths/host_path_rewrite.hpp"
 
 #include <string>
 #include <string_view>
@@ -14,8 +14,7 @@ std::string escape_backslashes(std::string_view text);
 // escaped form and then in plain form, the project before the scratch directory. Values holding
 // an unpaired surrogate and values that do not change are left as they are. Throws FatalStop when
 // the environment cannot be read or a variable cannot be set.
-void rewrite_environment(const SandboxRequest& request, std::string_view project_root,
-                         std::string_view scratch_root);
+void rewrite_environment(const SandboxMounts& mounts);
 
 // Sets one variable of the launcher; throws FatalStop naming the variable, the value and the
 // system's error text when Windows refuses.

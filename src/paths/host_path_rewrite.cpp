@@ -17,14 +17,16 @@ bool ends_with_separator(std::string_view text) {
     return !text.empty() && (text.back() == '\\' || text.back() == '/');
 }
 
-} // namespace
-
-HostMount project_host_mount(const SandboxRequest& request, std::string_view project_root) {
-    return {display_path(request.project), strip_trailing_backslashes(project_root)};
+HostMount host_mount(const WideString& directory, std::string_view root) {
+    return {directory, display_path(directory), std::string(root),
+            strip_trailing_backslashes(root)};
 }
 
-HostMount scratch_host_mount(const SandboxRequest& request, std::string_view scratch_root) {
-    return {display_path(request.scratch), strip_trailing_backslashes(scratch_root)};
+} // namespace
+
+SandboxMounts sandbox_mounts(const SandboxRequest& request, std::string_view project_root,
+                             std::string_view scratch_root) {
+    return {host_mount(request.project, project_root), host_mount(request.scratch, scratch_root)};
 }
 
 std::string strip_trailing_backslashes(std::string_view root) {

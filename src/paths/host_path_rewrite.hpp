@@ -7,16 +7,25 @@
 #include <string>
 #include <string_view>
 
-// A host directory and the text that replaces it: the display form of the directory
-// ("C:\Work\Proj") and the mount root without its trailing backslashes ("X:").
+// A host directory of the run and the drive letter that stands for it, formed once, when the
+// letter is defined.
 struct HostMount {
-    std::string host;
-    std::string mount;
+    WideString directory; // canonical ("\\?\C:\Work\Proj"), as the request holds it
+    std::string host;     // its display form ("C:\Work\Proj"): the text that is rewritten
+    std::string root;     // the mount root ("X:\")
+    std::string mount;    // the root without its trailing backslashes ("X:"): what replaces `host`
 };
 
-// The project's and the scratch directory's host texts with the mount roots that replace them.
-HostMount project_host_mount(const SandboxRequest& request, std::string_view project_root);
-HostMount scratch_host_mount(const SandboxRequest& request, std::string_view scratch_root);
+// The run's two mounts, as environment rewriting, program resolution and argument translation use
+// them.
+struct SandboxMounts {
+    HostMount project;
+    HostMount scratch;
+};
+
+// The request's project and scratch directories with the roots of the letters defined for them.
+SandboxMounts sandbox_mounts(const SandboxRequest& request, std::string_view project_root,
+                             std::string_view scratch_root);
 
 // A mount root ("X:\") with every trailing backslash removed ("X:"); a slash is kept.
 std::string strip_trailing_backslashes(std::string_view root);

@@ -20,14 +20,13 @@ std::optional<WideString> environment_value(const char* name) {
     return value ? std::optional(std::move(*value)) : std::nullopt;
 }
 
-// `canonical` in the mount form of `directory` when it lies inside it.
-std::optional<std::string> in_mount(const WideString& canonical, const WideString& directory,
-                                    std::string_view mount_root) {
-    const auto remainder = remainder_under(canonical, directory);
+// `canonical` in the mount form of `mount` when it lies inside its directory.
+std::optional<std::string> in_mount(const WideString& canonical, const HostMount& mount) {
+    const auto remainder = remainder_under(canonical, mount.directory);
     if (!remainder) {
         return std::nullopt;
     }
-    return to_utf8(join_path(to_wide(mount_root), *remainder));
+    return to_utf8(join_path(to_wide(mount.root), *remainder));
 }
 
 } // namespace
@@ -46,8 +45,7 @@ std::vector<WideString> trusted_runtime_roots() {
     return roots;
 }
 
-Result<std::string> resolve_program(const SandboxRequest& request, std::string_view project_root,
-                                    std::string_view scratch_root) {
+Result<std::string> resolve_program(const SandboxRequest& request, const SandboxMounts& mounts) {
     const WideString program = to_wide(request.program);
     const bool absolute = is_absolute_path(program);
     if (!absolute && path_elements(program).size() == 1) {
@@ -59,10 +57,10 @@ Result<std::string> resolve_program(const SandboxRequest& request, std::string_v
         return std::unexpected(os_error_failure(
             "cannot resolve sandbox program " + to_utf8(candidate), canonical.error()));
     }
-    if (auto mounted = in_mount(*canonical, request.project, project_root)) {
+    if (auto mounted = in_mount(*canonical, mounts.project)) {
         return std::move(*mounted);
     }
-    if (auto mounted = in_mount(*canonical, request.scratch, scratch_root)) {
+    if (auto mounted = in_mount(*canonical, mounts.scratch)) {
         return std::move(*mounted);
     }
     if (!absolute) {

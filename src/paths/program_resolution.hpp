@@ -4,9 +4,9 @@
 
 #include "common/failure.hpp"
 #include "common/sandbox_request.hpp"
+#include "paths/host_path_rewrite.hpp"
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 // The canonical forms of "SystemRoot", "ProgramFiles" and "ProgramFiles(x86)", in that order, read
@@ -17,5 +17,4 @@ std::vector<WideString> trusted_runtime_roots();
 // The text that starts the child: a bare name unchanged (the child's creation searches for it),
 // a program in the project or scratch directory in its mount form ("X:\bin\tool.exe"), an absolute
 // program under a trusted root in its host form.
-Result<std::string> resolve_program(const SandboxRequest& request, std::string_view project_root,
-                                    std::string_view scratch_root);
+Result<std::string> resolve_program(const SandboxRequest& request, const SandboxMounts& mounts);

@@ -102,6 +102,8 @@ Result<ChildEnd> run_child(const SandboxRequest& request, StopSignal& stop, RunR
     if (!scratch_mount) {
         return std::unexpected(scratch_mount.error());
     }
+    const SandboxMounts mounts =
+        sandbox_mounts(request, mount_root(*project_mount), mount_root(*scratch_mount));
     if (auto written = record->write(*project_mount, *scratch_mount); !written) {
         return std::unexpected(written.error());
     }
@@ -110,32 +112,29 @@ Result<ChildEnd> run_child(const SandboxRequest& request, StopSignal& stop, RunR
         return interrupted();
     }
 
-    const std::string project_root = mount_root(*project_mount);
-    const std::string scratch_root = mount_root(*scratch_mount);
-    rewrite_environment(request, project_root, scratch_root);
-    set_environment_variable("NORIX_PROJECT_ROOT", project_root);
-    set_environment_variable("NORIX_SCRATCH_ROOT", scratch_root);
-    set_environment_variable("TEMP", scratch_root);
-    set_environment_variable("TMP", scratch_root);
+    rewrite_environment(mounts);
+    set_environment_variable("NORIX_PROJECT_ROOT", mounts.project.root);
+    set_environment_variable("NORIX_SCRATCH_ROOT", mounts.scratch.root);
+    set_environment_variable("TEMP", mounts.scratch.root);
+    set_environment_variable("TMP", mounts.scratch.root);
 
-    const auto program = resolve_program(request, project_root, scratch_root);
+    const auto program = resolve_program(request, mounts);
     if (!program) {
         return std::unexpected(program.error());
     }
-    const std::vector<std::string> arguments =
-        translate_arguments(request, project_root, scratch_root);
-    const std::string command_line = build_command_line(*program, arguments);
+    const std::string command_line =
+        build_command_line(*program, translate_arguments(request, mounts));
     ChildLaunch launch{.app_container_sid = sid->get(),
                        .program = *program,
                        .command_line = command_line,
-                       .current_directory = project_root,
+                       .current_directory = mounts.project.root,
                        .time_limit = request.timeout_milliseconds};
     if (report != nullptr) {
         launch.started = [&](DWORD child_pid) {
-            const ReportedMount mounts[] = {
-                {"project", project_mount->drive(), display_path(request.project)},
-                {"scratch", scratch_mount->drive(), display_path(request.scratch)}};
-            return report->write(started_line(child_pid, reported_sid, mounts));
+            const ReportedMount reported[] = {
+                {"project", project_mount->drive(), mounts.project.host},
+                {"scratch", scratch_mount->drive(), mounts.scratch.host}};
+            return report->write(started_line(child_pid, reported_sid, reported));
         };
     }
     return launch_sandbox_child(launch, stop);

@@ -22,7 +22,7 @@ protected:
     // The resolved program, or its failure text.
     std::string resolve(const char* program) {
         request.program = program;
-        auto resolved = resolve_program(request, "X:\\", "Y:\\");
+        auto resolved = resolve_program(request, sandbox_mounts(request, "X:\\", "Y:\\"));
         return resolved ? *resolved : resolved.error().message;
     }
 

@@ -549,9 +549,10 @@ TEST_F(SimulatedWindows, HostPathsInArgumentsAndVariablesBecomeTheMounts) {
         const SandboxRequest request{.project = to_wide(std::string("\\\\?\\") + project),
                                      .scratch = to_wide(std::string("\\\\?\\") + scratch),
                                      .arguments = {text, ""}};
-        EXPECT_EQ(translate_arguments(request, "Z:\\", "Y:\\"), (Strings{argument, ""})) << text;
+        const SandboxMounts mounts = sandbox_mounts(request, "Z:\\", "Y:\\");
+        EXPECT_EQ(translate_arguments(request, mounts), (Strings{argument, ""})) << text;
         sim::set_environment({"V=" + text});
-        rewrite_environment(request, "Z:\\", "Y:\\");
+        rewrite_environment(mounts);
         EXPECT_EQ(sim::environment(), Strings{"V=" + variable}) << text;
     }
 }
