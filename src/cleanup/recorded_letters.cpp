@@ -13,7 +13,7 @@ namespace {
 // The record named by the argument: a directory is a scratch directory with its record beside
 // it, under the name the launcher gives it; anything else is the record itself, taken in its
 // folder's final path under its own name, so that a link there is opened as the link it is.
-Result<WideString> record_path_of(const WideString& argument) {
+[[nodiscard]] Result<WideString> record_path_of(const WideString& argument) {
     const auto canonical = canonical_path(argument);
     const auto attributes =
         canonical ? file_attributes(*canonical) : std::unexpected(canonical.error());

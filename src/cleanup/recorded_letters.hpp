@@ -13,4 +13,4 @@
 // now maps elsewhere", or ": left, the letter is no longer defined". A record that cannot be read
 // or is malformed fails before any letter is touched, and stays where it is; so does one whose
 // letter cannot be queried or removed, after the letters before it.
-Result<void> remove_recorded_letters(const WideString& argument, std::string& report);
+[[nodiscard]] Result<void> remove_recorded_letters(const WideString& argument, std::string& report);

@@ -25,7 +25,7 @@ public:
     using Type = typename Traits::Type;
 
     UniqueResource() = default;
-    explicit UniqueResource(Type value) : value_(value) {}
+    explicit UniqueResource(Type value) : value_(std::move(value)) {}
     UniqueResource(const UniqueResource&) = delete;
     UniqueResource& operator=(const UniqueResource&) = delete;
     UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
@@ -37,7 +37,7 @@ public:
     }
     ~UniqueResource() { reset(); }
 
-    [[nodiscard]] Type get() const { return value_; }
+    [[nodiscard]] const Type& get() const { return value_; }
     explicit operator bool() const { return Traits::valid(value_); }
 
     // For out-parameters: releases what is held and hands out the slot.
@@ -48,12 +48,16 @@ public:
 
     Type release() { return std::exchange(value_, Traits::none()); }
 
+    // Releases what is held and takes `value`; given what it already holds, it keeps it.
     void reset(Type value = Traits::none()) {
+        if (value == value_) {
+            return;
+        }
         if (Traits::valid(value_)) {
             const LastErrorKept kept;
             Traits::release(value_);
         }
-        value_ = value;
+        value_ = std::move(value);
     }
 
 private:

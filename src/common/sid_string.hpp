@@ -8,4 +8,4 @@
 
 // "S-1-15-2-..." for an AppContainer, "S-1-5-21-..." for a user; or the Win32 error of the
 // conversion.
-Win32Result<std::string> sid_string(PSID sid);
+[[nodiscard]] Win32Result<std::string> sid_string(PSID sid);

@@ -15,7 +15,7 @@ template <class T> using Win32Result = std::expected<T, DWORD>;
 // The text that `call(buffer, size)` writes, for the calls that give the length written (without
 // the NUL) when the buffer holds it, the size needed (with the NUL) when it does not, and 0 on
 // failure, which gives the thread's last error. The buffer grows until the text fits.
-template <class Call> Win32Result<WideString> grown_text(Call call) {
+template <class Call> [[nodiscard]] Win32Result<WideString> grown_text(Call call) {
     WideString buffer(MAX_PATH, WCHAR{});
     for (;;) {
         const std::size_t length = call(buffer.data(), static_cast<DWORD>(buffer.size()));

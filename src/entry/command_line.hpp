@@ -17,6 +17,6 @@ inline constexpr std::string_view USAGE =
 inline constexpr std::uint32_t MAX_TIMEOUT_SECONDS = 4294967;
 
 // `arguments` is the command line without the launcher's own name.
-Result<SandboxRequest> parse_command_line(const std::vector<std::string>& arguments);
+[[nodiscard]] Result<SandboxRequest> parse_command_line(const std::vector<std::string>& arguments);
 
 bool is_valid_profile_name(std::string_view name);

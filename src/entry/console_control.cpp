@@ -42,7 +42,7 @@ BOOL WINAPI on_console_event(DWORD type) {
     return TRUE;
 }
 
-Result<UniqueHandle> manual_reset_event() {
+[[nodiscard]] Result<UniqueHandle> manual_reset_event() {
     UniqueHandle event(CreateEventW(nullptr,   // not inheritable
                                     TRUE,      // manual reset: once set, every wait sees it
                                     FALSE,     // not set

@@ -13,7 +13,7 @@
 // The handler, installed for one run of the process. Move-only; removes the handler when it goes.
 class ConsoleControl {
 public:
-    static Result<ConsoleControl> install();
+    [[nodiscard]] static Result<ConsoleControl> install();
 
     ConsoleControl(ConsoleControl&&) noexcept = default;
     ConsoleControl& operator=(ConsoleControl&&) = delete;

@@ -51,7 +51,7 @@ std::optional<std::vector<std::string>> arguments_as_text(WideStringView command
     return arguments;
 }
 
-Result<SandboxRequest> request_of(WideStringView command_line) {
+[[nodiscard]] Result<SandboxRequest> request_of(WideStringView command_line) {
     const auto arguments = arguments_as_text(command_line);
     if (!arguments) {
         return failure("command-line argument is not valid Unicode");
@@ -61,7 +61,8 @@ Result<SandboxRequest> request_of(WideStringView command_line) {
 
 // The run, after which a handler waiting for the teardown is let go: when it returns or a fatal
 // stop unwinds out of it, its guards have run.
-Result<int> run_to_teardown(const SandboxRequest& request, const ConsoleControl& control) {
+[[nodiscard]] Result<int> run_to_teardown(const SandboxRequest& request,
+                                          const ConsoleControl& control) {
     struct TornDown {
         const ConsoleControl& control;
         ~TornDown() { control.torn_down(); }

@@ -7,4 +7,4 @@
 // Merges one inheritable access-allowed entry for `sid` (read, write, execute and delete, but not
 // delete-child, write-DAC or write-owner) into the DACL of `directory`, a canonical path. The
 // entry stays after the run. `sid` is borrowed.
-Result<void> grant_mount_access(const WideString& directory, PSID sid);
+[[nodiscard]] Result<void> grant_mount_access(const WideString& directory, PSID sid);

@@ -23,7 +23,8 @@ class DriveAllocationLock {
 public:
     // Waits without a time limit. A mutex abandoned by a holder that ended counts as acquired.
     // With `stop_events` (borrowed), the wait ends without the lock once one of them is set.
-    static Result<DriveAllocationLock> acquire(std::span<const HANDLE> stop_events = {});
+    [[nodiscard]] static Result<DriveAllocationLock>
+    acquire(std::span<const HANDLE> stop_events = {});
 
     // ReleaseMutex, then CloseHandle; failures are ignored. Does nothing when no longer held.
     void release() { mutex_.reset(); }

@@ -1,31 +1,8 @@
 #include "mounts/drive_mapping.hpp"
 
-#include "common/resource.hpp"
 #include "paths/path_forms.hpp"
 
 #include <string_view>
-#include <utility>
-
-DriveMapping::DriveMapping(DriveMapping&& other) noexcept
-    : drive_(std::exchange(other.drive_, {})), target_(std::exchange(other.target_, {})) {}
-
-DriveMapping& DriveMapping::operator=(DriveMapping&& other) noexcept {
-    if (this != &other) {
-        remove();
-        drive_ = std::exchange(other.drive_, {});
-        target_ = std::exchange(other.target_, {});
-    }
-    return *this;
-}
-
-void DriveMapping::remove() {
-    if (drive_.empty()) {
-        return;
-    }
-    const LastErrorKept kept;
-    remove_drive_definition(drive_, target_);
-    drive_.clear();
-}
 
 bool remove_drive_definition(const std::string& drive, const std::string& target) {
     const WideString wide_drive = to_wide(drive);
@@ -39,7 +16,7 @@ namespace {
 
 // Only drive paths can be DOS device targets here; a share ("\\server\share") fails on its second
 // character.
-Result<void> local_drive_only(std::string_view display) {
+[[nodiscard]] Result<void> local_drive_only(std::string_view display) {
     if (display.size() < 2 || display[1] != ':') {
         return failure("Windows sandbox mounts must use local drive paths");
     }
@@ -76,7 +53,7 @@ Result<DriveMapping> allocate_drive_mapping(const WideString& directory) {
         // A letter Windows refuses (protected, or defined meanwhile) is passed over.
         if (DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_NO_BROADCAST_SYSTEM, wide_drive.c_str(),
                              wide_target.c_str()) != FALSE) {
-            return DriveMapping(drive, target);
+            return DriveMapping({drive, target});
         }
     }
     return failure("no DOS drive slot is available for the native sandbox");

@@ -37,17 +37,6 @@ Result<MountRecord> MountRecord::for_scratch(const WideString& scratch) {
     return MountRecord(std::move(*path), drive_target(scratch));
 }
 
-MountRecord::~MountRecord() {
-    if (!file_) {
-        return;
-    }
-    const LastErrorKept kept;
-    file_.reset();
-    // Fails with a sharing violation while another run on the same scratch directory holds the
-    // record it rewrote: it is that run's now.
-    DeleteFileW(record_path_.c_str());
-}
-
 Result<std::optional<RecordRecovery>> MountRecord::recover() {
     auto standing = StandingRecord::open(record_path_);
     if (!standing) {
@@ -112,8 +101,8 @@ Result<void> MountRecord::write(const DriveMapping& project, const DriveMapping&
         }
     }
     // From here on the record is this run's to delete, written whole or not.
-    file_ = std::move(file);
-    if (!write_file_all(file_.get(), content)) {
+    written_.reset({file.release(), record_path_});
+    if (!write_file_all(written_.get().file, content)) {
         return write_failure(GetLastError());
     }
     return {};

@@ -20,18 +20,32 @@ struct RecordRecovery {
     std::vector<LetterOutcome> letters; // in the record's order
 };
 
+// A record this run wrote, open until it is deleted.
+struct WrittenRecord {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    WideString path;
+
+    bool operator==(const WrittenRecord&) const = default;
+};
+
+// Closes the record, then deletes it. The deletion fails with a sharing violation while another
+// run on the same scratch directory holds the record it rewrote: it is that run's now.
+struct WrittenRecordTraits {
+    using Type = WrittenRecord;
+    static WrittenRecord none() { return {}; }
+    static bool valid(const WrittenRecord& record) { return record.file != INVALID_HANDLE_VALUE; }
+    static void release(const WrittenRecord& record) {
+        CloseHandle(record.file);
+        DeleteFileW(record.path.c_str());
+    }
+};
+
 // Owns the record path and, once written, the open record. Destroying it closes the record and
 // deletes it, ignoring failures; a record it never wrote stays. Move-only.
 class MountRecord {
 public:
     // The guard of mount_record_path(scratch); touches no disk.
-    static Result<MountRecord> for_scratch(const WideString& scratch);
-
-    MountRecord(MountRecord&& other) noexcept = default;
-    MountRecord& operator=(MountRecord&&) = delete;
-    MountRecord(const MountRecord&) = delete;
-    MountRecord& operator=(const MountRecord&) = delete;
-    ~MountRecord();
+    [[nodiscard]] static Result<MountRecord> for_scratch(const WideString& scratch);
 
     // Under the allocation lock, before write: a record at the path whose launcher has ended,
     // and whose scratch letter still maps onto this scratch directory, has its letters removed
@@ -40,13 +54,13 @@ public:
     // another directory or whose scratch letter is gone) goes too, its letters untouched. A record
     // that a running launcher holds stays, for write to rewrite. Gives what became of a recovered
     // record and its letters.
-    Result<std::optional<RecordRecovery>> recover();
+    [[nodiscard]] Result<std::optional<RecordRecovery>> recover();
 
     // Writes four NUL-terminated UTF-8 fields: the project's drive and target, then the scratch
     // directory's. The record is created new, never through a link, readable and writable only by
     // the user, SYSTEM and the administrators; one that another running launcher holds is
     // emptied and rewritten instead. Either way it stays open until the run ends.
-    Result<void> write(const DriveMapping& project, const DriveMapping& scratch);
+    [[nodiscard]] Result<void> write(const DriveMapping& project, const DriveMapping& scratch);
 
     const WideString& record_path() const { return record_path_; }
 
@@ -57,5 +71,5 @@ private:
     WideString record_path_;
     std::string scratch_target_;  // the raw target of a letter for this scratch directory
     bool held_elsewhere_ = false; // recover() found the record of a running launcher
-    UniqueFile file_;             // this run's record, once written
+    UniqueResource<WrittenRecordTraits> written_;
 };

@@ -13,7 +13,7 @@ std::unexpected<SandboxFailure> unsecured() {
 }
 
 // The token user's SID in its text form ("S-1-5-21-...").
-Result<std::string> user_sid_text() {
+[[nodiscard]] Result<std::string> user_sid_text() {
     UniqueHandle token;
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) == FALSE) {
         return unsecured();

@@ -10,7 +10,7 @@ class OwnerOnlySecurity {
 public:
     // A protected DACL allowing all access to the process token's user, SYSTEM and
     // BUILTIN\Administrators. Fails with "cannot secure sandbox mount record: Win32 <code>".
-    static Result<OwnerOnlySecurity> make();
+    [[nodiscard]] static Result<OwnerOnlySecurity> make();
 
     // For CreateFileW; valid while this value lives.
     SECURITY_ATTRIBUTES* attributes() { return &attributes_; }

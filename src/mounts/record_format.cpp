@@ -8,7 +8,7 @@ namespace {
 constexpr const char* RECORD_SUFFIX = ".norix-native-sandbox-mounts";
 constexpr char FIELD_END = '\0';
 
-Result<RecordedMounts> malformed() {
+[[nodiscard]] Result<RecordedMounts> malformed() {
     return failure("malformed mount record");
 }
 

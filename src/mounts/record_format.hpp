@@ -21,7 +21,7 @@ struct RecordedMount {
 using RecordedMounts = std::array<RecordedMount, 2>;
 
 // The path "<parent of scratch>\.<scratch name>.norix-native-sandbox-mounts"; touches no disk.
-Result<WideString> mount_record_path(const WideString& scratch);
+[[nodiscard]] Result<WideString> mount_record_path(const WideString& scratch);
 
 // The record's bytes: each mount's drive, then its target, each followed by a NUL.
 std::string record_bytes(const RecordedMounts& mounts);
@@ -29,4 +29,4 @@ std::string record_bytes(const RecordedMounts& mounts);
 // The mounts in a record's bytes: exactly four NUL-terminated UTF-8 fields, a drive (a letter from
 // A to Z and a colon) then a target ("\??\" and a path), twice, and nothing after the fourth
 // NUL. Anything else fails with "malformed mount record".
-Result<RecordedMounts> parse_mount_record(std::string_view bytes);
+[[nodiscard]] Result<RecordedMounts> parse_mount_record(std::string_view bytes);

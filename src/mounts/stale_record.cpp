@@ -16,7 +16,7 @@ namespace {
 constexpr DWORD MAX_LISTING = 1U << 20;
 
 // The rest of the open file, or the Win32 error of the read that failed.
-Win32Result<std::string> read_all(HANDLE file) {
+[[nodiscard]] Win32Result<std::string> read_all(HANDLE file) {
     std::string content;
     char chunk[4096];
     // A read at the end of the file succeeds with no bytes.
@@ -30,7 +30,7 @@ Win32Result<std::string> read_all(HANDLE file) {
 }
 
 // Every target defined on `drive`, newest first; none when the letter is not defined.
-Result<std::vector<std::string>> drive_targets(const std::string& drive) {
+[[nodiscard]] Result<std::vector<std::string>> drive_targets(const std::string& drive) {
     const WideString name = to_wide(drive);
     for (DWORD size = MAX_PATH;; size *= 2) {
         WideString listing(size, WCHAR(0));
@@ -56,7 +56,7 @@ Result<std::vector<std::string>> drive_targets(const std::string& drive) {
 }
 
 // Removes the recorded definition if the letter still holds it, beneath others or not.
-Result<LetterFate> remove_if_still_defined(const RecordedMount& mount) {
+[[nodiscard]] Result<LetterFate> remove_if_still_defined(const RecordedMount& mount) {
     const auto targets = drive_targets(mount.drive);
     if (!targets) {
         return std::unexpected(targets.error());

@@ -40,7 +40,7 @@ public:
 
     // Fails with "cannot read mount record <path>: <reason>" when the path cannot be opened,
     // examined or read.
-    static Result<StandingRecord> open(const WideString& path);
+    [[nodiscard]] static Result<StandingRecord> open(const WideString& path);
 
     State state() const { return state_; }
 
@@ -51,17 +51,17 @@ public:
     // others or not), in the record's order, appending what became of each letter to `outcomes`
     // as it goes. Fails with "cannot query the <drive> definitions: Win32 <code>" or "cannot
     // remove the <drive> definition: Win32 <code>", the letters after it untouched.
-    Result<void> remove_letters(std::vector<LetterOutcome>& outcomes) const;
+    [[nodiscard]] Result<void> remove_letters(std::vector<LetterOutcome>& outcomes) const;
 
     // For a Record: whether its scratch letter still maps onto `scratch_target`, the raw target
     // of a run's own scratch directory. Only a record that a run on that directory wrote and left
     // shows it; a file that anyone else put there, naming the letters of some other run, does not.
     // Fails as remove_letters does.
-    Result<bool> still_mounts_scratch(const std::string& scratch_target) const;
+    [[nodiscard]] Result<bool> still_mounts_scratch(const std::string& scratch_target) const;
 
     // Deletes what was opened, through the open handle: a link itself, not what it leads to; one
     // name of a file with several. Fails with "cannot delete mount record <path>: <reason>".
-    Result<void> remove();
+    [[nodiscard]] Result<void> remove();
 
 private:
     StandingRecord(State state, std::string shown, UniqueFile file, RecordedMounts mounts)

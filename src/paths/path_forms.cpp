@@ -27,7 +27,7 @@ bool opens_as_typed(WideStringView path) {
     return drive_absolute || two_separators;
 }
 
-Win32Result<WideString> full_path(const WideString& path) {
+[[nodiscard]] Win32Result<WideString> full_path(const WideString& path) {
     const auto full = grown_text([&path](LPWSTR buffer, DWORD size) {
         // An empty path fails without setting an error of its own.
         SetLastError(ERROR_SUCCESS);
@@ -39,7 +39,7 @@ Win32Result<WideString> full_path(const WideString& path) {
     return full;
 }
 
-Win32Result<UniqueFile> open_existing(const WideString& path) {
+[[nodiscard]] Win32Result<UniqueFile> open_existing(const WideString& path) {
     UniqueFile file(CreateFileW(path.c_str(),
                                 0, // no access: only the name and attributes are wanted
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

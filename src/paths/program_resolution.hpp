@@ -17,4 +17,5 @@ std::vector<WideString> trusted_runtime_roots();
 // The text that starts the child: a bare name unchanged (the child's creation searches for it),
 // a program in the project or scratch directory in its mount form ("X:\bin\tool.exe"), an absolute
 // program under a trusted root in its host form.
-Result<std::string> resolve_program(const SandboxRequest& request, const SandboxMounts& mounts);
+[[nodiscard]] Result<std::string> resolve_program(const SandboxRequest& request,
+                                                  const SandboxMounts& mounts);

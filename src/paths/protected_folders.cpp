@@ -25,7 +25,7 @@ struct ProtectedFolder {
 
 using Folders = std::vector<ProtectedFolder>;
 
-Win32Result<WideString> windows_directory() {
+[[nodiscard]] Win32Result<WideString> windows_directory() {
     return grown_text([](LPWSTR buffer, DWORD size) {
         return GetSystemWindowsDirectoryW(buffer, static_cast<UINT>(size));
     });
@@ -33,7 +33,8 @@ Win32Result<WideString> windows_directory() {
 
 // The folder a userenv call writes. Given a buffer too small, such a call fails with
 // ERROR_INSUFFICIENT_BUFFER and gives the size needed, with the NUL.
-template <class Call> Win32Result<std::optional<WideString>> userenv_folder(Call call) {
+template <class Call>
+[[nodiscard]] Win32Result<std::optional<WideString>> userenv_folder(Call call) {
     WideString buffer(MAX_PATH, WCHAR{});
     for (;;) {
         auto size = static_cast<DWORD>(buffer.size());
@@ -70,8 +71,8 @@ WideString expand_system_drive(WideStringView value, WideStringView drive) {
 // A documented text value under HKEY_LOCAL_MACHINE, or nothing when the system has none. The call
 // is kept from expanding a REG_EXPAND_SZ itself, which it would do from the environment the host
 // passed: "%SystemDrive%" is the drive of the Windows directory, `system_drive`.
-Win32Result<std::optional<WideString>> machine_value(const char* key, const char* name,
-                                                     WideStringView system_drive) {
+[[nodiscard]] Win32Result<std::optional<WideString>>
+machine_value(const char* key, const char* name, WideStringView system_drive) {
     const WideString wide_key = to_wide(key);
     const WideString wide_name = to_wide(name);
     WideString buffer(MAX_PATH, WCHAR{});
@@ -99,9 +100,9 @@ Win32Result<std::optional<WideString>> machine_value(const char* key, const char
 // Adds the folder that `located` names, made canonical. A folder the system does not have (no
 // such value, no such directory) protects nothing; any other failure ends the check, as a root
 // left unread could be granted.
-Result<void> add_folder(Folders& folders, const std::string& name,
-                        const Win32Result<std::optional<WideString>>& located,
-                        bool inside_refused) {
+[[nodiscard]] Result<void> add_folder(Folders& folders, const std::string& name,
+                                      const Win32Result<std::optional<WideString>>& located,
+                                      bool inside_refused) {
     if (!located) {
         return std::unexpected(win32_failure("cannot locate " + name, located.error()));
     }
@@ -136,7 +137,7 @@ struct NamedFolder {
 
 // The Windows directory must be known: its volume's root is protected too, and its drive is the
 // one "%SystemDrive%" names.
-Result<Folders> read_protected_folders() {
+[[nodiscard]] Result<Folders> read_protected_folders() {
     const std::string windows_name = "the Windows directory";
     const auto windows = windows_directory();
     if (!windows) {

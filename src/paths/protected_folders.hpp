@@ -11,4 +11,5 @@
 // holds the user profiles or the calling user's profile, or lies inside the Windows directory or a
 // Program Files directory. The folders come from the system (never from the environment), each
 // made canonical as the mounts are; one the system does not have is none to protect.
-Result<void> check_unprotected_mounts(const WideString& project, const WideString& scratch);
+[[nodiscard]] Result<void> check_unprotected_mounts(const WideString& project,
+                                                    const WideString& scratch);

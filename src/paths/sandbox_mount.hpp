@@ -5,4 +5,4 @@
 #include "common/text.hpp"
 
 // The canonical form of an existing directory named by an option's value.
-Result<WideString> resolve_sandbox_mount(const WideString& value);
+[[nodiscard]] Result<WideString> resolve_sandbox_mount(const WideString& value);

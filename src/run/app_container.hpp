@@ -12,7 +12,7 @@ inline constexpr HRESULT ALREADY_EXISTS_HRESULT = static_cast<HRESULT>(0x800700B
 
 // Creates the profile, without capabilities, or derives the SID of the existing one. The same
 // name (whatever its case) always gives the same SID; the caller frees it.
-Result<UniqueSid> obtain_profile_sid(const WideString& profile);
+[[nodiscard]] Result<UniqueSid> obtain_profile_sid(const WideString& profile);
 
 // The SID in its text form ("S-1-15-2-..."), for the run's report.
-Result<std::string> sid_text(PSID sid);
+[[nodiscard]] Result<std::string> sid_text(PSID sid);

@@ -41,7 +41,8 @@ public:
     // The security capabilities and, unless `inherited` is empty, the handle list. Both are kept
     // by address, so `capabilities` and `inherited` must stay in place and unchanged until the
     // process is created.
-    Result<void> initialise(SECURITY_CAPABILITIES& capabilities, std::span<HANDLE> inherited) {
+    [[nodiscard]] Result<void> initialise(SECURITY_CAPABILITIES& capabilities,
+                                          std::span<HANDLE> inherited) {
         const DWORD count = inherited.empty() ? 1 : 2;
         SIZE_T size = 0;
         // The probe fails by design (insufficient buffer) and only reports the size.
@@ -98,7 +99,8 @@ private:
 // and INVALID_HANDLE_VALUE left out, every one made inheritable: they are the child's only
 // handles. A handle list may name only inheritable handles, and the launcher's standard handles
 // need not be (a host may hand them over by other means than inheritance).
-Result<std::vector<HANDLE>> inheritable_standard_handles(const HANDLE (&standard)[3]) {
+[[nodiscard]] Result<std::vector<HANDLE>>
+inheritable_standard_handles(const HANDLE (&standard)[3]) {
     std::vector<HANDLE> handles;
     for (const HANDLE handle : standard) {
         if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
@@ -138,7 +140,7 @@ public:
 
     // Puts the child into `job`, which it keeps whether or not the assignment succeeds. Once the
     // child is in it, the job is published to the stop signal until it is closed.
-    Result<void> assign_to_job(UniqueHandle job) {
+    [[nodiscard]] Result<void> assign_to_job(UniqueHandle job) {
         job_ = std::move(job);
         if (!AssignProcessToJobObject(job_.get(), process_.get())) {
             return std::unexpected(win32_failure("cannot assign AppContainer process to job"));

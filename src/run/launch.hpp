@@ -37,7 +37,7 @@ struct ChildEnd {
 // An unnamed, non-inheritable job whose processes, descendants included, are ended when its last
 // handle closes and have no use of the clipboard, system parameters, display settings, logoff,
 // desktops or the user handles of processes outside it. No other limit.
-Result<UniqueHandle> create_sandbox_job();
+[[nodiscard]] Result<UniqueHandle> create_sandbox_job();
 
 // Starts the command line suspended as the AppContainer with no capabilities, the launcher's
 // environment and, of its handles, only its valid standard ones (made inheritable), in the
@@ -47,4 +47,4 @@ Result<UniqueHandle> create_sandbox_job();
 // never reached the job is ended, not left suspended. The job is published to `stop` while the
 // child is in it; a stop raised before the resume ends the launch there, and a console stop found
 // just after the resume ends the child as the event would have.
-Result<ChildEnd> launch_sandbox_child(const ChildLaunch& launch, StopSignal& stop);
+[[nodiscard]] Result<ChildEnd> launch_sandbox_child(const ChildLaunch& launch, StopSignal& stop);

@@ -19,12 +19,13 @@ public:
     // request's project and scratch directories, where the child can write: the directory it is
     // to be made in is checked before anything is made, and the file itself once it is open (a
     // link there may lead into them), a file made there then being deleted again.
-    static Result<RunReport> create(const std::string& path, const SandboxRequest& request);
+    [[nodiscard]] static Result<RunReport> create(const std::string& path,
+                                                  const SandboxRequest& request);
 
     // Writes `line` and a line feed with one WriteFile, then flushes it to the disk, so a host
     // never reads half a line or loses one the launcher went on from. After a failure the report
     // is broken: this and every later write give the same failure, which names the report.
-    Result<void> write(const JsonObject& line);
+    [[nodiscard]] Result<void> write(const JsonObject& line);
 
 private:
     RunReport(UniqueFile file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}

@@ -23,7 +23,8 @@ namespace {
 // the function by any way (a failure, the end of the run, a fatal stop unwinding) releases them
 // in reverse: the scratch mapping, the project mapping, the lock if still held, the record file,
 // the SID.
-Result<ChildEnd> run_child(const SandboxRequest& request, StopSignal& stop, RunReport* report) {
+[[nodiscard]] Result<ChildEnd> run_child(const SandboxRequest& request, StopSignal& stop,
+                                         RunReport* report) {
     const WideString profile = to_wide(request.profile);
     const auto sid = obtain_profile_sid(profile);
     if (!sid) {

@@ -18,4 +18,4 @@ inline constexpr int STOPPED_STATUS = 130;
 // the same console, decides. With a report asked for, it is made before anything else the run
 // changes, and its closing line is written once the run has torn down; a report that cannot be
 // written fails the run.
-Result<int> run_sandbox(const SandboxRequest& request, StopSignal& stop);
+[[nodiscard]] Result<int> run_sandbox(const SandboxRequest& request, StopSignal& stop);

@@ -18,7 +18,7 @@ public:
 
     // Opens the host's event for waiting only; from then on it stops the run as the console
     // handler does. Call it before anything may wait on events().
-    Result<void> watch_host_event(std::string_view name);
+    [[nodiscard]] Result<void> watch_host_event(std::string_view name);
     // The host's event, or null without one.
     HANDLE host_event() const { return host_event_.get(); }
 
