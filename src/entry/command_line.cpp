@@ -63,19 +63,9 @@ bool is_profile_character(char c) {
            c == '_' || c == '.' || c == ' ';
 }
 
-} // namespace
-
-bool is_valid_profile_name(std::string_view name) {
-    return name.size() <= MAX_PROFILE_NAME && std::ranges::all_of(name, is_profile_character);
-}
-
-Result<SandboxRequest> parse_command_line(const std::vector<std::string>& arguments) {
-    const auto separator = std::ranges::find(arguments, "--");
-    if (separator == arguments.end() || separator + 1 == arguments.end()) {
-        return failure(std::string(USAGE));
-    }
-    const auto options_end = static_cast<std::size_t>(separator - arguments.begin());
-
+// The option pairs before the separator at `options_end`.
+[[nodiscard]] Result<Options> read_options(const std::vector<std::string>& arguments,
+                                           std::size_t options_end) {
     Options options;
     for (std::size_t at = 0; at < options_end; at += 2) {
         const std::string& name = arguments[at];
@@ -88,35 +78,56 @@ Result<SandboxRequest> parse_command_line(const std::vector<std::string>& argume
         }
         *slot = arguments[at + 1];
     }
+    return options;
+}
 
-    if (options.network != "deny") {
+// The directory that the value of `name` (--project or --scratch) names, made canonical.
+[[nodiscard]] Result<WideString> mount_option(const std::optional<std::string>& value,
+                                              const std::string& name) {
+    if (!value) {
+        return failure("missing " + name);
+    }
+    return resolve_sandbox_mount(to_wide(*value));
+}
+
+} // namespace
+
+bool is_valid_profile_name(std::string_view name) {
+    return name.size() <= MAX_PROFILE_NAME && std::ranges::all_of(name, is_profile_character);
+}
+
+Result<SandboxRequest> parse_command_line(const std::vector<std::string>& arguments) {
+    const auto separator = std::ranges::find(arguments, "--");
+    if (separator == arguments.end() || separator + 1 == arguments.end()) {
+        return failure(std::string(USAGE));
+    }
+    auto options = read_options(arguments, static_cast<std::size_t>(separator - arguments.begin()));
+    if (!options) {
+        return std::unexpected(options.error());
+    }
+    Options& given = *options;
+    if (given.network != "deny") {
         return failure("native processes cannot receive direct network access");
     }
-    if (!options.project) {
-        return failure("missing --project");
-    }
-    auto project = resolve_sandbox_mount(to_wide(*options.project));
+    auto project = mount_option(given.project, "--project");
     if (!project) {
         return std::unexpected(project.error());
     }
-    if (!options.scratch) {
-        return failure("missing --scratch");
-    }
-    auto scratch = resolve_sandbox_mount(to_wide(*options.scratch));
+    auto scratch = mount_option(given.scratch, "--scratch");
     if (!scratch) {
         return std::unexpected(scratch.error());
     }
-    if (!options.profile) {
+    if (!given.profile) {
         return failure("missing --profile");
     }
-    if (!is_valid_profile_name(*options.profile)) {
+    if (!is_valid_profile_name(*given.profile)) {
         return failure("invalid AppContainer profile name");
     }
     std::optional<DWORD> timeout;
-    if (options.timeout) {
-        timeout = timeout_milliseconds(*options.timeout);
+    if (given.timeout) {
+        timeout = timeout_milliseconds(*given.timeout);
         if (!timeout) {
-            return failure("invalid value for --timeout: " + *options.timeout +
+            return failure("invalid value for --timeout: " + *given.timeout +
                            " (a whole number of seconds from 1 to " +
                            std::to_string(MAX_TIMEOUT_SECONDS) + ")");
         }
@@ -124,11 +135,11 @@ Result<SandboxRequest> parse_command_line(const std::vector<std::string>& argume
     return SandboxRequest{
         .project = std::move(*project),
         .scratch = std::move(*scratch),
-        .profile = std::move(*options.profile),
+        .profile = std::move(*given.profile),
         .program = *(separator + 1),
         .arguments = std::vector<std::string>(separator + 2, arguments.end()),
-        .report = std::move(options.report),
+        .report = std::move(given.report),
         .timeout_milliseconds = timeout,
-        .stop_event = std::move(options.stop_event),
+        .stop_event = std::move(given.stop_event),
     };
 }

@@ -193,30 +193,8 @@ DWORD wait_for_child(HANDLE process, HANDLE host_event, DWORD milliseconds) {
     return WaitForMultipleObjects(2, objects, FALSE, milliseconds);
 }
 
-} // namespace
-
-Result<UniqueHandle> create_sandbox_job() {
-    UniqueHandle job(CreateJobObjectW(nullptr,   // no security attributes: not inheritable
-                                      nullptr)); // unnamed
-    if (!job) {
-        return std::unexpected(win32_failure("cannot create sandbox job"));
-    }
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
-                                 sizeof(limits))) {
-        return std::unexpected(win32_failure("cannot configure sandbox job"));
-    }
-    JOBOBJECT_BASIC_UI_RESTRICTIONS restrictions{};
-    restrictions.UIRestrictionsClass = SANDBOX_UI_RESTRICTIONS;
-    if (!SetInformationJobObject(job.get(), JobObjectBasicUIRestrictions, &restrictions,
-                                 sizeof(restrictions))) {
-        return std::unexpected(win32_failure("cannot restrict sandbox job user interface"));
-    }
-    return job;
-}
-
-Result<ChildEnd> launch_sandbox_child(const ChildLaunch& launch, StopSignal& stop) {
+// The child, created suspended in the AppContainer with the standard handles alone to inherit.
+[[nodiscard]] Result<PROCESS_INFORMATION> create_suspended_child(const ChildLaunch& launch) {
     const HANDLE standard[3] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
                                 GetStdHandle(STD_ERROR_HANDLE)};
     // Handle inheritance lets every inheritable handle of the launcher into the child, past
@@ -269,8 +247,62 @@ Result<ChildEnd> launch_sandbox_child(const ChildLaunch& launch, StopSignal& sto
         failed.program = launch.program;
         return std::unexpected(failed);
     }
-    CreatedChild child(information, stop);
+    return information;
+}
 
+// Waits for the resumed child until it exits, its time runs out or the host stops it.
+[[nodiscard]] Result<ChildEnd> wait_for_end(const CreatedChild& child, const ChildLaunch& launch,
+                                            const StopSignal& stop, ULONGLONG resumed_at) {
+    trace_stage("wait");
+    const DWORD waited = wait_for_child(child.process(), stop.host_event(),
+                                        time_left(launch.time_limit, resumed_at));
+    trace_stage("settled");
+    if (waited == WAIT_TIMEOUT) {
+        child.end_job(TIMED_OUT_EXIT_CODE);
+        return ChildEnd{.kind = ChildEnd::Kind::TimedOut};
+    }
+    if (waited == WAIT_OBJECT_0 + 1) {
+        child.end_job(STATUS_CONTROL_C_EXIT);
+        return ChildEnd{.kind = ChildEnd::Kind::Stopped};
+    }
+
+    // A failed wait shows in the exit code read here: a running child reports STILL_ACTIVE.
+    DWORD exit_code = FALLBACK_EXIT_CODE;
+    if (!GetExitCodeProcess(child.process(), &exit_code)) {
+        return std::unexpected(win32_failure("cannot read AppContainer exit code"));
+    }
+    return ChildEnd{.exit_code = exit_code};
+}
+
+} // namespace
+
+Result<UniqueHandle> create_sandbox_job() {
+    UniqueHandle job(CreateJobObjectW(nullptr,   // no security attributes: not inheritable
+                                      nullptr)); // unnamed
+    if (!job) {
+        return std::unexpected(win32_failure("cannot create sandbox job"));
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof(limits))) {
+        return std::unexpected(win32_failure("cannot configure sandbox job"));
+    }
+    JOBOBJECT_BASIC_UI_RESTRICTIONS restrictions{};
+    restrictions.UIRestrictionsClass = SANDBOX_UI_RESTRICTIONS;
+    if (!SetInformationJobObject(job.get(), JobObjectBasicUIRestrictions, &restrictions,
+                                 sizeof(restrictions))) {
+        return std::unexpected(win32_failure("cannot restrict sandbox job user interface"));
+    }
+    return job;
+}
+
+Result<ChildEnd> launch_sandbox_child(const ChildLaunch& launch, StopSignal& stop) {
+    const auto information = create_suspended_child(launch);
+    if (!information) {
+        return std::unexpected(information.error());
+    }
+    CreatedChild child(*information, stop);
     trace_stage("assign-job");
     auto job = create_sandbox_job();
     if (!job) {
@@ -303,23 +335,5 @@ Result<ChildEnd> launch_sandbox_child(const ChildLaunch& launch, StopSignal& sto
         }
     }
 
-    trace_stage("wait");
-    const DWORD waited = wait_for_child(child.process(), stop.host_event(),
-                                        time_left(launch.time_limit, resumed_at));
-    trace_stage("settled");
-    if (waited == WAIT_TIMEOUT) {
-        child.end_job(TIMED_OUT_EXIT_CODE);
-        return ChildEnd{.kind = ChildEnd::Kind::TimedOut};
-    }
-    if (waited == WAIT_OBJECT_0 + 1) {
-        child.end_job(STATUS_CONTROL_C_EXIT);
-        return ChildEnd{.kind = ChildEnd::Kind::Stopped};
-    }
-
-    // A failed wait shows in the exit code read here: a running child reports STILL_ACTIVE.
-    DWORD exit_code = FALLBACK_EXIT_CODE;
-    if (!GetExitCodeProcess(child.process(), &exit_code)) {
-        return std::unexpected(win32_failure("cannot read AppContainer exit code"));
-    }
-    return ChildEnd{.exit_code = exit_code};
+    return wait_for_end(child, launch, stop, resumed_at);
 }

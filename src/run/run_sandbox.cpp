@@ -19,14 +19,101 @@
 
 namespace {
 
+// Refused before the first grant. A scratch directory that can have no record, or a directory on
+// a share, which can have no letter, would fail only after both grants, leaving a lasting entry
+// (on a drive root, on the whole drive; on a share, carried over the network through its whole
+// tree) for a run that can never succeed. A grant on a system folder or on the user's profile
+// would open it, for good, to every later process of the profile name.
+[[nodiscard]] Result<void> check_mountable(const SandboxRequest& request) {
+    if (auto checked = mount_record_path(request.scratch); !checked) {
+        return std::unexpected(checked.error());
+    }
+    for (const WideString* directory : {&request.project, &request.scratch}) {
+        if (auto local = check_local_drive_path(*directory); !local) {
+            return std::unexpected(local.error());
+        }
+    }
+    return check_unprotected_mounts(request.project, request.scratch);
+}
+
+// The project's grant, then the scratch directory's, unless a stop comes between them.
+[[nodiscard]] Result<void> grant_both(const SandboxRequest& request, PSID sid,
+                                      const StopSignal& stop) {
+    trace_stage("grant-project");
+    if (auto granted = grant_mount_access(request.project, sid); !granted) {
+        return granted;
+    }
+    if (stop.raised()) {
+        return interrupted();
+    }
+    trace_stage("grant-scratch");
+    return grant_mount_access(request.scratch, sid);
+}
+
+// The letters and the record of a run, released in reverse: the scratch mapping, the project
+// mapping, then the record file.
+struct DefinedMounts {
+    MountRecord record;
+    DriveMapping project;
+    DriveMapping scratch;
+};
+
+// Under the allocation lock: a killed run's letters on this scratch directory recovered, then
+// both letters defined and the record written. On a failure the letters and the lock go before
+// the record.
+[[nodiscard]] Result<DefinedMounts> define_mounts(const SandboxRequest& request,
+                                                  const StopSignal& stop, RunReport* report) {
+    // Once this run has written its record, the record is deleted on every way out.
+    auto record = MountRecord::for_scratch(request.scratch);
+    if (!record) {
+        return std::unexpected(record.error());
+    }
+    auto lock = DriveAllocationLock::acquire(stop.events());
+    if (!lock) {
+        return std::unexpected(lock.error());
+    }
+    // Before the letters are chosen, so that those of a killed run on this scratch directory are
+    // free again. The recovery belongs in the host's account of the run.
+    const auto recovery = record->recover();
+    if (!recovery) {
+        return std::unexpected(recovery.error());
+    }
+    if (const auto& recovered = *recovery; report != nullptr && recovered) {
+        if (auto written = report->write(recovered_line(*recovered)); !written) {
+            return std::unexpected(written.error());
+        }
+    }
+    auto project = allocate_drive_mapping(request.project);
+    if (!project) {
+        return std::unexpected(project.error());
+    }
+    auto scratch = allocate_drive_mapping(request.scratch);
+    if (!scratch) {
+        return std::unexpected(scratch.error());
+    }
+    if (auto written = record->write(*project, *scratch); !written) {
+        return std::unexpected(written.error());
+    }
+    lock->release();
+    return DefinedMounts{std::move(*record), std::move(*project), std::move(*scratch)};
+}
+
+// What the child inherits: the launcher's environment with the host paths rewritten, the roots,
+// and the scratch mount for temporary files.
+void prepare_environment(const SandboxMounts& mounts) {
+    rewrite_environment(mounts);
+    set_environment_variable("NORIX_PROJECT_ROOT", mounts.project.root);
+    set_environment_variable("NORIX_SCRATCH_ROOT", mounts.scratch.root);
+    set_environment_variable("TEMP", mounts.scratch.root);
+    set_environment_variable("TMP", mounts.scratch.root);
+}
+
 // Every resource of the run is a guard declared in the order it is acquired, so that leaving
 // the function by any way (a failure, the end of the run, a fatal stop unwinding) releases them
-// in reverse: the scratch mapping, the project mapping, the lock if still held, the record file,
-// the SID.
+// in reverse: the mounts, then the SID.
 [[nodiscard]] Result<ChildEnd> run_child(const SandboxRequest& request, StopSignal& stop,
                                          RunReport* report) {
-    const WideString profile = to_wide(request.profile);
-    const auto sid = obtain_profile_sid(profile);
+    const auto sid = obtain_profile_sid(to_wide(request.profile));
     if (!sid) {
         return std::unexpected(sid.error());
     }
@@ -43,82 +130,22 @@ namespace {
     if (stop.raised()) {
         return interrupted();
     }
-
-    // A scratch directory that can have no record, or a directory on a share, which can have no
-    // letter, would fail only after both grants, leaving a lasting entry (on a drive root, on the
-    // whole drive; on a share, carried over the network through its whole tree) for a run that
-    // can never succeed.
-    if (auto checked = mount_record_path(request.scratch); !checked) {
-        return std::unexpected(checked.error());
+    if (auto mountable = check_mountable(request); !mountable) {
+        return std::unexpected(mountable.error());
     }
-    for (const WideString* directory : {&request.project, &request.scratch}) {
-        if (auto local = check_local_drive_path(*directory); !local) {
-            return std::unexpected(local.error());
-        }
-    }
-    // A grant on a system folder or on the user's profile would open it, for good, to every later
-    // process of the profile name.
-    if (auto unprotected = check_unprotected_mounts(request.project, request.scratch);
-        !unprotected) {
-        return std::unexpected(unprotected.error());
-    }
-
-    trace_stage("grant-project");
-    if (auto granted = grant_mount_access(request.project, sid->get()); !granted) {
+    if (auto granted = grant_both(request, sid->get(), stop); !granted) {
         return std::unexpected(granted.error());
+    }
+    const auto defined = define_mounts(request, stop, report);
+    if (!defined) {
+        return std::unexpected(defined.error());
     }
     if (stop.raised()) {
         return interrupted();
-    }
-    trace_stage("grant-scratch");
-    if (auto granted = grant_mount_access(request.scratch, sid->get()); !granted) {
-        return std::unexpected(granted.error());
-    }
-
-    // Once this run has written its record, the record is deleted on every way out.
-    auto record = MountRecord::for_scratch(request.scratch);
-    if (!record) {
-        return std::unexpected(record.error());
-    }
-    auto lock = DriveAllocationLock::acquire(stop.events());
-    if (!lock) {
-        return std::unexpected(lock.error());
-    }
-    // Before the letters are chosen, so that those of a killed run on this scratch directory are
-    // free again. The recovery belongs in the host's account of the run.
-    const auto recovery = record->recover();
-    if (!recovery) {
-        return std::unexpected(recovery.error());
-    }
-    if (report != nullptr && recovery->has_value()) {
-        if (auto written = report->write(recovered_line(**recovery)); !written) {
-            return std::unexpected(written.error());
-        }
-    }
-    const auto project_mount = allocate_drive_mapping(request.project);
-    if (!project_mount) {
-        return std::unexpected(project_mount.error());
-    }
-    const auto scratch_mount = allocate_drive_mapping(request.scratch);
-    if (!scratch_mount) {
-        return std::unexpected(scratch_mount.error());
     }
     const SandboxMounts mounts =
-        sandbox_mounts(request, mount_root(*project_mount), mount_root(*scratch_mount));
-    if (auto written = record->write(*project_mount, *scratch_mount); !written) {
-        return std::unexpected(written.error());
-    }
-    lock->release();
-    if (stop.raised()) {
-        return interrupted();
-    }
-
-    rewrite_environment(mounts);
-    set_environment_variable("NORIX_PROJECT_ROOT", mounts.project.root);
-    set_environment_variable("NORIX_SCRATCH_ROOT", mounts.scratch.root);
-    set_environment_variable("TEMP", mounts.scratch.root);
-    set_environment_variable("TMP", mounts.scratch.root);
-
+        sandbox_mounts(request, mount_root(defined->project), mount_root(defined->scratch));
+    prepare_environment(mounts);
     const auto program = resolve_program(request, mounts);
     if (!program) {
         return std::unexpected(program.error());
@@ -133,8 +160,8 @@ namespace {
     if (report != nullptr) {
         launch.started = [&](DWORD child_pid) {
             const ReportedMount reported[] = {
-                {"project", project_mount->drive(), mounts.project.host},
-                {"scratch", scratch_mount->drive(), mounts.scratch.host}};
+                {"project", defined->project.drive(), mounts.project.host},
+                {"scratch", defined->scratch.drive(), mounts.scratch.host}};
             return report->write(started_line(child_pid, reported_sid, reported));
         };
     }
