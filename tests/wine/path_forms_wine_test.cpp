@@ -1,8 +1,8 @@
 // canonical_path against the real Win32 of Wine: directories and files as stored on disk, the
 // current directory, links and the errors of what is missing. (Paths of 260 units and more are the
 // simulated Windows' to show: Wine's GetFinalPathNameByHandleW fails on them with 234.)
+#include "launcher.hpp"
 #include "paths/path_forms.hpp"
-#include "platform.hpp"
 
 #include <gtest/gtest.h>
 

@@ -23,19 +23,17 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <iostream>
 #include <iterator>
 #include <string>
 
 namespace {
 
 void write_utf8(DWORD handle, const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
+    const std::u8string bytes = std::filesystem::path(text).u8string();
     DWORD written = 0;
-    WriteFile(GetStdHandle(handle), bytes.data(), static_cast<DWORD>(size), &written, nullptr);
+    WriteFile(GetStdHandle(handle), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+              nullptr);
 }
 
 void report(const wchar_t* key, const std::wstring& value) {
@@ -51,8 +49,7 @@ BOOL WINAPI on_console_event(DWORD /*type*/) {
 
 int stop_host(const wchar_t* event, const wchar_t* report, std::wstring command) {
     const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, event);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
+    STARTUPINFOW startup{.cb = sizeof(STARTUPINFOW)};
     PROCESS_INFORMATION launcher{};
     if (stop == nullptr || !CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
                                            nullptr, nullptr, &startup, &launcher)) {
@@ -95,9 +92,8 @@ int wmain(int argc, wchar_t** argv) {
     report(L"cwd", directory);
     for (const wchar_t* name : {L"NORIX_PROJECT_ROOT", L"NORIX_SCRATCH_ROOT", L"TEMP", L"TMP",
                                 L"NORIX_E2E_PROJECT", L"NORIX_E2E_SIBLING"}) {
-        wchar_t value[4096];
-        const DWORD length = GetEnvironmentVariableW(name, value, 4096);
-        report(name, length > 0 && length < 4096 ? value : L"(unset)");
+        const wchar_t* const value = _wgetenv(name);
+        report(name, value != nullptr ? value : L"(unset)");
     }
     for (int i = 2; i < argc; ++i) {
         const std::wstring argument = argv[i];
@@ -110,15 +106,13 @@ int wmain(int argc, wchar_t** argv) {
             file << "written by the child" << std::flush;
             report(L"wrote", file ? argument.substr(6) : L"(failed)");
         } else if (argument.starts_with(L"handle=")) {
-            const auto value =
-                static_cast<std::uintptr_t>(std::wcstoull(&argument[7], nullptr, 10));
+            const auto value = std::wcstoull(&argument[7], nullptr, 10);
             DWORD flags = 0;
             const bool open = GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags);
             report(L"handle", open ? L"open" : L"closed");
         } else if (argument == L"grandchild") {
             std::wstring line = L"\"" + std::wstring(argv[0]) + L"\" sleep";
-            STARTUPINFOW startup{};
-            startup.cb = sizeof(startup);
+            STARTUPINFOW startup{.cb = sizeof(STARTUPINFOW)};
             PROCESS_INFORMATION process{};
             if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &process) != FALSE) {
@@ -130,12 +124,7 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     std::string line;
-    char c = 0;
-    DWORD got = 0;
-    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, nullptr) != FALSE && got == 1 &&
-           c != '\n') {
-        line += c;
-    }
+    std::getline(std::cin, line);
     report(L"stdin", std::wstring(line.begin(), line.end()));
     write_utf8(STD_ERROR_HANDLE, L"child on stderr\n");
     return argc >= 2 ? static_cast<int>(std::wcstoul(argv[1], nullptr, 0)) : 0;
