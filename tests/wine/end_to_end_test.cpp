@@ -16,8 +16,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -33,8 +34,8 @@ DWORD query_error(const std::string& drive) {
 class EndToEnd : public SandboxTest {
 protected:
     void SetUp() override {
-        temp_.make_directory("Proj\\bin");
-        temp_.make_file("Proj\\data.txt", "project data");
+        make_directory("Proj\\bin");
+        make_file("Proj\\data.txt", "project data");
         copy_program("sandbox_child.exe", project_ + "\\bin\\child.exe");
         // The free letters, highest first: a run takes the first two (under Wine, Z: is taken).
         for (char letter = 'Z'; letter >= 'D'; --letter) {
@@ -44,8 +45,6 @@ protected:
         }
         ASSERT_GE(letters_.size(), 4U);
         SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"userenv=n,b");
-        SetEnvironmentVariableW(L"NORIX_E2E_PROJECT", to_wide(project_ + "\\src").c_str());
-        SetEnvironmentVariableW(L"NORIX_E2E_SIBLING", to_wide(project_ + "2\\src").c_str());
     }
 
     void expect_nothing_left() const {
@@ -56,7 +55,7 @@ protected:
     }
 
     std::vector<std::string> letters_;
-    std::string record_ = temp_.path() + "\\.Scratch.norix-native-sandbox-mounts";
+    std::string record_ = root_ + "\\.Scratch.norix-native-sandbox-mounts";
 };
 
 // Waits for the processes whose pids follow `keys` in a child's report to end; ends those that do
@@ -88,10 +87,13 @@ TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
     // Arguments that reach the child unchanged, after those of each row.
     const std::vector<std::string> unchanged{
         "a b", "say \"hi\"", "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""};
+    // The calling user's profile as the project is refused, named as the system names it.
+    const std::string profile = to_utf8(WideStringView(_wgetenv(L"USERPROFILE")));
     struct Row {
         std::vector<std::string> given, seen; // the child's argv; none seen from cmd.exe
         std::string extra;                    // what the child reports after the variables
         DWORD status;
+        std::string error = "child on stderr\n", project = {};
     };
     const Row rows[] = {
         {.given = {"bin\\child.exe", "7", "read=" + project_ + "\\data.txt",
@@ -101,14 +103,20 @@ TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
          .extra = "read=project data\nwrote=" + s + "\\out.txt\nhandle=closed\n",
          .status = 7},
         {.given = {scratch_ + "\\child.exe", "3"}, .seen = {s + "\\child.exe", "3"}, .status = 3},
-        {.given = {"C:\\windows\\system32\\cmd.exe", "/c", "exit", "4"}, .status = 4},
+        {.given = {"C:\\windows\\system32\\cmd.exe", "/c", "exit", "4"}, .status = 4, .error = ""},
+        {.given = {"bin\\child.exe", "0"},
+         .status = 126,
+         .error = "native sandbox failed: sandbox mount covers a protected system or profile "
+                  "folder: " +
+                  profile + " (the calling user's profile)\n",
+         .project = profile},
     };
     for (Row row : rows) {
         if (!row.seen.empty()) {
             row.given.insert(row.given.end(), unchanged.begin(), unchanged.end());
             row.seen.insert(row.seen.end(), unchanged.begin(), unchanged.end());
         }
-        Launcher launcher(temp_.path() + "\\launcher", sandboxed(row.given, "norix-e2e"));
+        Launcher launcher(root_ + "\\launcher", sandboxed(row.given, "norix-e2e", row.project));
         launcher.send("hello from the caller\n");
         EXPECT_EQ(launcher.wait(), row.status) << row.given[0];
         std::string seen;
@@ -117,28 +125,15 @@ TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
         }
         if (!seen.empty()) {
             seen += "cwd=" + p + "\\\nNORIX_PROJECT_ROOT=" + p + "\\\nNORIX_SCRATCH_ROOT=" + s +
-                    "\\\nTEMP=" + s + "\\\nTMP=" + s + "\\\nNORIX_E2E_PROJECT=" + p + "\\src\n" +
-                    "NORIX_E2E_SIBLING=" + project_ + "2\\src\n" + row.extra +
+                    "\\\nTEMP=" + s + "\\\nTMP=" + s + "\\\n" + row.extra +
                     "stdin=hello from the caller\n";
         }
         EXPECT_EQ(launcher.output(), seen);
-        EXPECT_EQ(launcher.error(), seen.empty() ? "" : "child on stderr\n");
+        EXPECT_EQ(launcher.error(), row.error);
         expect_nothing_left();
     }
     CloseHandle(held);
     EXPECT_EQ(read_file(scratch_ + "\\out.txt"), "written by the child");
-}
-
-// The calling user's profile as the project is refused, named as the system names it.
-TEST_F(EndToEnd, ProfileAsProjectIsRefused) {
-    const std::string profile = to_utf8(WideStringView(_wgetenv(L"USERPROFILE")));
-    Launcher launcher(temp_.path() + "\\refused",
-                      sandboxed({"bin\\child.exe", "0"}, "norix-e2e", profile));
-    EXPECT_EQ(launcher.wait(), 126U);
-    EXPECT_EQ(launcher.error(),
-              "native sandbox failed: sandbox mount covers a protected system or profile folder: " +
-                  profile + " (the calling user's profile)\n");
-    expect_nothing_left();
 }
 
 // Two runs at once take four letters and each child sees its own project. The second project lies
@@ -149,17 +144,15 @@ TEST_F(EndToEnd, ProfileAsProjectIsRefused) {
 // run's job ends the grandchild still running when its child exits; the launcher does not wait for
 // it.
 TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
-    const std::string inner = project_ + "\\inner",
-                      other_scratch = temp_.make_directory("Scratch2");
-    temp_.make_directory("Proj\\inner\\bin");
-    temp_.make_file("Proj\\inner\\data.txt", "inner data");
+    const std::string inner = project_ + "\\inner", other_scratch = make_directory("Scratch2");
+    make_directory("Proj\\inner\\bin");
+    make_file("Proj\\inner\\data.txt", "inner data");
     copy_program("sandbox_child.exe", inner + "\\bin\\child.exe");
-    Launcher first(
-        temp_.path() + "\\first",
-        sandboxed({"bin\\child.exe", "0", "read=" + project_ + "\\data.txt", "grandchild"},
-                  "norix-e2e"));
+    Launcher first(root_ + "\\first", sandboxed({"bin\\child.exe", "0",
+                                                 "read=" + project_ + "\\data.txt", "grandchild"},
+                                                "norix-e2e"));
     ASSERT_TRUE(first.wait_for_output("grandchild=")) << first.output();
-    Launcher second(temp_.path() + "\\second",
+    Launcher second(root_ + "\\second",
                     sandboxed({"bin\\child.exe", "0", "read=" + inner + "\\data.txt", "grandchild"},
                               "norix-e2e", inner, other_scratch));
     ASSERT_TRUE(second.wait_for_output("grandchild=")) << second.output();
@@ -189,7 +182,7 @@ TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
         EXPECT_NE(define(letters_[3], "\\??\\" + other_scratch, 0xF), FALSE);
     }
     define(letters_[3], elsewhere, DDD_RAW_TARGET_PATH);
-    Launcher cleanup(temp_.path() + "\\cleanup",
+    Launcher cleanup(root_ + "\\cleanup",
                      {build_exe("norix-native-sandbox-cleanup.exe"), other_scratch});
     EXPECT_EQ(cleanup.wait(), 0U);
     EXPECT_EQ(cleanup.error(), letters_[2] + " " + target + ": removed\n" + letters_[3] +
@@ -203,34 +196,32 @@ TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
 // a second name of a file, a link to a file, a link to a directory. The run removes the name, not
 // the file or directory behind it, and writes its own record there.
 TEST_F(EndToEnd, RecordPathHoldingALinkOrASecondName) {
-    const std::string kept = temp_.path() + "\\Kept.txt",
-                      kept_dir = temp_.make_directory("KeptDir");
-    temp_.make_file("Kept.txt", "kept");
-    const DWORD HARD_LINK = 0xFFFFFFFF; // else the symbolic link's flag
-    const std::tuple<const char*, std::string, DWORD> rows[] = {
-        {"hard link", kept, HARD_LINK},
-        {"file link", kept, 0},
-        {"directory link", kept_dir, SYMBOLIC_LINK_FLAG_DIRECTORY}};
-    for (const auto& [name, target, flag] : rows) {
+    const std::string kept = root_ + "\\Kept.txt", kept_dir = make_directory("KeptDir");
+    make_file("Kept.txt", "kept");
+    const WideString record = to_wide(record_);
+    const auto link = [&](const std::string& to, DWORD flag) {
+        return !running_on_wine() &&
+               CreateSymbolicLinkW(record.c_str(), to_wide(to).c_str(),
+                                   flag | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    };
+    const std::pair<const char*, std::function<bool()>> rows[] = {
+        {"hard link",
+         [&] { return CreateHardLinkW(record.c_str(), to_wide(kept).c_str(), nullptr) != FALSE; }},
+        {"file link", [&] { return link(kept, 0); }},
+        {"directory link", [&] { return link(kept_dir, SYMBOLIC_LINK_FLAG_DIRECTORY); }}};
+    for (const auto& [name, make] : rows) {
         SCOPED_TRACE(name);
-        const WideString path = to_wide(record_), to = to_wide(target);
-        if (flag != HARD_LINK && running_on_wine()) {
-            std::printf("skipped under Wine, the record path holding a %s: Wine 8 deletes what a "
-                        "Linux symbolic link leads to, even through FILE_FLAG_OPEN_REPARSE_POINT\n",
-                        name);
+        if (!make()) {
+            std::printf("skipped, the record path holding a %s: %s\n", name,
+                        running_on_wine() ? "Wine 8 deletes what a Linux symbolic link leads to, "
+                                            "even through FILE_FLAG_OPEN_REPARSE_POINT"
+                                          : ("error " + std::to_string(GetLastError()) +
+                                             " (a symbolic link needs developer mode or the "
+                                             "privilege)")
+                                                .c_str());
             continue;
         }
-        if (flag == HARD_LINK
-                ? !CreateHardLinkW(path.c_str(), to.c_str(), nullptr)
-                : !CreateSymbolicLinkW(path.c_str(), to.c_str(),
-                                       flag | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
-            std::printf("skipped, the record path holding a %s: error %lu (a symbolic link needs "
-                        "developer mode or the privilege)\n",
-                        name, GetLastError());
-            continue;
-        }
-        Launcher launcher(temp_.path() + "\\linked",
-                          sandboxed({"bin\\child.exe", "0"}, "norix-e2e"));
+        Launcher launcher(root_ + "\\linked", sandboxed({"bin\\child.exe", "0"}, "norix-e2e"));
         EXPECT_EQ(launcher.wait(), 0U) << launcher.error();
         EXPECT_EQ(read_file(kept), "kept");
         EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(to_wide(kept_dir))));

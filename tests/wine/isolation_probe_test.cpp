@@ -70,8 +70,8 @@ protected:
         DeleteFileW(to_wide(report).c_str());
         std::vector<std::string> child{probe_, report};
         child.insert(child.end(), probes.begin(), probes.end());
-        Launcher launcher(temp_.path() + "\\launcher",
-                          profile.empty() ? child : sandboxed(child, profile), in_own_console);
+        Launcher launcher(root_ + "\\launcher", profile.empty() ? child : sandboxed(child, profile),
+                          in_own_console);
         EXPECT_EQ(launcher.wait(), 0U) << launcher.error();
         return read_file(report).insert(0, 1, '\n');
     }
@@ -131,10 +131,10 @@ TEST_F(IsolationProbe, GrantLeavesDirectoriesBehindLinksUnchanged) {
     const std::vector<std::string> kinds{"junction", "symlink"};
     std::vector<std::string> probes, targets, before;
     for (const std::string& kind : kinds) {
-        targets.push_back(temp_.make_directory("Outside-" + kind));
+        targets.push_back(make_directory("Outside-" + kind));
         probes.push_back(kind + "=" + scratch_ + "\\" + kind + "|" + targets.back());
     }
-    const std::string inner = temp_.make_directory("Scratch\\inner");
+    const std::string inner = make_directory("Scratch\\inner");
     const AtExit cleanup{[&] {
         // Removes the link itself, never what it names.
         for (const std::string& kind : kinds) {

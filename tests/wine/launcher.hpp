@@ -1,5 +1,5 @@
-// What the cross-built tests need of the machine they run on (Wine here, Windows elsewhere): fresh
-// directories, and the real exes of the build started as processes that a test waits for.
+// What the cross-built tests need of the machine they run on (Wine here, Windows elsewhere): the
+// real exes of the build started as processes that a test waits for, and fresh directories.
 #pragma once
 
 #include "common/text.hpp"
@@ -40,53 +40,6 @@ inline std::string build_exe(const std::string& name) {
     return tests.substr(0, tests.find_last_of('\\')) +
            (running_on_wine() ? "\\wine-double\\" : "\\") + name;
 }
-
-// A fresh directory under the real temporary folder, removed with its contents afterwards.
-class TempDirectory {
-public:
-    TempDirectory() {
-        // The long form: a run names its directories by their final paths, and on Windows the
-        // temporary folder may be given in 8.3 form (C:\Users\RUNNER~1\...).
-        WCHAR buffer[MAX_PATH + 1];
-        const DWORD length = GetTempPathW(MAX_PATH + 1, buffer) == 0
-                                 ? 0
-                                 : GetLongPathNameW(buffer, buffer, MAX_PATH + 1);
-        if (length == 0 || length > MAX_PATH) {
-            throw std::runtime_error("no temporary folder");
-        }
-        for (unsigned attempt = GetCurrentProcessId();; ++attempt) {
-            path_ =
-                to_utf8(WideStringView(buffer, length)) + "norix-test-" + std::to_string(attempt);
-            if (CreateDirectoryW(to_wide(path_).c_str(), nullptr) != FALSE) {
-                return;
-            }
-            if (GetLastError() != ERROR_ALREADY_EXISTS) {
-                throw std::runtime_error("cannot create " + path_);
-            }
-        }
-    }
-    ~TempDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::path(to_wide(path_)), ignored);
-    }
-    TempDirectory(const TempDirectory&) = delete;
-    TempDirectory& operator=(const TempDirectory&) = delete;
-
-    // The directory's full path, without a trailing backslash.
-    const std::string& path() const { return path_; }
-    std::string make_directory(const std::string& relative) const {
-        std::filesystem::create_directories(
-            std::filesystem::path(to_wide("\\\\?\\" + path_ + "\\" + relative)));
-        return path_ + "\\" + relative;
-    }
-    void make_file(const std::string& relative, const std::string& content) const {
-        std::ofstream(std::filesystem::path(to_wide(path_ + "\\" + relative)), std::ios::binary)
-            << content;
-    }
-
-private:
-    std::string path_;
-};
 
 // One process of `command` (the exe, then its arguments). Its standard output and error go into
 // files (`files` + ".out", ".err"), its standard input comes from a pipe that the test writes; or,
@@ -170,9 +123,42 @@ private:
     HANDLE input_ = nullptr;
 };
 
-// A project and a scratch directory under a fresh temporary one, for runs of the real exe.
+// A fresh directory under the real temporary folder, removed with its contents afterwards, with a
+// project and a scratch directory in it for runs of the real exe.
 class SandboxTest : public ::testing::Test {
 protected:
+    ~SandboxTest() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::path(to_wide(root_)), ignored);
+    }
+    static std::string fresh_directory() {
+        // The long form: a run names its directories by their final paths, and on Windows the
+        // temporary folder may be given in 8.3 form (C:\Users\RUNNER~1\...).
+        WCHAR buffer[MAX_PATH + 1];
+        GetTempPathW(MAX_PATH + 1, buffer);
+        const DWORD length = GetLongPathNameW(buffer, buffer, MAX_PATH + 1);
+        static unsigned made = 0;
+        const std::string path = to_utf8(WideStringView(buffer, length)) + "norix-test-" +
+                                 std::to_string(GetCurrentProcessId()) + "-" +
+                                 std::to_string(++made);
+        // What a killed test process of the same id left goes first.
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::path(to_wide(path)), ignored);
+        if (length == 0 || length > MAX_PATH ||
+            CreateDirectoryW(to_wide(path).c_str(), nullptr) == FALSE) {
+            throw std::runtime_error("cannot create " + path);
+        }
+        return path;
+    }
+    std::string make_directory(const std::string& relative) const {
+        std::filesystem::create_directories(
+            std::filesystem::path(to_wide("\\\\?\\" + root_ + "\\" + relative)));
+        return root_ + "\\" + relative;
+    }
+    void make_file(const std::string& relative, const std::string& content) const {
+        std::ofstream(std::filesystem::path(to_wide(root_ + "\\" + relative)), std::ios::binary)
+            << content;
+    }
     // Copies the test program `name` from beside the test binary to `to`.
     static void copy_program(const std::string& name, const std::string& to) {
         ASSERT_NE(CopyFileW(to_wide(module_directory() + "\\" + name).c_str(), to_wide(to).c_str(),
@@ -191,7 +177,8 @@ protected:
         return child;
     }
 
-    TempDirectory temp_;
-    std::string project_ = temp_.make_directory("Proj");
-    std::string scratch_ = temp_.make_directory("Scratch");
+    // The fresh directory's full path, without a trailing backslash.
+    std::string root_ = fresh_directory();
+    std::string project_ = make_directory("Proj");
+    std::string scratch_ = make_directory("Scratch");
 };

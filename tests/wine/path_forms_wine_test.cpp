@@ -13,14 +13,12 @@ std::string canonical_or_error(const std::string& path) {
     return canonical ? to_utf8(*canonical) : "error " + std::to_string(canonical.error());
 }
 
-TEST(WinePathForms, CanonicalPathsOfRealFiles) {
-    const TempDirectory temp;
-    const std::string proj = temp.make_directory("Work\\Proj");
-    temp.make_file("Work\\Proj\\Tool.exe", "x");
-    std::string other_case = proj + "/../PROJ/TOOL.EXE";
-    for (auto& c : other_case) {
-        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-    }
+using WinePathForms = SandboxTest;
+
+TEST_F(WinePathForms, CanonicalPathsOfRealFiles) {
+    const std::string proj = make_directory("Work\\Proj");
+    make_file("Work\\Proj\\Tool.exe", "x");
+    const std::string other_case = to_utf8(CharUpperW(to_wide(proj + "/../PROJ/TOOL.EXE").data()));
     ASSERT_NE(SetCurrentDirectoryW(to_wide(proj).c_str()), FALSE);
     const std::pair<std::string, std::string> cases[] = {
         {proj, "\\\\?\\" + proj},
@@ -35,7 +33,7 @@ TEST(WinePathForms, CanonicalPathsOfRealFiles) {
     for (const auto& [path, expected] : cases) {
         EXPECT_EQ(canonical_or_error(path), expected) << path;
     }
-    SetCurrentDirectoryW(to_wide(temp.path() + "\\..").c_str());
+    SetCurrentDirectoryW(to_wide(root_ + "\\..").c_str());
 }
 
 } // namespace

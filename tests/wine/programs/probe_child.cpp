@@ -49,7 +49,7 @@ std::string connect_loopback(const std::wstring& port) {
 }
 
 // Puts `text` on the clipboard, owned by a message-only window: the clipboard takes data only from
-// an owner that emptied it.
+// an owner that emptied it. What a refusal leaves is the process's end to release.
 std::string set_clipboard_text(const std::wstring& text) {
     const HWND owner = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                        nullptr, nullptr);
@@ -57,17 +57,10 @@ std::string set_clipboard_text(const std::wstring& text) {
     const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
     std::memcpy(GlobalLock(memory), text.c_str(), size);
     GlobalUnlock(memory);
-    const bool open = owner != nullptr && OpenClipboard(owner) != FALSE;
-    const bool set =
-        open && EmptyClipboard() != FALSE && SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
-    const std::string outcome = result(set);
-    if (!set) {
-        GlobalFree(memory);
-    }
-    if (open) {
-        CloseClipboard();
-    }
-    DestroyWindow(owner);
+    const std::string outcome =
+        result(owner != nullptr && OpenClipboard(owner) != FALSE && EmptyClipboard() != FALSE &&
+               SetClipboardData(CF_UNICODETEXT, memory) != nullptr);
+    CloseClipboard();
     return outcome;
 }
 

