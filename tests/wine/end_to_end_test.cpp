@@ -23,6 +23,7 @@
 
 namespace {
 
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 
 // The last error of a 4-unit query: 2 for a free letter.
@@ -189,6 +190,24 @@ TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
                                    " \\??\\" + other_scratch +
                                    ": left, the letter now maps elsewhere\n");
     EXPECT_NE(define(letters_[3], elsewhere, 0xF), FALSE);
+    expect_nothing_left();
+}
+
+// A host without a console stops a run through its event; the job ends the child and its
+// descendants, and the report's last line says so.
+TEST_F(EndToEnd, HostStopsARunThroughItsEvent) {
+    const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, L"Local\\norix-e2e-stop");
+    const std::string report = root_ + "\\stopped.jsonl";
+    auto command = sandboxed({"bin\\child.exe", "0", "grandchild"}, "norix-e2e");
+    command.insert(command.begin() + 1,
+                   {"--report", report, "--stop-event", "Local\\norix-e2e-stop"});
+    Launcher launcher(root_ + "\\stopped", command);
+    ASSERT_TRUE(launcher.wait_for_output("grandchild=")) << launcher.output();
+    SetEvent(stop);
+    EXPECT_EQ(launcher.wait(), 130U);
+    expect_ended(launcher.output(), {"child=", "grandchild="});
+    EXPECT_THAT(read_file(report), EndsWith("\n{\"event\":\"stopped\",\"status\":130}\n"));
+    CloseHandle(stop);
     expect_nothing_left();
 }
 

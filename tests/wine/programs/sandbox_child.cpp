@@ -4,16 +4,12 @@
 // In this order: every argv element; the current directory; the variables of the run; the text of
 // each file that read= names; "wrote=<file>" for each write= file it wrote; "handle=open" or
 // "handle=closed" for each handle value (decimal) given; with "grandchild", "child=<pid>" and the
-// pid of a copy of itself that sleeps for ever
-// ("grandchild=<pid>"); the line it then reads from standard input ("stdin=<line>"). Last it writes
-// "child on stderr" to standard error. Started as "sandbox_child sleep" it is that copy.
+// pid of a copy of itself that sleeps for ever ("grandchild=<pid>"); the line it then reads from
+// standard input ("stdin=<line>"). Last it writes "child on stderr" to standard error. Started as
+// "sandbox_child sleep" it is that copy.
 // Started as "sandbox_child ctrl-c" or "sandbox_child ignore-ctrl-c" it writes "waiting", goes on
 // after a console event and exits with STATUS_CONTROL_C_EXIT, as Windows' default handler ends a
 // process (Wine's exits with 0), or with 7.
-// "sandbox_child stop-host <event> <report> <command line>" is a host without a console that
-// stops a run through its event: it creates the event, starts the command line with its own
-// standard handles, sets the event once the report holds the run's "started" line, and exits with
-// the launcher's status.
 #include <windows.h>
 
 #include <atomic>
@@ -47,34 +43,11 @@ BOOL WINAPI on_console_event(DWORD /*type*/) {
     return TRUE;
 }
 
-int stop_host(const wchar_t* event, const wchar_t* report, std::wstring command) {
-    const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, event);
-    STARTUPINFOW startup{.cb = sizeof(STARTUPINFOW)};
-    PROCESS_INFORMATION launcher{};
-    if (stop == nullptr || !CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
-                                           nullptr, nullptr, &startup, &launcher)) {
-        return 2;
-    }
-    for (std::string text; text.find("\"event\":\"started\"") == std::string::npos &&
-                           WaitForSingleObject(launcher.hProcess, 50) == WAIT_TIMEOUT;) {
-        std::ifstream file(std::filesystem::path(report), std::ios::binary);
-        text.assign(std::istreambuf_iterator<char>(file), {});
-    }
-    SetEvent(stop);
-    WaitForSingleObject(launcher.hProcess, INFINITE);
-    DWORD status = 2;
-    GetExitCodeProcess(launcher.hProcess, &status);
-    return static_cast<int>(status);
-}
-
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 2 && std::wcscmp(argv[1], L"sleep") == 0) {
         Sleep(INFINITE);
-    }
-    if (argc == 5 && std::wcscmp(argv[1], L"stop-host") == 0) {
-        return stop_host(argv[2], argv[3], argv[4]);
     }
     if (argc == 2 && std::wstring(argv[1]).ends_with(L"ctrl-c")) {
         SetConsoleCtrlHandler(on_console_event, TRUE);

@@ -44,15 +44,12 @@ HRESULT give_sid(PSID* sid) {
                : HRESULT_FROM_WIN32(GetLastError());
 }
 
-decltype(&UpdateProcThreadAttribute) wine_update_attribute = nullptr;
-decltype(&QueryDosDeviceW) wine_query_device = nullptr;
-decltype(&GetFinalPathNameByHandleW) wine_final_path = nullptr;
-
+// The double's own imports are Wine's: it patches only the program's.
 BOOL WINAPI update_attribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute,
                              PVOID value, SIZE_T size, PVOID previous, PSIZE_T returned) {
     return attribute == PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES
                ? TRUE
-               : wine_update_attribute(list, flags, attribute, value, size, previous, returned);
+               : UpdateProcThreadAttribute(list, flags, attribute, value, size, previous, returned);
 }
 
 BOOL WINAPI define_device(DWORD flags, LPCWSTR name, LPCWSTR target) {
@@ -61,7 +58,7 @@ BOOL WINAPI define_device(DWORD flags, LPCWSTR name, LPCWSTR target) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return FALSE;
         }
-        return userenv_double::remove(name[0]) ? TRUE : FALSE;
+        return userenv_double::remove(name[0]);
     }
     // Windows would stack a definition on a letter in use; the double refuses it, so that it
     // never replaces one of Wine's own drives.
@@ -88,11 +85,9 @@ BOOL WINAPI define_device(DWORD flags, LPCWSTR name, LPCWSTR target) {
 }
 
 DWORD WINAPI query_device(LPCWSTR name, LPWSTR buffer, DWORD size) {
-    const std::wstring target = std::wcslen(name) == 2 && name[1] == L':'
-                                    ? userenv_double::target_of(name[0])
-                                    : std::wstring();
+    const std::wstring target = userenv_double::target_of(name[0]);
     if (target.empty()) {
-        return wine_query_device(name, buffer, size);
+        return QueryDosDeviceW(name, buffer, size);
     }
     const std::size_t length = target.size() + 2; // its NUL, then the list's
     if (length > size) {
@@ -106,13 +101,11 @@ DWORD WINAPI query_device(LPCWSTR name, LPWSTR buffer, DWORD size) {
 
 DWORD WINAPI final_path(HANDLE file, LPWSTR buffer, DWORD size, DWORD flags) {
     std::wstring path(32768, L'\0');
-    const DWORD length = wine_final_path(file, path.data(), 32768, flags);
-    if (length == 0 || length >= 32768) {
-        return wine_final_path(file, buffer, size, flags);
+    path.resize(GetFinalPathNameByHandleW(file, path.data(), 32768, flags));
+    if (path.empty()) {
+        return 0; // with Wine's error
     }
-    path.resize(length);
-    const std::wstring target =
-        path.size() >= 6 && path[5] == L':' ? userenv_double::target_of(path[4]) : std::wstring();
+    const std::wstring target = path[5] == L':' ? userenv_double::target_of(path[4]) : L"";
     if (!target.empty()) {
         // "\??\C:\dir" for "\\?\Y:" + rest; the drive's root is the directory itself.
         std::wstring rest = path.substr(6);
@@ -128,9 +121,8 @@ DWORD WINAPI final_path(HANDLE file, LPWSTR buffer, DWORD size, DWORD flags) {
     return static_cast<DWORD>(path.size());
 }
 
-// Points the program's import-table slots that hold kernel32's `function` at `replacement`; gives
-// the original.
-template <typename Function> Function replace_import(const char* function, Function replacement) {
+// Points the program's import-table slots that hold kernel32's `function` at `replacement`.
+template <typename Function> void replace_import(const char* function, Function replacement) {
     const auto original =
         reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), function));
     auto* const base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
@@ -144,7 +136,6 @@ template <typename Function> Function replace_import(const char* function, Funct
         slots[i] = slots[i] == original ? reinterpret_cast<ULONG_PTR>(replacement) : slots[i];
     }
     VirtualProtect(slots, table.Size, protection, &protection);
-    return reinterpret_cast<Function>(original);
 }
 
 // USERPROFILE, or the folder that holds it, with the size protocol of both calls: the size in
@@ -169,10 +160,10 @@ BOOL give_profile_folder(bool of_user, LPWSTR buffer, LPDWORD size) {
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH &&
         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) {
-        wine_update_attribute = replace_import("UpdateProcThreadAttribute", &update_attribute);
+        replace_import("UpdateProcThreadAttribute", &update_attribute);
         replace_import("DefineDosDeviceW", &define_device);
-        wine_query_device = replace_import("QueryDosDeviceW", &query_device);
-        wine_final_path = replace_import("GetFinalPathNameByHandleW", &final_path);
+        replace_import("QueryDosDeviceW", &query_device);
+        replace_import("GetFinalPathNameByHandleW", &final_path);
     }
     return TRUE;
 }
