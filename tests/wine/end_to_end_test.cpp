@@ -9,17 +9,10 @@
 #include "wine/userenv_double/double_state.hpp"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
-#include <string>
-#include <utility>
-#include <vector>
 
 namespace {
 

@@ -10,18 +10,12 @@
 #include "launcher.hpp"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <aclapi.h>
 #include <sddl.h>
-#include <windows.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -29,12 +23,6 @@ using ::testing::AnyOf;
 using ::testing::Eq;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-// Runs `undo` when the scope ends, after a failed assertion too.
-template <class F> struct AtExit {
-    F undo;
-    ~AtExit() { undo(); }
-};
 
 std::string sddl(const std::string& path) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -61,22 +49,36 @@ protected:
         }
         copy_program("probe_child.exe", probe_);
     }
+    // What the probes left outside the fresh directory, after a failed assertion too: a file and
+    // a value that the unconfined probes made; the links themselves, never what they name.
+    void TearDown() override {
+        undo();
+        DeleteFileW(to_wide(secret_).c_str());
+        for (const char* link : {"\\junction", "\\symlink"}) {
+            RemoveDirectoryW(to_wide(scratch_ + link).c_str());
+        }
+    }
+    void undo() const {
+        DeleteFileW(to_wide(planted_).c_str());
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software", to_wide(unique_).c_str());
+    }
 
     // The probe child's report on `probes`, each line after a line feed: after a run of the real
     // exe under `profile`, or, with none, started by this test outside any sandbox.
     std::string run(const std::vector<std::string>& probes, const std::string& profile,
                     bool in_own_console = false) const {
-        const std::string report = scratch_ + "\\report.txt";
-        DeleteFileW(to_wide(report).c_str());
-        std::vector<std::string> child{probe_, report};
+        std::vector<std::string> child{probe_, scratch_ + "\\report.txt"};
         child.insert(child.end(), probes.begin(), probes.end());
         Launcher launcher(root_ + "\\launcher", profile.empty() ? child : sandboxed(child, profile),
                           in_own_console);
         EXPECT_EQ(launcher.wait(), 0U) << launcher.error();
-        return read_file(report).insert(0, 1, '\n');
+        return read_file(child[1]).insert(0, 1, '\n');
     }
 
     std::string probe_ = project_ + "\\probe.exe";
+    std::string unique_ = "norix-probe-" + std::to_string(GetCurrentProcessId());
+    std::string home_ = to_utf8(WideStringView(_wgetenv(L"USERPROFILE")));
+    std::string secret_ = home_ + "\\" + unique_ + ".txt", planted_ = home_ + "\\" + unique_ + "-2";
 };
 
 // Each probe runs first unconfined, where it must succeed (so the probe works), then in the
@@ -84,9 +86,6 @@ protected:
 // read and not created, a listener on 127.0.0.1 gets no connection, HKCU\Software takes no value,
 // the clipboard cannot be set.
 TEST_F(IsolationProbe, ChildReachesNothingOutsideItsMounts) {
-    const std::string unique = "norix-probe-" + std::to_string(GetCurrentProcessId());
-    const std::string home = to_utf8(WideStringView(_wgetenv(L"USERPROFILE")));
-    const std::string secret = home + "\\" + unique + ".txt", planted = home + "\\" + unique + "-2";
     WSADATA data;
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
     const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -96,31 +95,21 @@ TEST_F(IsolationProbe, ChildReachesNothingOutsideItsMounts) {
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
     ASSERT_EQ(listen(listener, 4), 0);
     getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-    const std::vector<std::string> probes{"read=" + secret, "create=" + planted,
+    const std::vector<std::string> probes{"read=" + secret_, "create=" + planted_,
                                           "connect=" + std::to_string(ntohs(address.sin_port)),
-                                          "registry=" + unique, "clipboard=" + unique};
-    // What the unconfined probes did, undone; after a failure too.
-    const auto undo = [&] {
-        DeleteFileW(to_wide(planted).c_str());
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software", to_wide(unique).c_str());
-    };
-    const AtExit cleanup{[&] {
-        undo();
-        DeleteFileW(to_wide(secret).c_str());
-        closesocket(listener);
-        WSACleanup();
-    }};
-    std::ofstream(std::filesystem::path(to_wide(secret))) << "secret";
+                                          "registry=" + unique_, "clipboard=" + unique_};
+    std::ofstream(std::filesystem::path(to_wide(secret_))) << "secret";
     const std::string unconfined = run(probes, "");
     undo();
     const std::string sandboxed = run(probes, "norix-probe");
+    closesocket(listener);
     std::cout << "unconfined:" << unconfined << "in the AppContainer:" << sandboxed;
     for (const std::string& probe : probes) {
         const std::string name = probe.substr(0, probe.find('=') + 1);
         EXPECT_THAT(unconfined, HasSubstr("\n" + name + "allowed\n"));
         EXPECT_THAT(sandboxed, HasSubstr("\n" + name + "refused "));
     }
-    EXPECT_EQ(GetFileAttributesW(to_wide(planted).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(to_wide(planted_).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // A measurement: a child leaves a junction and a directory symbolic link in the scratch directory,
@@ -128,19 +117,12 @@ TEST_F(IsolationProbe, ChildReachesNothingOutsideItsMounts) {
 // the system lets it). The next run, under a profile of its own, writes a new inheritable entry to
 // the whole scratch tree; the directories outside keep their access lists.
 TEST_F(IsolationProbe, GrantLeavesDirectoriesBehindLinksUnchanged) {
-    const std::vector<std::string> kinds{"junction", "symlink"};
-    std::vector<std::string> probes, targets, before;
+    std::vector<std::string> kinds{"junction", "symlink"}, probes, targets, before;
     for (const std::string& kind : kinds) {
         targets.push_back(make_directory("Outside-" + kind));
         probes.push_back(kind + "=" + scratch_ + "\\" + kind + "|" + targets.back());
     }
     const std::string inner = make_directory("Scratch\\inner");
-    const AtExit cleanup{[&] {
-        // Removes the link itself, never what it names.
-        for (const std::string& kind : kinds) {
-            RemoveDirectoryW(to_wide(scratch_ + "\\" + kind).c_str());
-        }
-    }};
     const std::string made = run(probes, "norix-probe");
     std::cout << "links made by the sandboxed child:" << made;
     for (std::size_t i = 0; i < kinds.size(); ++i) {

@@ -58,12 +58,10 @@ public:
                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0,
                                nullptr);
         };
-        STARTUPINFOW startup{.cb = sizeof(STARTUPINFOW)};
-        if (in_own_console) {
-            startup.dwFlags = STARTF_USESHOWWINDOW;
-            startup.wShowWindow = SW_HIDE;
-        } else {
-            startup.dwFlags = STARTF_USESTDHANDLES;
+        STARTUPINFOW startup{
+            .cb = sizeof(STARTUPINFOW), .dwFlags = STARTF_USESHOWWINDOW, .wShowWindow = SW_HIDE};
+        if (!in_own_console) {
+            startup.dwFlags |= STARTF_USESTDHANDLES;
             startup.hStdInput = input;
             startup.hStdOutput = open(".out");
             startup.hStdError = open(".err");

@@ -60,9 +60,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 0; i < argc; ++i) {
         report(L"argv", argv[i]);
     }
-    wchar_t directory[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, directory);
-    report(L"cwd", directory);
+    report(L"cwd", std::filesystem::current_path().wstring());
     for (const wchar_t* name : {L"NORIX_PROJECT_ROOT", L"NORIX_SCRATCH_ROOT", L"TEMP", L"TMP"}) {
         const wchar_t* const value = _wgetenv(name);
         report(name, value != nullptr ? value : L"(unset)");

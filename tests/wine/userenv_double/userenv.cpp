@@ -17,8 +17,8 @@
 //   without applying it: the child runs unconfined. Every other attribute (the handle list)
 //   reaches Wine's as it is, so Wine's own inheritance is what the child gets.
 // - DefineDosDeviceW defines a drive through Wine's mount manager, through which files can be
-//   reached (double_state.hpp). Like Windows it removes only the exact definition it is given;
-//   unlike Windows it refuses a letter in use instead of stacking on it, so Wine's own drives stay.
+//   reached (double_state.hpp). Like Windows it removes only the exact definition it is given. The
+//   launcher defines only letters that QueryDosDeviceW shows free, so Wine's own drives stay.
 // - QueryDosDeviceW lists such a drive by its raw target, as Windows does (Wine lists a volume), so
 //   that a later run recovers the letters of a killed one.
 // - GetFinalPathNameByHandleW: while such a drive exists, Wine names the files below its
@@ -59,13 +59,6 @@ BOOL WINAPI define_device(DWORD flags, LPCWSTR name, LPCWSTR target) {
             return FALSE;
         }
         return userenv_double::remove(name[0]);
-    }
-    // Windows would stack a definition on a letter in use; the double refuses it, so that it
-    // never replaces one of Wine's own drives.
-    WCHAR listing[4];
-    if (QueryDosDeviceW(name, listing, 4) != 0 || GetLastError() != ERROR_FILE_NOT_FOUND) {
-        SetLastError(ERROR_ALREADY_EXISTS);
-        return FALSE;
     }
     using UnixName = char*(CDECL*)(LPCWSTR);
     const auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
