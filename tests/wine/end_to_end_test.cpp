@@ -135,16 +135,20 @@ TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
 // double must know the letters that another process defined. The second launcher is killed during
 // its wait: its job still ends its child and grandchild, and it leaves its letters and its record,
 // which names exactly them; the cleanup program removes those that are still its own. The first
-// run's job ends the grandchild still running when its child exits; the launcher does not wait for
-// it.
-TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
+// is stopped by its host, which has no console, through its event: its job ends its child and
+// grandchild, and the report's last line says so.
+TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilledOneStopped) {
     const std::string inner = project_ + "\\inner", other_scratch = make_directory("Scratch2");
     make_directory("Proj\\inner\\bin");
     make_file("Proj\\inner\\data.txt", "inner data");
     copy_program("sandbox_child.exe", inner + "\\bin\\child.exe");
-    Launcher first(root_ + "\\first", sandboxed({"bin\\child.exe", "0",
-                                                 "read=" + project_ + "\\data.txt", "grandchild"},
-                                                "norix-e2e"));
+    const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, L"Local\\norix-e2e-stop");
+    const std::string report = root_ + "\\first.jsonl";
+    auto command = sandboxed(
+        {"bin\\child.exe", "0", "read=" + project_ + "\\data.txt", "grandchild"}, "norix-e2e");
+    command.insert(command.begin() + 1,
+                   {"--report", report, "--stop-event", "Local\\norix-e2e-stop"});
+    Launcher first(root_ + "\\first", command);
     ASSERT_TRUE(first.wait_for_output("grandchild=")) << first.output();
     Launcher second(root_ + "\\second",
                     sandboxed({"bin\\child.exe", "0", "read=" + inner + "\\data.txt", "grandchild"},
@@ -153,8 +157,11 @@ TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
     TerminateProcess(second.process(), 9);
     WaitForSingleObject(second.process(), INFINITE);
     expect_ended(second.output(), {"child=", "grandchild="});
-    EXPECT_EQ(first.wait(), 0U);
-    expect_ended(first.output(), {"grandchild="});
+    SetEvent(stop);
+    EXPECT_EQ(first.wait(), 130U);
+    CloseHandle(stop);
+    expect_ended(first.output(), {"child=", "grandchild="});
+    EXPECT_THAT(read_file(report), EndsWith("\n{\"event\":\"stopped\",\"status\":130}\n"));
     EXPECT_THAT(first.output(), HasSubstr("cwd=" + letters_[0] + "\\\nNORIX_PROJECT_ROOT"));
     EXPECT_THAT(first.output(), HasSubstr("read=project data\n"));
     EXPECT_THAT(second.output(), HasSubstr("cwd=" + letters_[2] + "\\\nNORIX_PROJECT_ROOT"));
@@ -183,24 +190,6 @@ TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
                                    " \\??\\" + other_scratch +
                                    ": left, the letter now maps elsewhere\n");
     EXPECT_NE(define(letters_[3], elsewhere, 0xF), FALSE);
-    expect_nothing_left();
-}
-
-// A host without a console stops a run through its event; the job ends the child and its
-// descendants, and the report's last line says so.
-TEST_F(EndToEnd, HostStopsARunThroughItsEvent) {
-    const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, L"Local\\norix-e2e-stop");
-    const std::string report = root_ + "\\stopped.jsonl";
-    auto command = sandboxed({"bin\\child.exe", "0", "grandchild"}, "norix-e2e");
-    command.insert(command.begin() + 1,
-                   {"--report", report, "--stop-event", "Local\\norix-e2e-stop"});
-    Launcher launcher(root_ + "\\stopped", command);
-    ASSERT_TRUE(launcher.wait_for_output("grandchild=")) << launcher.output();
-    SetEvent(stop);
-    EXPECT_EQ(launcher.wait(), 130U);
-    expect_ended(launcher.output(), {"child=", "grandchild="});
-    EXPECT_THAT(read_file(report), EndsWith("\n{\"event\":\"stopped\",\"status\":130}\n"));
-    CloseHandle(stop);
     expect_nothing_left();
 }
 

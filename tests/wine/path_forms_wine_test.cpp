@@ -8,11 +8,6 @@
 
 namespace {
 
-std::string canonical_or_error(const std::string& path) {
-    const auto canonical = canonical_path(to_wide(path));
-    return canonical ? to_utf8(*canonical) : "error " + std::to_string(canonical.error());
-}
-
 using WinePathForms = SandboxTest;
 
 TEST_F(WinePathForms, CanonicalPathsOfRealFiles) {
@@ -31,7 +26,10 @@ TEST_F(WinePathForms, CanonicalPathsOfRealFiles) {
         {proj + "\\missing\\x", "error 3"},
     };
     for (const auto& [path, expected] : cases) {
-        EXPECT_EQ(canonical_or_error(path), expected) << path;
+        const auto canonical = canonical_path(to_wide(path));
+        EXPECT_EQ(canonical ? to_utf8(*canonical) : "error " + std::to_string(canonical.error()),
+                  expected)
+            << path;
     }
     SetCurrentDirectoryW(to_wide(root_ + "\\..").c_str());
 }

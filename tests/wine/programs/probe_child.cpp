@@ -25,21 +25,14 @@ std::string result(bool done, DWORD error = GetLastError()) {
     return done ? "allowed" : "refused " + std::to_string(error);
 }
 
-std::string open_file(const std::wstring& path, DWORD access, DWORD disposition) {
-    const HANDLE file = CreateFileW(path.c_str(), access, 0, nullptr, disposition, 0, nullptr);
-    const std::string outcome = result(file != INVALID_HANDLE_VALUE);
-    CloseHandle(file);
-    return outcome;
-}
-
 // A blocking connect: a refused one fails at once, a dropped one after the system's retries.
 std::string connect_loopback(const std::wstring& port) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     const SOCKET connection = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(std::wcstoul(port.c_str(), nullptr, 10)));
+    sockaddr_in address{.sin_family = AF_INET,
+                        .sin_port =
+                            htons(static_cast<u_short>(std::wcstoul(port.c_str(), nullptr, 10)))};
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const bool connected =
         connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
@@ -81,8 +74,12 @@ std::string write_console_input(const std::wstring& text) {
 
 std::string probe(const std::wstring& name, const std::wstring& value) {
     if (name == L"read" || name == L"create") {
-        return name == L"read" ? open_file(value, GENERIC_READ, OPEN_EXISTING)
-                               : open_file(value, GENERIC_WRITE, CREATE_NEW);
+        const bool read = name == L"read";
+        const HANDLE file = CreateFileW(value.c_str(), read ? GENERIC_READ : GENERIC_WRITE, 0,
+                                        nullptr, read ? OPEN_EXISTING : CREATE_NEW, 0, nullptr);
+        const std::string outcome = result(file != INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+        return outcome;
     }
     if (name == L"connect") {
         return connect_loopback(value);

@@ -30,6 +30,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -82,14 +83,13 @@ DWORD WINAPI query_device(LPCWSTR name, LPWSTR buffer, DWORD size) {
     if (target.empty()) {
         return QueryDosDeviceW(name, buffer, size);
     }
-    const std::size_t length = target.size() + 2; // its NUL, then the list's
-    if (length > size) {
+    const std::wstring listing = target + L'\0'; // then the list's NUL from c_str()
+    if (listing.size() + 1 > size) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    std::wmemcpy(buffer, target.c_str(), target.size() + 1);
-    buffer[length - 1] = L'\0';
-    return static_cast<DWORD>(length);
+    std::wmemcpy(buffer, listing.c_str(), listing.size() + 1);
+    return static_cast<DWORD>(listing.size() + 1);
 }
 
 DWORD WINAPI final_path(HANDLE file, LPWSTR buffer, DWORD size, DWORD flags) {
@@ -135,13 +135,12 @@ template <typename Function> void replace_import(const char* function, Function 
 // characters with the NUL, asked for and given back; a buffer too small fails with
 // ERROR_INSUFFICIENT_BUFFER.
 BOOL give_profile_folder(bool of_user, LPWSTR buffer, LPDWORD size) {
-    std::wstring path(MAX_PATH, L'\0');
-    path.resize(GetEnvironmentVariableW(L"USERPROFILE", path.data(), MAX_PATH));
-    path = of_user ? path : path.substr(0, path.rfind(L'\\'));
+    const std::wstring profile = _wgetenv(L"USERPROFILE"); // Wine sets it for every process
+    const std::wstring path = of_user ? profile : profile.substr(0, profile.rfind(L'\\'));
     const auto needed = static_cast<DWORD>(path.size() + 1);
-    if (path.empty() || *size < needed) {
+    if (*size < needed) {
         *size = needed;
-        SetLastError(path.empty() ? ERROR_ENVVAR_NOT_FOUND : ERROR_INSUFFICIENT_BUFFER);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     std::wmemcpy(buffer, path.c_str(), needed);
