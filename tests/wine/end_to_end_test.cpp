@@ -71,8 +71,7 @@ void expect_ended(const std::string& output, std::initializer_list<const char*> 
 
 TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
     const std::string &p = letters_[0], &s = letters_[1];
-    CopyFileW(to_wide(project_ + "\\bin\\child.exe").c_str(),
-              to_wide(scratch_ + "\\child.exe").c_str(), FALSE);
+    copy_program("sandbox_child.exe", scratch_ + "\\child.exe");
     // An inheritable handle of the caller's, inherited by the launcher, stays out of the child.
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     const HANDLE held = CreateFileW(to_wide(project_ + "\\data.txt").c_str(), GENERIC_READ,

@@ -2,9 +2,9 @@
 // WINEDLLOVERRIDES="userenv=n,b" from the directory of the program under test. On Windows it is
 // never loaded.
 //
-// Profiles: Wine's CreateAppContainerProfile is not implemented. Profiles are kept in the registry
-// of the Wine prefix (HKCU\Software\Norix\UserenvDouble), whose key names compare without regard
-// to case, as profile names do.
+// Profiles: Wine's CreateAppContainerProfile is not implemented. The double keeps no profiles:
+// every one is created afresh, with one SID for every name (a profile that exists already, and its
+// derived SID, are the simulated Windows' to show).
 //
 // The profile folders: replacing the whole DLL, the double also gives GetProfilesDirectoryW and
 // GetUserProfileDirectoryW, from the calling process's USERPROFILE (Wine's own userenv reads the
@@ -37,7 +37,8 @@
 
 namespace {
 
-// One SID for every profile: no test under Wine tells profiles apart (Wine stores no grant).
+// S-1-15-2 and seven sub-authorities: no test under Wine tells profiles apart (Wine stores no
+// grant).
 HRESULT give_sid(PSID* sid) {
     SID_IDENTIFIER_AUTHORITY authority = {{0, 0, 0, 0, 0, 15}};
     return AllocateAndInitializeSid(&authority, 8, 2, 1, 2, 3, 4, 5, 6, 7, sid) != FALSE
@@ -161,21 +162,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 }
 
 extern "C" __declspec(dllexport) HRESULT WINAPI
-    CreateAppContainerProfile(const wchar_t* name, const wchar_t* /*display_name*/,
+    CreateAppContainerProfile(const wchar_t* /*name*/, const wchar_t* /*display_name*/,
                               const wchar_t* /*description*/, void* /*capabilities*/,
                               DWORD /*capability_count*/, PSID* sid) {
-    const std::wstring key = L"Software\\Norix\\UserenvDouble\\" + std::wstring(name);
-    HKEY handle = nullptr;
-    DWORD disposition = 0;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_READ, nullptr, &handle,
-                        &disposition) != ERROR_SUCCESS) {
-        return E_ACCESSDENIED;
-    }
-    RegCloseKey(handle);
-    return disposition == REG_OPENED_EXISTING_KEY ? HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)
-                                                  : give_sid(sid);
+    return give_sid(sid);
 }
 
+// The launcher imports it; with every profile new, no run calls it.
 extern "C" __declspec(dllexport) HRESULT WINAPI
     DeriveAppContainerSidFromAppContainerName(const wchar_t* /*name*/, PSID* sid) {
     return give_sid(sid);
