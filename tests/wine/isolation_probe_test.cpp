@@ -19,10 +19,7 @@
 
 namespace {
 
-using ::testing::AnyOf;
-using ::testing::Eq;
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
 std::string sddl(const std::string& path) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -150,8 +147,8 @@ TEST_F(IsolationProbe, GrantLeavesDirectoriesBehindLinksUnchanged) {
 TEST_F(IsolationProbe, ChildWritingToItsInheritedConsoleInput) {
     const std::string report = run({"console-input=norix-probe"}, "norix-probe", true);
     std::cout << "a sandboxed child writing to the console input it inherited:" << report;
-    EXPECT_THAT(report,
-                AnyOf(Eq("\nconsole-input=allowed\n"), StartsWith("\nconsole-input=refused ")));
+    EXPECT_THAT(report, ::testing::AnyOf(::testing::Eq("\nconsole-input=allowed\n"),
+                                         ::testing::StartsWith("\nconsole-input=refused ")));
 }
 
 } // namespace

@@ -7,9 +7,9 @@
 // pid of a copy of itself that sleeps for ever ("grandchild=<pid>"); the line it then reads from
 // standard input ("stdin=<line>"). Last it writes "child on stderr" to standard error. Started as
 // "sandbox_child sleep" it is that copy.
-// Started as "sandbox_child ctrl-c" or "sandbox_child ignore-ctrl-c" it writes "waiting", goes on
-// after a console event and exits with STATUS_CONTROL_C_EXIT, as Windows' default handler ends a
-// process (Wine's exits with 0), or with 7.
+// Started as "sandbox_child ctrl-c" or "sandbox_child ignore-ctrl-c" it writes "state=waiting",
+// goes on after a console event and exits with STATUS_CONTROL_C_EXIT, as Windows' default handler
+// ends a process (Wine's exits with 0), or with 7.
 #include <windows.h>
 
 #include <atomic>
@@ -25,15 +25,12 @@
 
 namespace {
 
-void write_utf8(DWORD handle, const std::wstring& text) {
-    const std::u8string bytes = std::filesystem::path(text).u8string();
-    DWORD written = 0;
-    WriteFile(GetStdHandle(handle), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-              nullptr);
-}
-
+// One line on standard output, in UTF-8.
 void report(const wchar_t* key, const std::wstring& value) {
-    write_utf8(STD_OUTPUT_HANDLE, std::wstring(key) + L"=" + value + L"\n");
+    const auto line = std::filesystem::path(std::wstring(key) + L"=" + value + L"\n").u8string();
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()),
+              &written, nullptr);
 }
 
 std::atomic<bool> event_seen{false};
@@ -51,7 +48,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc == 2 && std::wstring(argv[1]).ends_with(L"ctrl-c")) {
         SetConsoleCtrlHandler(on_console_event, TRUE);
-        write_utf8(STD_OUTPUT_HANDLE, L"waiting\n");
+        report(L"state", L"waiting");
         while (!event_seen) {
             Sleep(50);
         }
@@ -76,10 +73,9 @@ int wmain(int argc, wchar_t** argv) {
             file << "written by the child" << std::flush;
             report(L"wrote", file ? argument.substr(6) : L"(failed)");
         } else if (argument.starts_with(L"handle=")) {
-            const auto value = std::wcstoull(&argument[7], nullptr, 10);
+            const auto handle = reinterpret_cast<HANDLE>(std::wcstoull(&argument[7], nullptr, 10));
             DWORD flags = 0;
-            const bool open = GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags);
-            report(L"handle", open ? L"open" : L"closed");
+            report(L"handle", GetHandleInformation(handle, &flags) ? L"open" : L"closed");
         } else if (argument == L"grandchild") {
             std::wstring line = L"\"" + std::wstring(argv[0]) + L"\" sleep";
             STARTUPINFOW startup{.cb = sizeof(STARTUPINFOW)};
@@ -96,6 +92,7 @@ int wmain(int argc, wchar_t** argv) {
     std::string line;
     std::getline(std::cin, line);
     report(L"stdin", std::wstring(line.begin(), line.end()));
-    write_utf8(STD_ERROR_HANDLE, L"child on stderr\n");
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), "child on stderr\n", 16, &written, nullptr);
     return argc >= 2 ? static_cast<int>(std::wcstoul(argv[1], nullptr, 0)) : 0;
 }
