@@ -6,15 +6,15 @@
 # Usage: console_events_test.sh <wine-double/norix-native-sandbox.exe> <sandbox_child.exe>
 set -eu
 exe="$1" child="$2" dir="$WINEPREFIX/drive_c/norix-console-events" session="norix-events-$$"
-record="$dir/.scratch.norix-native-sandbox-mounts"
+record="$dir/.scratch.norix-native-sandbox-mounts" w='C:\norix-console-events'
 export LANG=C.UTF-8 LC_ALL=C.UTF-8 WINEDEBUG=-all WINEDLLOVERRIDES="userenv=n,b"
 rm -rf "$dir" && mkdir -p "$dir/project/bin" "$dir/scratch" && cp "$child" "$dir/project/bin/child.exe"
 trap 'tmux kill-session -t "$session" 2>/dev/null || true' EXIT
 letters() { ls "$WINEPREFIX/dosdevices" | grep ':$' | tr '\n' ' '; }
 before=$(letters)
 fail() { echo "FAILED: $*"; exit 1; }
-launch="wine '$exe' --project 'C:\\norix-console-events\\project' --scratch \
-'C:\\norix-console-events\\scratch' --profile norix-console-events --network deny -- 'bin\\child.exe'"
+launch="wine '$exe' --project '$w\\project' --scratch '$w\\scratch' --profile norix-console-events \
+--network deny -- 'bin\\child.exe'"
 start() { # the child in mode $1, waiting on a new console
     rm -f "$dir/status"
     tmux -u new-session -d -s "$session" -x 200 -y 50 "$launch $1; echo \$? >'$dir/status'"
@@ -31,20 +31,18 @@ interrupt() { # C-c, then the launcher's status $1, and no letter or record left
     [ "$(letters)" = "$before" ] && [ ! -e "$record" ] || fail "left: $(letters) $(ls -a "$dir")"
 }
 
-start ctrl-c; interrupt 125
 start ignore-ctrl-c; interrupt 7
 for _ in $(seq 1 12); do start ctrl-c; interrupt 125; done
 
 # SIGKILL to the launcher's Wine process while its child waits; the cleanup, meanwhile, refuses
 # the record the launcher holds and removes nothing.
-wine "$exe" --project 'C:\norix-console-events\project' --scratch 'C:\norix-console-events\scratch' \
-    --profile norix-console-events --network deny -- 'bin\child.exe' ctrl-c </dev/null >"$dir/killed" 2>&1 &
+wine "$exe" --project "$w\\project" --scratch "$w\\scratch" --profile norix-console-events --network deny \
+    -- 'bin\child.exe' ctrl-c </dev/null >"$dir/killed" 2>&1 &
 launcher=$!
 for _ in $(seq 1 300); do grep -q waiting "$dir/killed" && break; sleep 0.2; done
-held=$(letters) status=0
-wine "${exe%/*}/norix-native-sandbox-cleanup.exe" 'C:\norix-console-events\.scratch.norix-native-sandbox-mounts' \
-    </dev/null >/dev/null 2>"$dir/cleanup" || status=$?
-refusal='native sandbox cleanup failed: mount record is held by a running launcher: C:\norix-console-events\.scratch.norix-native-sandbox-mounts'
+held=$(letters) status=0 held_record="$w\\.scratch.norix-native-sandbox-mounts"
+wine "${exe%/*}/norix-native-sandbox-cleanup.exe" "$held_record" </dev/null >/dev/null 2>"$dir/cleanup" || status=$?
+refusal="native sandbox cleanup failed: mount record is held by a running launcher: $held_record"
 [ "$status" = 1 ] && [ "$(letters)" = "$held" ] && [ "$(cat "$dir/cleanup")" = "$refusal" ] ||
     fail "the cleanup did not refuse the record: $status"
 kill -9 "$launcher" && wait "$launcher" || true

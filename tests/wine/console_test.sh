@@ -4,8 +4,7 @@
 # instead, Wine would read them as code page 437 and the non-ASCII path would come out garbled.
 # Usage: console_test.sh <norix-native-sandbox.exe>
 set -eu
-exe="$1"
-session="norix-console-$$"
+exe="$1" session="norix-console-$$"
 export LANG=C.UTF-8 LC_ALL=C.UTF-8 WINEDEBUG=-all
 tmux -u new-session -d -s "$session" -x 220 -y 10 \
     "wine '$exe' --network deny --project 'C:\\nöpe-€' -- t; echo status=\$?; sleep 60"

@@ -5,24 +5,18 @@
 // AppContainer attribute and the drive letters that Wine lacks (userenv_double/userenv.cpp); the
 // child then runs unconfined. On Windows the exe itself runs, with no double, and the child runs
 // in the AppContainer.
-#include "common/text.hpp"
 #include "launcher.hpp"
-#include "platform.hpp"
 #include "wine/userenv_double/double_state.hpp"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <vector>
+#include <functional>
 
 namespace {
 
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 
 // The last error of a 4-unit query: 2 for a free letter.
@@ -31,16 +25,12 @@ DWORD query_error(const std::string& drive) {
     return QueryDosDeviceW(to_wide(drive).c_str(), listing, 4) == 0 ? GetLastError() : 0;
 }
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public SandboxTest {
 protected:
     void SetUp() override {
-        project_ = temp_.make_directory("Proj");
-        scratch_ = temp_.make_directory("Scratch");
-        temp_.make_directory("Proj\\bin");
-        temp_.make_file("Proj\\data.txt", "project data");
-        ASSERT_NE(CopyFileW(to_wide(module_directory() + "\\sandbox_child.exe").c_str(),
-                            to_wide(project_ + "\\bin\\child.exe").c_str(), FALSE),
-                  FALSE);
+        make_directory("Proj\\bin");
+        make_file("Proj\\data.txt", "project data");
+        copy_program("sandbox_child.exe", project_ + "\\bin\\child.exe");
         // The free letters, highest first: a run takes the first two (under Wine, Z: is taken).
         for (char letter = 'Z'; letter >= 'D'; --letter) {
             if (query_error({letter, ':'}) == ERROR_FILE_NOT_FOUND) {
@@ -49,19 +39,6 @@ protected:
         }
         ASSERT_GE(letters_.size(), 4U);
         SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"userenv=n,b");
-        SetEnvironmentVariableW(L"NORIX_USERENV_DOUBLE_ATTRIBUTE", to_wide(attribute_).c_str());
-        SetEnvironmentVariableW(L"NORIX_E2E_PROJECT", to_wide(project_ + "\\src").c_str());
-        SetEnvironmentVariableW(L"NORIX_E2E_SIBLING", to_wide(project_ + "2\\src").c_str());
-    }
-
-    // The launcher's arguments for `program` and its `child` arguments.
-    std::vector<std::string> arguments(const std::string& program, std::vector<std::string> child,
-                                       const std::string& project = {},
-                                       const std::string& scratch = {}) const {
-        child.insert(child.begin(), {"--project", project.empty() ? project_ : project, "--scratch",
-                                     scratch.empty() ? scratch_ : scratch, "--profile", "norix-e2e",
-                                     "--network", "deny", "--", program});
-        return child;
     }
 
     void expect_nothing_left() const {
@@ -71,12 +48,8 @@ protected:
         EXPECT_EQ(read_file(record_), "(missing)");
     }
 
-    TempDirectory temp_;
-    std::string project_;
-    std::string scratch_;
     std::vector<std::string> letters_;
-    std::string attribute_ = temp_.path() + "\\attribute.txt";
-    std::string record_ = temp_.path() + "\\.Scratch.norix-native-sandbox-mounts";
+    std::string record_ = root_ + "\\.Scratch.norix-native-sandbox-mounts";
 };
 
 // Waits for the processes whose pids follow `keys` in a child's report to end; ends those that do
@@ -96,76 +69,64 @@ void expect_ended(const std::string& output, std::initializer_list<const char*> 
     }
 }
 
-// What the child reports (sandbox_child.cpp) for `argv`, then the `extra` lines.
-std::string report(const std::vector<std::string>& argv, const std::string& extra,
-                   const std::string& p, const std::string& s, const std::string& project) {
-    std::string out;
-    for (const auto& element : argv) {
-        out += "argv=" + element + "\n";
-    }
-    out += "cwd=" + p + "\\\nNORIX_PROJECT_ROOT=" + p + "\\\nNORIX_SCRATCH_ROOT=" + s +
-           "\\\nTEMP=" + s + "\\\nTMP=" + s + "\\\nNORIX_E2E_PROJECT=" + p + "\\src\n" +
-           "NORIX_E2E_SIBLING=" + project + "2\\src\n";
-    return out + extra + "stdin=hello from the caller\n";
-}
-
 TEST_F(EndToEnd, ChildRunsToItsEndOnTheMounts) {
-    const std::string &p = letters_[0], &s = letters_[1], child = p + "\\bin\\child.exe";
-    CopyFileW(to_wide(project_ + "\\bin\\child.exe").c_str(),
-              to_wide(scratch_ + "\\child.exe").c_str(), FALSE);
-    // The attribute the launcher passed, as the double records it: the profile's SID, no
-    // capabilities.
-    DWORD parts[7];
-    userenv_double::profile_sid_parts(L"norix-e2e", parts);
-    std::string attribute = "sid=S-1-15-2";
-    for (const DWORD part : parts) {
-        attribute.append("-").append(std::to_string(part));
-    }
-    attribute += " capabilities=0 count=0 reserved=0 size=24";
-    // `seen`: the child's argv, then what else it reports; none for cmd.exe, which reports nothing.
-    const auto expect_run = [&](const std::string& program, const std::vector<std::string>& given,
-                                const std::vector<std::string>& seen, const std::string& extra,
-                                DWORD status) {
-        DeleteFileW(to_wide(attribute_).c_str());
-        Launcher launcher(temp_.path() + "\\launcher", arguments(program, given));
-        launcher.send("hello from the caller\n");
-        EXPECT_EQ(launcher.wait(), status) << program << " " << given[0];
-        EXPECT_EQ(launcher.output(), seen.empty() ? "" : report(seen, extra, p, s, project_));
-        EXPECT_EQ(launcher.error(), seen.empty() ? "" : "child on stderr\n");
-        expect_nothing_left();
-        if (running_on_wine()) {
-            EXPECT_EQ(read_file(attribute_), attribute);
-        }
-    };
+    const std::string &p = letters_[0], &s = letters_[1];
+    copy_program("sandbox_child.exe", scratch_ + "\\child.exe");
     // An inheritable handle of the caller's, inherited by the launcher, stays out of the child.
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     const HANDLE held = CreateFileW(to_wide(project_ + "\\data.txt").c_str(), GENERIC_READ,
                                     FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0, nullptr);
     const std::string handle = "handle=" + std::to_string(reinterpret_cast<std::uintptr_t>(held));
-    expect_run("bin\\child.exe",
-               {"7", "read=" + project_ + "\\data.txt", "write=" + scratch_ + "\\out.txt", handle,
-                "a b", "say \"hi\"", "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""},
-               {child, "7", "read=" + p + "\\data.txt", "write=" + s + "\\out.txt", handle, "a b",
-                "say \"hi\"", "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""},
-               "read=project data\nwrote=" + s + "\\out.txt\nhandle=closed\n", 7);
+    // Arguments that reach the child unchanged, after those of each row.
+    const std::vector<std::string> unchanged{
+        "a b", "say \"hi\"", "C:\\my dir\\", "trailing\\", "na\xc3\xafve \xe2\x82\xac", ""};
+    // The calling user's profile as the project is refused, named as the system names it.
+    const std::string profile = to_utf8(WideStringView(_wgetenv(L"USERPROFILE")));
+    struct Row {
+        std::vector<std::string> given, seen; // the child's argv; none seen from cmd.exe
+        std::string extra;                    // what the child reports after the variables
+        DWORD status;
+        std::string error = "child on stderr\n", project = {};
+    };
+    const Row rows[] = {
+        {.given = {"bin\\child.exe", "7", "read=" + project_ + "\\data.txt",
+                   "write=" + scratch_ + "\\out.txt", handle},
+         .seen = {p + "\\bin\\child.exe", "7", "read=" + p + "\\data.txt",
+                  "write=" + s + "\\out.txt", handle},
+         .extra = "read=project data\nwrote=" + s + "\\out.txt\nhandle=closed\n",
+         .status = 7},
+        {.given = {scratch_ + "\\child.exe", "3"}, .seen = {s + "\\child.exe", "3"}, .status = 3},
+        {.given = {"C:\\windows\\system32\\cmd.exe", "/c", "exit", "4"}, .status = 4, .error = ""},
+        {.given = {"bin\\child.exe", "0"},
+         .status = 126,
+         .error = "native sandbox failed: sandbox mount covers a protected system or profile "
+                  "folder: " +
+                  profile + " (the calling user's profile)\n",
+         .project = profile},
+    };
+    for (Row row : rows) {
+        if (!row.seen.empty()) {
+            row.given.insert(row.given.end(), unchanged.begin(), unchanged.end());
+            row.seen.insert(row.seen.end(), unchanged.begin(), unchanged.end());
+        }
+        Launcher launcher(root_ + "\\launcher", sandboxed(row.given, "norix-e2e", row.project));
+        launcher.send("hello from the caller\n");
+        EXPECT_EQ(launcher.wait(), row.status) << row.given[0];
+        std::string seen;
+        for (const auto& element : row.seen) {
+            seen += "argv=" + element + "\n";
+        }
+        if (!seen.empty()) {
+            seen += "cwd=" + p + "\\\nNORIX_PROJECT_ROOT=" + p + "\\\nNORIX_SCRATCH_ROOT=" + s +
+                    "\\\nTEMP=" + s + "\\\nTMP=" + s + "\\\n" + row.extra +
+                    "stdin=hello from the caller\n";
+        }
+        EXPECT_EQ(launcher.output(), seen);
+        EXPECT_EQ(launcher.error(), row.error);
+        expect_nothing_left();
+    }
     CloseHandle(held);
     EXPECT_EQ(read_file(scratch_ + "\\out.txt"), "written by the child");
-    // A code beyond what a status can hold, as a crash gives it.
-    expect_run("bin\\child.exe", {"0xC0000005"}, {child, "0xC0000005"}, "", 125);
-    expect_run(scratch_ + "\\child.exe", {"3"}, {s + "\\child.exe", "3"}, "", 3);
-    expect_run("C:\\windows\\system32\\cmd.exe", {"/c", "exit", "4"}, {}, "", 4);
-}
-
-// The calling user's profile as the project is refused, named as the system names it
-// (USERPROFILE, which the double does not give).
-TEST_F(EndToEnd, ProfileAsProjectIsRefused) {
-    const std::string profile = to_utf8(WideStringView(_wgetenv(L"USERPROFILE")));
-    Launcher launcher(temp_.path() + "\\refused", arguments("bin\\child.exe", {"0"}, profile));
-    EXPECT_EQ(launcher.wait(), 126U);
-    EXPECT_EQ(launcher.error(),
-              "native sandbox failed: sandbox mount covers a protected system or profile folder: " +
-                  profile + " (the calling user's profile)\n");
-    expect_nothing_left();
 }
 
 // Two runs at once take four letters and each child sees its own project. The second project lies
@@ -173,29 +134,33 @@ TEST_F(EndToEnd, ProfileAsProjectIsRefused) {
 // double must know the letters that another process defined. The second launcher is killed during
 // its wait: its job still ends its child and grandchild, and it leaves its letters and its record,
 // which names exactly them; the cleanup program removes those that are still its own. The first
-// run's job ends the grandchild still running when its child exits; the launcher does not wait for
-// it.
-TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
-    const std::string inner = temp_.make_directory("Proj\\inner\\bin");
-    const std::string other_scratch = temp_.make_directory("Scratch2");
-    temp_.make_file("Proj\\inner\\data.txt", "inner data");
-    CopyFileW(to_wide(project_ + "\\bin\\child.exe").c_str(),
-              to_wide(inner + "\\child.exe").c_str(), FALSE);
-    const std::string inner_project = project_ + "\\inner";
-    Launcher first(
-        temp_.path() + "\\first",
-        arguments("bin\\child.exe", {"0", "read=" + project_ + "\\data.txt", "grandchild"}));
+// is stopped by its host, which has no console, through its event: its job ends its child and
+// grandchild, and the report's last line says so.
+TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilledOneStopped) {
+    const std::string inner = project_ + "\\inner", other_scratch = make_directory("Scratch2");
+    make_directory("Proj\\inner\\bin");
+    make_file("Proj\\inner\\data.txt", "inner data");
+    copy_program("sandbox_child.exe", inner + "\\bin\\child.exe");
+    const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, L"Local\\norix-e2e-stop");
+    const std::string report = root_ + "\\first.jsonl";
+    auto command = sandboxed(
+        {"bin\\child.exe", "0", "read=" + project_ + "\\data.txt", "grandchild"}, "norix-e2e");
+    command.insert(command.begin() + 1,
+                   {"--report", report, "--stop-event", "Local\\norix-e2e-stop"});
+    Launcher first(root_ + "\\first", command);
     ASSERT_TRUE(first.wait_for_output("grandchild=")) << first.output();
-    Launcher second(temp_.path() + "\\second",
-                    arguments("bin\\child.exe",
-                              {"0", "read=" + inner_project + "\\data.txt", "grandchild"},
-                              inner_project, other_scratch));
+    Launcher second(root_ + "\\second",
+                    sandboxed({"bin\\child.exe", "0", "read=" + inner + "\\data.txt", "grandchild"},
+                              "norix-e2e", inner, other_scratch));
     ASSERT_TRUE(second.wait_for_output("grandchild=")) << second.output();
     TerminateProcess(second.process(), 9);
     WaitForSingleObject(second.process(), INFINITE);
     expect_ended(second.output(), {"child=", "grandchild="});
-    EXPECT_EQ(first.wait(), 0U);
-    expect_ended(first.output(), {"grandchild="});
+    SetEvent(stop);
+    EXPECT_EQ(first.wait(), 130U);
+    CloseHandle(stop);
+    expect_ended(first.output(), {"child=", "grandchild="});
+    EXPECT_THAT(read_file(report), EndsWith("\n{\"event\":\"stopped\",\"status\":130}\n"));
     EXPECT_THAT(first.output(), HasSubstr("cwd=" + letters_[0] + "\\\nNORIX_PROJECT_ROOT"));
     EXPECT_THAT(first.output(), HasSubstr("read=project data\n"));
     EXPECT_THAT(second.output(), HasSubstr("cwd=" + letters_[2] + "\\\nNORIX_PROJECT_ROOT"));
@@ -205,7 +170,7 @@ TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
     // drives of Wine's mount manager, which a process without the double, as the cleanup is, sees
     // as "\Device\HarddiskVolumeN": the test bed defines the project letter again with Wine's
     // DefineDosDeviceW, onto its target as Windows would show it.
-    const std::string target = "\\??\\" + inner_project, elsewhere = "\\??\\" + project_;
+    const std::string target = "\\??\\" + inner, elsewhere = "\\??\\" + project_;
     const auto define = [](const std::string& letter, const std::string& to, DWORD flags) {
         return DefineDosDeviceW(flags, to_wide(letter).c_str(), to_wide(to).c_str());
     };
@@ -217,8 +182,8 @@ TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
         EXPECT_NE(define(letters_[3], "\\??\\" + other_scratch, 0xF), FALSE);
     }
     define(letters_[3], elsewhere, DDD_RAW_TARGET_PATH);
-    Launcher cleanup(temp_.path() + "\\cleanup", {other_scratch},
-                     build_exe("norix-native-sandbox-cleanup.exe"));
+    Launcher cleanup(root_ + "\\cleanup",
+                     {build_exe("norix-native-sandbox-cleanup.exe"), other_scratch});
     EXPECT_EQ(cleanup.wait(), 0U);
     EXPECT_EQ(cleanup.error(), letters_[2] + " " + target + ": removed\n" + letters_[3] +
                                    " \\??\\" + other_scratch +
@@ -231,31 +196,32 @@ TEST_F(EndToEnd, TwoLaunchersAtOnceOneKilled) {
 // a second name of a file, a link to a file, a link to a directory. The run removes the name, not
 // the file or directory behind it, and writes its own record there.
 TEST_F(EndToEnd, RecordPathHoldingALinkOrASecondName) {
-    const std::string kept = temp_.path() + "\\Kept.txt", kept_dir = temp_.path() + "\\KeptDir";
-    temp_.make_directory("KeptDir");
-    temp_.make_file("Kept.txt", "kept");
-    // A symbolic link flag (SYMBOLIC_LINK_FLAG_DIRECTORY or none), or a hard link.
-    const std::tuple<const char*, std::string, DWORD> rows[] = {
-        {"hard link", kept, 0xFFFFFFFF}, {"file link", kept, 0}, {"directory link", kept_dir, 1}};
-    for (const auto& [name, target, flag] : rows) {
+    const std::string kept = root_ + "\\Kept.txt", kept_dir = make_directory("KeptDir");
+    make_file("Kept.txt", "kept");
+    const WideString record = to_wide(record_);
+    const auto link = [&](const std::string& to, DWORD flag) {
+        return !running_on_wine() &&
+               CreateSymbolicLinkW(record.c_str(), to_wide(to).c_str(),
+                                   flag | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    };
+    const std::pair<const char*, std::function<bool()>> rows[] = {
+        {"hard link",
+         [&] { return CreateHardLinkW(record.c_str(), to_wide(kept).c_str(), nullptr) != FALSE; }},
+        {"file link", [&] { return link(kept, 0); }},
+        {"directory link", [&] { return link(kept_dir, SYMBOLIC_LINK_FLAG_DIRECTORY); }}};
+    for (const auto& [name, make] : rows) {
         SCOPED_TRACE(name);
-        const WideString path = to_wide(record_), to = to_wide(target);
-        if (flag != 0xFFFFFFFF && running_on_wine()) {
-            std::printf("skipped under Wine, the record path holding a %s: Wine 8 deletes what a "
-                        "Linux symbolic link leads to, even through FILE_FLAG_OPEN_REPARSE_POINT\n",
-                        name);
+        if (!make()) {
+            std::printf("skipped, the record path holding a %s: %s\n", name,
+                        running_on_wine() ? "Wine 8 deletes what a Linux symbolic link leads to, "
+                                            "even through FILE_FLAG_OPEN_REPARSE_POINT"
+                                          : ("error " + std::to_string(GetLastError()) +
+                                             " (a symbolic link needs developer mode or the "
+                                             "privilege)")
+                                                .c_str());
             continue;
         }
-        if (flag == 0xFFFFFFFF
-                ? !CreateHardLinkW(path.c_str(), to.c_str(), nullptr)
-                : !CreateSymbolicLinkW(path.c_str(), to.c_str(),
-                                       flag | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
-            std::printf("skipped, the record path holding a %s: error %lu (a symbolic link needs "
-                        "developer mode or the privilege)\n",
-                        name, GetLastError());
-            continue;
-        }
-        Launcher launcher(temp_.path() + "\\linked", arguments("bin\\child.exe", {"0"}));
+        Launcher launcher(root_ + "\\linked", sandboxed({"bin\\child.exe", "0"}, "norix-e2e"));
         EXPECT_EQ(launcher.wait(), 0U) << launcher.error();
         EXPECT_EQ(read_file(kept), "kept");
         EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(to_wide(kept_dir))));

@@ -1,26 +1,19 @@
 // canonical_path against the real Win32 of Wine: directories and files as stored on disk, the
 // current directory, links and the errors of what is missing. (Paths of 260 units and more are the
 // simulated Windows' to show: Wine's GetFinalPathNameByHandleW fails on them with 234.)
+#include "launcher.hpp"
 #include "paths/path_forms.hpp"
-#include "platform.hpp"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-std::string canonical_or_error(const std::string& path) {
-    const auto canonical = canonical_path(to_wide(path));
-    return canonical ? to_utf8(*canonical) : "error " + std::to_string(canonical.error());
-}
+using WinePathForms = SandboxTest;
 
-TEST(WinePathForms, CanonicalPathsOfRealFiles) {
-    const TempDirectory temp;
-    const std::string proj = temp.make_directory("Work\\Proj");
-    temp.make_file("Work\\Proj\\Tool.exe", "x");
-    std::string other_case = proj + "/../PROJ/TOOL.EXE";
-    for (auto& c : other_case) {
-        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-    }
+TEST_F(WinePathForms, CanonicalPathsOfRealFiles) {
+    const std::string proj = make_directory("Work\\Proj");
+    make_file("Work\\Proj\\Tool.exe", "x");
+    const std::string other_case = to_utf8(CharUpperW(to_wide(proj + "/../PROJ/TOOL.EXE").data()));
     ASSERT_NE(SetCurrentDirectoryW(to_wide(proj).c_str()), FALSE);
     const std::pair<std::string, std::string> cases[] = {
         {proj, "\\\\?\\" + proj},
@@ -33,9 +26,12 @@ TEST(WinePathForms, CanonicalPathsOfRealFiles) {
         {proj + "\\missing\\x", "error 3"},
     };
     for (const auto& [path, expected] : cases) {
-        EXPECT_EQ(canonical_or_error(path), expected) << path;
+        const auto canonical = canonical_path(to_wide(path));
+        EXPECT_EQ(canonical ? to_utf8(*canonical) : "error " + std::to_string(canonical.error()),
+                  expected)
+            << path;
     }
-    SetCurrentDirectoryW(to_wide(temp.path() + "\\..").c_str());
+    SetCurrentDirectoryW(to_wide(root_ + "\\..").c_str());
 }
 
 } // namespace

@@ -10,12 +10,10 @@
 // Winsock 2 comes before windows.h, which would bring in the older winsock.h.
 #include <winsock2.h>
 
-#include "probe_calls.hpp"
-
 #include <windows.h>
 
 #include <cstdlib>
-#include <cwchar>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -23,15 +21,8 @@
 
 namespace {
 
-std::string result(bool done) {
-    return done ? "allowed" : refused(GetLastError());
-}
-
-std::string open_file(const std::wstring& path, DWORD access, DWORD disposition) {
-    const HANDLE file = CreateFileW(path.c_str(), access, 0, nullptr, disposition, 0, nullptr);
-    const std::string outcome = result(file != INVALID_HANDLE_VALUE);
-    CloseHandle(file);
-    return outcome;
+std::string result(bool done, DWORD error = GetLastError()) {
+    return done ? "allowed" : "refused " + std::to_string(error);
 }
 
 // A blocking connect: a refused one fails at once, a dropped one after the system's retries.
@@ -39,14 +30,30 @@ std::string connect_loopback(const std::wstring& port) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     const SOCKET connection = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(std::wcstoul(port.c_str(), nullptr, 10)));
+    sockaddr_in address{.sin_family = AF_INET,
+                        .sin_port =
+                            htons(static_cast<u_short>(std::wcstoul(port.c_str(), nullptr, 10)))};
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const bool connected =
         connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-    const std::string outcome = connected ? "allowed" : refused(WSAGetLastError());
+    const std::string outcome = result(connected, static_cast<DWORD>(WSAGetLastError()));
     closesocket(connection);
+    return outcome;
+}
+
+// Puts `text` on the clipboard, owned by a message-only window: the clipboard takes data only from
+// an owner that emptied it. What a refusal leaves is the process's end to release.
+std::string set_clipboard_text(const std::wstring& text) {
+    const HWND owner = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                       nullptr, nullptr);
+    const SIZE_T size = (text.size() + 1) * sizeof(WCHAR);
+    const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
+    std::memcpy(GlobalLock(memory), text.c_str(), size);
+    GlobalUnlock(memory);
+    const std::string outcome =
+        result(owner != nullptr && OpenClipboard(owner) != FALSE && EmptyClipboard() != FALSE &&
+               SetClipboardData(CF_UNICODETEXT, memory) != nullptr);
+    CloseClipboard();
     return outcome;
 }
 
@@ -54,11 +61,10 @@ std::string write_console_input(const std::wstring& text) {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     if (GetConsoleMode(input, &mode) == FALSE) {
-        return "no console, " + refused(GetLastError());
+        return "no console, " + result(false);
     }
-    std::vector<INPUT_RECORD> keys(text.size(), INPUT_RECORD{});
+    std::vector<INPUT_RECORD> keys(text.size(), INPUT_RECORD{.EventType = KEY_EVENT});
     for (std::size_t i = 0; i < text.size(); ++i) {
-        keys[i].EventType = KEY_EVENT;
         keys[i].Event.KeyEvent = {TRUE, 1, 0, 0, {text[i]}, 0};
     }
     DWORD written = 0;
@@ -68,8 +74,12 @@ std::string write_console_input(const std::wstring& text) {
 
 std::string probe(const std::wstring& name, const std::wstring& value) {
     if (name == L"read" || name == L"create") {
-        return name == L"read" ? open_file(value, GENERIC_READ, OPEN_EXISTING)
-                               : open_file(value, GENERIC_WRITE, CREATE_NEW);
+        const bool read = name == L"read";
+        const HANDLE file = CreateFileW(value.c_str(), read ? GENERIC_READ : GENERIC_WRITE, 0,
+                                        nullptr, read ? OPEN_EXISTING : CREATE_NEW, 0, nullptr);
+        const std::string outcome = result(file != INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+        return outcome;
     }
     if (name == L"connect") {
         return connect_loopback(value);
@@ -77,7 +87,7 @@ std::string probe(const std::wstring& name, const std::wstring& value) {
     if (name == L"registry") {
         const LSTATUS status = RegSetKeyValueW(HKEY_CURRENT_USER, L"Software", value.c_str(),
                                                REG_SZ, L"probe", sizeof(L"probe"));
-        return status == ERROR_SUCCESS ? "allowed" : refused(static_cast<DWORD>(status));
+        return result(status == ERROR_SUCCESS, static_cast<DWORD>(status));
     }
     if (name == L"clipboard") {
         return set_clipboard_text(value);
@@ -87,7 +97,10 @@ std::string probe(const std::wstring& name, const std::wstring& value) {
         const std::wstring link = value.substr(0, bar), flag = name == L"junction" ? L"/J" : L"/D";
         const int status = _wsystem(
             (L"mklink " + flag + L" \"" + link + L"\" \"" + value.substr(bar + 1) + L"\"").c_str());
-        return is_link(link) ? "allowed" : refused(static_cast<DWORD>(status));
+        const DWORD attributes = GetFileAttributesW(link.c_str());
+        return result(attributes != INVALID_FILE_ATTRIBUTES &&
+                          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
+                      static_cast<DWORD>(status));
     }
     return name == L"console-input" ? write_console_input(value) : "unknown probe";
 }

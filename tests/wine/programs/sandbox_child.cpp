@@ -1,19 +1,15 @@
 // The program a full run starts in the AppContainer. It reports what it sees on standard output
 // in UTF-8, one "key=value" a line, and exits with the code its first argument names:
 //   sandbox_child <exit code> [read=<file>] [write=<file>] [handle=<value>] [grandchild] [more...]
-// In this order: every argv element; the current directory; the variables of the run and two of
-// the caller; the text of each file that read= names; "wrote=<file>" for each write= file it
-// wrote; "handle=open" or "handle=closed" for each handle value (decimal) given; with
-// "grandchild", "child=<pid>" and the pid of a copy of itself that sleeps for ever
-// ("grandchild=<pid>"); the line it then reads from standard input ("stdin=<line>"). Last it writes
-// "child on stderr" to standard error. Started as "sandbox_child sleep" it is that copy.
-// Started as "sandbox_child ctrl-c" or "sandbox_child ignore-ctrl-c" it writes "waiting", goes on
-// after a console event and exits with STATUS_CONTROL_C_EXIT, as Windows' default handler ends a
-// process (Wine's exits with 0), or with 7.
-// "sandbox_child stop-host <event> <report> <command line>" is a host without a console that
-// stops a run through its event: it creates the event, starts the command line with its own
-// standard handles, sets the event once the report holds the run's "started" line, and exits with
-// the launcher's status.
+// In this order: every argv element; the current directory; the variables of the run; the text of
+// each file that read= names; "wrote=<file>" for each write= file it wrote; "handle=open" or
+// "handle=closed" for each handle value (decimal) given; with "grandchild", "child=<pid>" and the
+// pid of a copy of itself that sleeps for ever ("grandchild=<pid>"); the line it then reads from
+// standard input ("stdin=<line>"). Last it writes "child on stderr" to standard error. Started as
+// "sandbox_child sleep" it is that copy.
+// Started as "sandbox_child ctrl-c" or "sandbox_child ignore-ctrl-c" it writes "state=waiting",
+// goes on after a console event and exits with STATUS_CONTROL_C_EXIT, as Windows' default handler
+// ends a process (Wine's exits with 0), or with 7.
 #include <windows.h>
 
 #include <atomic>
@@ -23,23 +19,18 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <iostream>
 #include <iterator>
 #include <string>
 
 namespace {
 
-void write_utf8(DWORD handle, const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    DWORD written = 0;
-    WriteFile(GetStdHandle(handle), bytes.data(), static_cast<DWORD>(size), &written, nullptr);
-}
-
+// One line on standard output, in UTF-8.
 void report(const wchar_t* key, const std::wstring& value) {
-    write_utf8(STD_OUTPUT_HANDLE, std::wstring(key) + L"=" + value + L"\n");
+    const auto line = std::filesystem::path(std::wstring(key) + L"=" + value + L"\n").u8string();
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()),
+              &written, nullptr);
 }
 
 std::atomic<bool> event_seen{false};
@@ -49,39 +40,15 @@ BOOL WINAPI on_console_event(DWORD /*type*/) {
     return TRUE;
 }
 
-int stop_host(const wchar_t* event, const wchar_t* report, std::wstring command) {
-    const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, event);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION launcher{};
-    if (stop == nullptr || !CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
-                                           nullptr, nullptr, &startup, &launcher)) {
-        return 2;
-    }
-    for (std::string text; text.find("\"event\":\"started\"") == std::string::npos &&
-                           WaitForSingleObject(launcher.hProcess, 50) == WAIT_TIMEOUT;) {
-        std::ifstream file(std::filesystem::path(report), std::ios::binary);
-        text.assign(std::istreambuf_iterator<char>(file), {});
-    }
-    SetEvent(stop);
-    WaitForSingleObject(launcher.hProcess, INFINITE);
-    DWORD status = 2;
-    GetExitCodeProcess(launcher.hProcess, &status);
-    return static_cast<int>(status);
-}
-
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 2 && std::wcscmp(argv[1], L"sleep") == 0) {
         Sleep(INFINITE);
     }
-    if (argc == 5 && std::wcscmp(argv[1], L"stop-host") == 0) {
-        return stop_host(argv[2], argv[3], argv[4]);
-    }
     if (argc == 2 && std::wstring(argv[1]).ends_with(L"ctrl-c")) {
         SetConsoleCtrlHandler(on_console_event, TRUE);
-        write_utf8(STD_OUTPUT_HANDLE, L"waiting\n");
+        report(L"state", L"waiting");
         while (!event_seen) {
             Sleep(50);
         }
@@ -90,14 +57,10 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 0; i < argc; ++i) {
         report(L"argv", argv[i]);
     }
-    wchar_t directory[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, directory);
-    report(L"cwd", directory);
-    for (const wchar_t* name : {L"NORIX_PROJECT_ROOT", L"NORIX_SCRATCH_ROOT", L"TEMP", L"TMP",
-                                L"NORIX_E2E_PROJECT", L"NORIX_E2E_SIBLING"}) {
-        wchar_t value[4096];
-        const DWORD length = GetEnvironmentVariableW(name, value, 4096);
-        report(name, length > 0 && length < 4096 ? value : L"(unset)");
+    report(L"cwd", std::filesystem::current_path().wstring());
+    for (const wchar_t* name : {L"NORIX_PROJECT_ROOT", L"NORIX_SCRATCH_ROOT", L"TEMP", L"TMP"}) {
+        const wchar_t* const value = _wgetenv(name);
+        report(name, value != nullptr ? value : L"(unset)");
     }
     for (int i = 2; i < argc; ++i) {
         const std::wstring argument = argv[i];
@@ -110,15 +73,12 @@ int wmain(int argc, wchar_t** argv) {
             file << "written by the child" << std::flush;
             report(L"wrote", file ? argument.substr(6) : L"(failed)");
         } else if (argument.starts_with(L"handle=")) {
-            const auto value =
-                static_cast<std::uintptr_t>(std::wcstoull(&argument[7], nullptr, 10));
+            const auto handle = reinterpret_cast<HANDLE>(std::wcstoull(&argument[7], nullptr, 10));
             DWORD flags = 0;
-            const bool open = GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags);
-            report(L"handle", open ? L"open" : L"closed");
+            report(L"handle", GetHandleInformation(handle, &flags) ? L"open" : L"closed");
         } else if (argument == L"grandchild") {
             std::wstring line = L"\"" + std::wstring(argv[0]) + L"\" sleep";
-            STARTUPINFOW startup{};
-            startup.cb = sizeof(startup);
+            STARTUPINFOW startup{.cb = sizeof(STARTUPINFOW)};
             PROCESS_INFORMATION process{};
             if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &process) != FALSE) {
@@ -130,13 +90,9 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     std::string line;
-    char c = 0;
-    DWORD got = 0;
-    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, nullptr) != FALSE && got == 1 &&
-           c != '\n') {
-        line += c;
-    }
+    std::getline(std::cin, line);
     report(L"stdin", std::wstring(line.begin(), line.end()));
-    write_utf8(STD_ERROR_HANDLE, L"child on stderr\n");
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), "child on stderr\n", 16, &written, nullptr);
     return argc >= 2 ? static_cast<int>(std::wcstoul(argv[1], nullptr, 0)) : 0;
 }

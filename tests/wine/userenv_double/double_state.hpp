@@ -1,5 +1,5 @@
-// What the userenv double keeps, shared with the tests that read it back: the SID it derives for
-// a profile name, and the drive letters it defines through Wine's mount manager with their table.
+// What the userenv double keeps, shared with the tests that read it back: the drive letters it
+// defines through Wine's mount manager, and their table.
 // A letter defined with Wine's DefineDosDeviceW is only a name in the object namespace:
 // files cannot be reached through it. A drive of the mount manager can be, and outlives the
 // process that made it (a symlink in $WINEPREFIX/dosdevices), so the table of what each letter
@@ -10,26 +10,10 @@
 
 #include <winioctl.h>
 
-#include <cstdint>
 #include <cstring>
 #include <string>
 
 namespace userenv_double {
-
-// The seven sub-authorities after S-1-15-2, from a hash of the lower-cased name (Windows derives
-// the SID without regard to case too).
-inline void profile_sid_parts(const wchar_t* name, DWORD (&parts)[7]) {
-    std::uint64_t hash = 1469598103934665603ULL;
-    for (DWORD& part : parts) {
-        for (const wchar_t* c = name; *c != L'\0'; ++c) {
-            hash = (hash ^ static_cast<std::uint64_t>(towlower(*c))) * 1099511628211ULL;
-        }
-        hash = (hash ^ 0x5bd1e995ULL) * 1099511628211ULL;
-        part = static_cast<DWORD>(hash >> 32);
-    }
-}
-
-inline const wchar_t* const TABLE = L"Software\\Norix\\UserenvDoubleDrives";
 
 // The table's key and the mount manager are opened once per process and left for its end to
 // close: a run looks letters up several times, and each open of the mount manager is a request
@@ -37,8 +21,8 @@ inline const wchar_t* const TABLE = L"Software\\Norix\\UserenvDoubleDrives";
 inline HKEY table() {
     static HKEY key = nullptr;
     if (key == nullptr) {
-        RegCreateKeyExW(HKEY_CURRENT_USER, TABLE, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                        nullptr, &key, nullptr);
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Norix\\UserenvDoubleDrives", 0, nullptr, 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
     }
     return key;
 }
@@ -73,30 +57,20 @@ inline bool mount_manager_drive(wchar_t letter, UINT type, const char* unix_path
         std::strncpy(input.path, unix_path, sizeof(input.path) - 1);
     }
     input.request.size = static_cast<ULONG>(sizeof(Request) + std::strlen(input.path) + 1);
-    static HANDLE manager = INVALID_HANDLE_VALUE;
-    if (manager == INVALID_HANDLE_VALUE) {
-        manager =
-            CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    }
-    if (manager == INVALID_HANDLE_VALUE) {
-        return false;
-    }
+    static const HANDLE manager =
+        CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD returned = 0;
-    const BOOL done = DeviceIoControl(
-        manager, CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS), &input,
-        input.request.size, nullptr, 0, &returned, nullptr);
-    return done != FALSE;
+    return DeviceIoControl(manager,
+                           CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS),
+                           &input, input.request.size, nullptr, 0, &returned, nullptr) != FALSE;
 }
 
 // Removes the drive and its entry in the table.
 inline bool remove(wchar_t letter) {
     const wchar_t name[] = {static_cast<wchar_t>(towupper(letter)), L':', L'\0'};
-    if (!mount_manager_drive(letter, DRIVE_NO_ROOT_DIR, nullptr)) {
-        return false;
-    }
-    RegDeleteValueW(table(), name);
-    return true;
+    return mount_manager_drive(letter, DRIVE_NO_ROOT_DIR, nullptr) &&
+           RegDeleteValueW(table(), name) == ERROR_SUCCESS;
 }
 
 } // namespace userenv_double

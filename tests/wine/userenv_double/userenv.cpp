@@ -2,124 +2,75 @@
 // WINEDLLOVERRIDES="userenv=n,b" from the directory of the program under test. On Windows it is
 // never loaded.
 //
-// Profiles: Wine's CreateAppContainerProfile is not implemented. Profiles are kept in the registry
-// of the Wine prefix (HKCU\Software\Norix\UserenvDouble), the SID is derived from the name without
-// regard to case.
+// Profiles: Wine's CreateAppContainerProfile is not implemented. The double keeps no profiles:
+// every one is created afresh, with one SID for every name (a profile that exists already, and its
+// derived SID, are the simulated Windows' to show).
 //
 // The profile folders: replacing the whole DLL, the double also gives GetProfilesDirectoryW and
-// GetUserProfileDirectoryW as Windows documents them, read as Wine's own userenv reads them: the
-// ProfilesDirectory value of the ProfileList key, expanded, then the token user's account name.
+// GetUserProfileDirectoryW, from the calling process's USERPROFILE (Wine's own userenv reads the
+// registry of the prefix, which names the same folders).
 //
 // A whole run: when loaded under Wine, DllMain replaces four of the importing program's
 // import-table slots (the loader has filled them before it runs), so the unchanged launcher runs
 // its child to the end:
 // - UpdateProcThreadAttribute accepts the AppContainer attribute, which Wine refuses with 50,
-//   without applying it: the child runs unconfined. It writes what it was given to the file that
-//   NORIX_USERENV_DOUBLE_ATTRIBUTE names. Every other attribute (the handle list) reaches Wine's
-//   as it is, so Wine's own inheritance is what the child gets.
+//   without applying it: the child runs unconfined. Every other attribute (the handle list)
+//   reaches Wine's as it is, so Wine's own inheritance is what the child gets.
 // - DefineDosDeviceW defines a drive through Wine's mount manager, through which files can be
-//   reached (double_state.hpp). Like Windows it removes only a matching definition; unlike Windows
-//   it refuses a letter in use instead of stacking on it, so Wine's own drives stay.
+//   reached (double_state.hpp). Like Windows it removes only the exact definition it is given. The
+//   launcher defines only letters that QueryDosDeviceW shows free, so Wine's own drives stay.
 // - QueryDosDeviceW lists such a drive by its raw target, as Windows does (Wine lists a volume), so
 //   that a later run recovers the letters of a killed one.
 // - GetFinalPathNameByHandleW: while such a drive exists, Wine names the files below its
 //   directory through it ("\\?\Y:\sub"). On Windows a letter defined onto a directory is no
 //   volume, so the stand-in names the directory again ("\\?\C:\dir\sub").
+// The launcher calls them only as it does on Windows (drive letters onto raw NT paths, final paths
+// in DOS form); the double models nothing else.
 #include "double_state.hpp"
 
 #include <windows.h>
 
-#include <sddl.h>
-
-#include <cstdint>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
 
 namespace {
 
-HRESULT derive_sid(const wchar_t* name, PSID* sid) {
-    DWORD parts[7];
-    userenv_double::profile_sid_parts(name, parts);
+// S-1-15-2 and seven sub-authorities: no test under Wine tells profiles apart (Wine stores no
+// grant).
+HRESULT give_sid(PSID* sid) {
     SID_IDENTIFIER_AUTHORITY authority = {{0, 0, 0, 0, 0, 15}};
-    PSID created = nullptr;
-    // AllocateAndInitializeSid takes at most eight sub-authorities: the first is 2, then seven.
-    if (AllocateAndInitializeSid(&authority, 8, 2, parts[0], parts[1], parts[2], parts[3], parts[4],
-                                 parts[5], parts[6], &created) == FALSE) {
-        return HRESULT_FROM_WIN32(GetLastError());
-    }
-    *sid = created;
-    return S_OK;
+    return AllocateAndInitializeSid(&authority, 8, 2, 1, 2, 3, 4, 5, 6, 7, sid) != FALSE
+               ? S_OK
+               : HRESULT_FROM_WIN32(GetLastError());
 }
 
-decltype(&UpdateProcThreadAttribute) wine_update_attribute = nullptr;
-decltype(&DefineDosDeviceW) wine_define_device = nullptr;
-decltype(&QueryDosDeviceW) wine_query_device = nullptr;
-decltype(&GetFinalPathNameByHandleW) wine_final_path = nullptr;
-
+// The double's own imports are Wine's: it patches only the program's.
 BOOL WINAPI update_attribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute,
                              PVOID value, SIZE_T size, PVOID previous, PSIZE_T returned) {
-    if (attribute != PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES) {
-        return wine_update_attribute(list, flags, attribute, value, size, previous, returned);
-    }
-    char path[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableA("NORIX_USERENV_DOUBLE_ATTRIBUTE", path, MAX_PATH);
-    if (length > 0 && length < MAX_PATH && size == sizeof(SECURITY_CAPABILITIES)) {
-        const auto* given = static_cast<const SECURITY_CAPABILITIES*>(value);
-        LPSTR sid = nullptr;
-        ConvertSidToStringSidA(given->AppContainerSid, &sid);
-        if (FILE* file = std::fopen(path, "wb")) {
-            std::fprintf(file, "sid=%s capabilities=%llu count=%lu reserved=%lu size=%lu",
-                         sid != nullptr ? sid : "(invalid)",
-                         static_cast<unsigned long long>(
-                             reinterpret_cast<std::uintptr_t>(given->Capabilities)),
-                         given->CapabilityCount, given->Reserved, static_cast<unsigned long>(size));
-            std::fclose(file);
-        }
-        LocalFree(sid);
-    }
-    return TRUE;
+    return attribute == PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES
+               ? TRUE
+               : UpdateProcThreadAttribute(list, flags, attribute, value, size, previous, returned);
 }
 
 BOOL WINAPI define_device(DWORD flags, LPCWSTR name, LPCWSTR target) {
-    // Only drive letters onto raw NT paths, as the launcher defines them, are the double's.
-    if ((flags & DDD_RAW_TARGET_PATH) == 0 || name == nullptr || std::wcslen(name) != 2 ||
-        name[1] != L':') {
-        return wine_define_device(flags, name, target);
-    }
     if ((flags & DDD_REMOVE_DEFINITION) != 0) {
-        const std::wstring current = userenv_double::target_of(name[0]);
-        const bool matches =
-            !current.empty() && (target == nullptr || ((flags & DDD_EXACT_MATCH_ON_REMOVE) != 0
-                                                           ? current == target
-                                                           : current.rfind(target, 0) == 0));
-        if (!matches) {
+        if (userenv_double::target_of(name[0]) != target) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return FALSE;
         }
-        return userenv_double::remove(name[0]) ? TRUE : FALSE;
+        return userenv_double::remove(name[0]);
     }
     using UnixName = char*(CDECL*)(LPCWSTR);
     const auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    // Windows would stack a definition on a letter in use; the double refuses it, so that it
-    // never replaces one of Wine's own drives.
-    WCHAR listing[4];
-    if (QueryDosDeviceW(name, listing, 4) != 0 || GetLastError() != ERROR_FILE_NOT_FOUND) {
-        SetLastError(ERROR_ALREADY_EXISTS);
-        return FALSE;
-    }
-    char* const unix_path = target != nullptr && std::wcsncmp(target, L"\\??\\", 4) == 0
-                                ? unix_name(target + 4)
-                                : nullptr;
-    if (unix_path == nullptr) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-    const bool defined = userenv_double::mount_manager_drive(name[0], DRIVE_FIXED, unix_path);
+    char* const unix_path = unix_name(target + 4); // after "\??\"
+    const bool defined = unix_path != nullptr &&
+                         userenv_double::mount_manager_drive(name[0], DRIVE_FIXED, unix_path);
     HeapFree(GetProcessHeap(), 0, unix_path);
     if (!defined) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
     const wchar_t drive[] = {static_cast<wchar_t>(towupper(name[0])), L':', L'\0'};
@@ -129,33 +80,26 @@ BOOL WINAPI define_device(DWORD flags, LPCWSTR name, LPCWSTR target) {
 }
 
 DWORD WINAPI query_device(LPCWSTR name, LPWSTR buffer, DWORD size) {
-    const std::wstring target = name != nullptr && std::wcslen(name) == 2 && name[1] == L':'
-                                    ? userenv_double::target_of(name[0])
-                                    : std::wstring();
+    const std::wstring target = userenv_double::target_of(name[0]);
     if (target.empty()) {
-        return wine_query_device(name, buffer, size);
+        return QueryDosDeviceW(name, buffer, size);
     }
-    const std::size_t length = target.size() + 2; // its NUL, then the list's
-    if (length > size) {
+    const std::wstring listing = target + L'\0'; // then the list's NUL from c_str()
+    if (listing.size() + 1 > size) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    std::wmemcpy(buffer, target.c_str(), target.size() + 1);
-    buffer[length - 1] = L'\0';
-    return static_cast<DWORD>(length);
+    std::wmemcpy(buffer, listing.c_str(), listing.size() + 1);
+    return static_cast<DWORD>(listing.size() + 1);
 }
 
 DWORD WINAPI final_path(HANDLE file, LPWSTR buffer, DWORD size, DWORD flags) {
     std::wstring path(32768, L'\0');
-    const DWORD length = wine_final_path(file, path.data(), 32768, flags);
-    if (length == 0 || length >= 32768) {
-        return wine_final_path(file, buffer, size, flags);
+    path.resize(GetFinalPathNameByHandleW(file, path.data(), 32768, flags));
+    if (path.empty()) {
+        return 0; // with Wine's error
     }
-    path.resize(length);
-    const std::wstring target = (flags & 0xF) == VOLUME_NAME_DOS && path.size() >= 6 &&
-                                        path.starts_with(L"\\\\?\\") && path[5] == L':'
-                                    ? userenv_double::target_of(path[4])
-                                    : std::wstring();
+    const std::wstring target = path[5] == L':' ? userenv_double::target_of(path[4]) : L"";
     if (!target.empty()) {
         // "\??\C:\dir" for "\\?\Y:" + rest; the drive's root is the directory itself.
         std::wstring rest = path.substr(6);
@@ -171,119 +115,70 @@ DWORD WINAPI final_path(HANDLE file, LPWSTR buffer, DWORD size, DWORD flags) {
     return static_cast<DWORD>(path.size());
 }
 
-// Points the program's import-table slot of `function` at `replacement`, keeping the original.
-template <typename Function>
-void replace_import(const char* function, Function replacement, Function& original) {
+// Points the program's import-table slots that hold kernel32's `function` at `replacement`.
+template <typename Function> void replace_import(const char* function, Function replacement) {
+    const auto original =
+        reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), function));
     auto* const base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const auto& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* module =
-             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         imports.VirtualAddress != 0 && module->Name != 0; ++module) {
-        const auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(
-            base +
-            (module->OriginalFirstThunk != 0 ? module->OriginalFirstThunk : module->FirstThunk));
-        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slot) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) ||
-                std::strcmp(
-                    reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)
-                        ->Name,
-                    function) != 0) {
-                continue;
-            }
-            DWORD protection = 0;
-            VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection);
-            original = reinterpret_cast<Function>(slot->u1.Function);
-            slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(slot, sizeof(*slot), protection, &protection);
-        }
+    const auto& table = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+                            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew)
+                            ->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
+    auto* const slots = reinterpret_cast<ULONG_PTR*>(base + table.VirtualAddress);
+    DWORD protection = 0;
+    VirtualProtect(slots, table.Size, PAGE_READWRITE, &protection);
+    for (std::size_t i = 0; i < table.Size / sizeof(ULONG_PTR); ++i) {
+        slots[i] = slots[i] == original ? reinterpret_cast<ULONG_PTR>(replacement) : slots[i];
     }
+    VirtualProtect(slots, table.Size, protection, &protection);
 }
 
-// The folder that holds the profiles and, given a token, its user's profile below it (by account
-// name), with the size protocol of both calls: the size in characters with the NUL, asked for and
-// given back; a buffer too small (or none) fails with ERROR_INSUFFICIENT_BUFFER.
-BOOL give_profile_folder(HANDLE token, LPWSTR buffer, LPDWORD size) {
-    wchar_t stored[MAX_PATH], folder[2 * MAX_PATH], name[256], domain[256];
-    DWORD bytes = sizeof(stored), name_length = 256, domain_length = 256;
-    const LSTATUS read = RegGetValueW(
-        HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
-        L"ProfilesDirectory", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, stored,
-        &bytes);
-    union {
-        TOKEN_USER user;
-        BYTE bytes[256];
-    } information{};
-    SID_NAME_USE use{};
-    if (read != ERROR_SUCCESS || ExpandEnvironmentStringsW(stored, folder, MAX_PATH) == 0 ||
-        (token != nullptr &&
-         (GetTokenInformation(token, TokenUser, &information, sizeof(information), &bytes) == 0 ||
-          LookupAccountSidW(nullptr, information.user.User.Sid, name, &name_length, domain,
-                            &domain_length, &use) == 0))) {
+// USERPROFILE, or the folder that holds it, with the size protocol of both calls: the size in
+// characters with the NUL, asked for and given back; a buffer too small fails with
+// ERROR_INSUFFICIENT_BUFFER.
+BOOL give_profile_folder(bool of_user, LPWSTR buffer, LPDWORD size) {
+    const std::wstring profile = _wgetenv(L"USERPROFILE"); // Wine sets it for every process
+    const std::wstring path = of_user ? profile : profile.substr(0, profile.rfind(L'\\'));
+    const auto needed = static_cast<DWORD>(path.size() + 1);
+    if (*size < needed) {
+        *size = needed;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    const std::wstring path = token == nullptr ? folder : std::wstring(folder) + L"\\" + name;
-    const auto needed = static_cast<DWORD>(path.size() + 1);
-    const bool fits = buffer != nullptr && *size >= needed;
-    *size = needed;
-    if (fits) {
-        std::wmemcpy(buffer, path.c_str(), needed);
-    }
-    SetLastError(fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
-    return fits ? TRUE : FALSE;
+    std::wmemcpy(buffer, path.c_str(), needed);
+    return TRUE;
 }
 
 } // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (reason == DLL_PROCESS_ATTACH && ntdll != nullptr &&
-        GetProcAddress(ntdll, "wine_get_version") != nullptr) {
-        replace_import("UpdateProcThreadAttribute", &update_attribute, wine_update_attribute);
-        replace_import("DefineDosDeviceW", &define_device, wine_define_device);
-        replace_import("QueryDosDeviceW", &query_device, wine_query_device);
-        replace_import("GetFinalPathNameByHandleW", &final_path, wine_final_path);
+    if (reason == DLL_PROCESS_ATTACH &&
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) {
+        replace_import("UpdateProcThreadAttribute", &update_attribute);
+        replace_import("DefineDosDeviceW", &define_device);
+        replace_import("QueryDosDeviceW", &query_device);
+        replace_import("GetFinalPathNameByHandleW", &final_path);
     }
     return TRUE;
 }
 
 extern "C" __declspec(dllexport) HRESULT WINAPI
-    CreateAppContainerProfile(const wchar_t* name, const wchar_t* /*display_name*/,
+    CreateAppContainerProfile(const wchar_t* /*name*/, const wchar_t* /*display_name*/,
                               const wchar_t* /*description*/, void* /*capabilities*/,
                               DWORD /*capability_count*/, PSID* sid) {
-    if (name == nullptr || *name == L'\0' || std::wcslen(name) > 64) {
-        return E_INVALIDARG;
-    }
-    // Registry key names compare without regard to case, as profile names do.
-    const std::wstring key = L"Software\\Norix\\UserenvDouble\\" + std::wstring(name);
-    HKEY handle = nullptr;
-    DWORD disposition = 0;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_READ, nullptr, &handle,
-                        &disposition) != ERROR_SUCCESS) {
-        return E_ACCESSDENIED;
-    }
-    RegCloseKey(handle);
-    if (disposition == REG_OPENED_EXISTING_KEY) {
-        return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
-    }
-    return derive_sid(name, sid);
+    return give_sid(sid);
 }
 
+// The launcher imports it; with every profile new, no run calls it.
 extern "C" __declspec(dllexport) HRESULT WINAPI
-    DeriveAppContainerSidFromAppContainerName(const wchar_t* name, PSID* sid) {
-    if (name == nullptr || *name == L'\0') {
-        return E_INVALIDARG;
-    }
-    return derive_sid(name, sid);
+    DeriveAppContainerSidFromAppContainerName(const wchar_t* /*name*/, PSID* sid) {
+    return give_sid(sid);
 }
 
 extern "C" __declspec(dllexport) BOOL WINAPI GetProfilesDirectoryW(LPWSTR directory, LPDWORD size) {
-    return give_profile_folder(nullptr, directory, size);
+    return give_profile_folder(false, directory, size);
 }
 
 extern "C" __declspec(dllexport) BOOL WINAPI
-    GetUserProfileDirectoryW(HANDLE token, LPWSTR directory, LPDWORD size) {
-    return give_profile_folder(token, directory, size);
+    GetUserProfileDirectoryW(HANDLE /*token*/, LPWSTR directory, LPDWORD size) {
+    return give_profile_folder(true, directory, size);
 }
