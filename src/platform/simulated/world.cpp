@@ -148,78 +148,22 @@ void set_last_error(DWORD error) {
     last_error = error;
 }
 
-std::string utf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c < 0x80) { // most of what the journal records
-            out.push_back(static_cast<char>(c));
+std::u16string utf16(std::string_view text) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    std::u16string out;
+    for (std::size_t at = 0; at < text.size();) {
+        if (byte(at) == 0xED && at + 2 < text.size() && (byte(at + 1) & 0xE0) == 0xA0 &&
+            (byte(at + 2) & 0xC0) == 0x80) {
+            out.push_back(
+                static_cast<char16_t>(0xD000 | ((byte(at + 1) & 0x3F) << 6) | (byte(at + 2) & 0x3F)));
+            at += 3;
             continue;
         }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
+        const unicode::Decoded next = unicode::decode_utf8(text, at);
+        unicode::append_utf16(out, next.scalar.value_or(unicode::REPLACEMENT));
+        at += next.length;
     }
     return out;
-}
-
-std::u16string utf16(std::string_view text) {
-    std::u16string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto b = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-        char32_t c = b(i);
-        std::size_t length = 1;
-        if (c >= 0xF0 && i + 3 < text.size()) {
-            c = ((c & 0x07) << 18) | ((b(i + 1) & 0x3F) << 12) | ((b(i + 2) & 0x3F) << 6) |
-                (b(i + 3) & 0x3F);
-            length = 4;
-        } else if (c >= 0xE0 && i + 2 < text.size()) {
-            c = ((c & 0x0F) << 12) | ((b(i + 1) & 0x3F) << 6) | (b(i + 2) & 0x3F);
-            length = 3;
-        } else if (c >= 0xC0 && i + 1 < text.size()) {
-            c = ((c & 0x1F) << 6) | (b(i + 1) & 0x3F);
-            length = 2;
-        }
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-        i += length;
-    }
-    return out;
-}
-
-std::string hex(std::uint64_t value) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    do {
-        out.insert(out.begin(), digits[value % 16]);
-        value /= 16;
-    } while (value != 0);
-    return "0x" + out;
 }
 
 std::u16string fold_case(std::u16string_view text) {

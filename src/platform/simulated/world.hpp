@@ -1,6 +1,8 @@
 // Internals of the simulated Windows, shared by its source files. Tests use control.hpp.
 #pragma once
 
+#include "encoding/hex.hpp"
+#include "encoding/unicode.hpp"
 #include "platform/simulated/control.hpp"
 #include "platform/simulated/windows.hpp"
 
@@ -143,9 +145,13 @@ std::optional<R> injected(std::string_view function, std::u16string_view argumen
     return static_cast<R>(fault->result);
 }
 
-std::string utf8(std::u16string_view text);
+// Texts as the journal and the tests write them; what is not valid becomes U+FFFD.
+inline std::string utf8(std::u16string_view text) {
+    return unicode::utf8_from_utf16(text).text;
+}
+// A test writes a name with an unpaired surrogate, which no UTF-8 holds, in the three bytes that
+// would encode it ("\xED\xA0\x80" for U+D800); what else is not valid becomes U+FFFD.
 std::u16string utf16(std::string_view text);
-std::string hex(std::uint64_t value);
 
 std::u16string fold_case(std::u16string_view text);
 // One unit as fold_case folds it: ASCII, Latin-1 and basic Cyrillic letters to upper case.
