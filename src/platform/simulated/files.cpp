@@ -171,6 +171,18 @@ DWORD open_existing_file(Node& node, DWORD disposition, const DataAccess& access
     return 0;
 }
 
+// What refuses a handle to the node that an open reached: its denial, or a directory opened
+// without FILE_FLAG_BACKUP_SEMANTICS; 0 for nothing.
+DWORD open_refusal(const Node& node, DWORD flags_and_attributes) {
+    if (node.deny != 0) {
+        return node.deny;
+    }
+    if (is_directory_node(node) && (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return 0;
+}
+
 } // namespace
 } // namespace sim::detail
 
@@ -193,21 +205,17 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
     const bool creates = creation_disposition == CREATE_NEW ||
                          creation_disposition == CREATE_ALWAYS ||
                          creation_disposition == OPEN_ALWAYS;
-    DWORD error = 0;
+    DWORD error = resolved.error;
     if (resolved.location) {
         error = open_existing_file(*resolved.location->node(), creation_disposition, object->access,
                                    share_mode);
-    } else {
-        error = creates ? create_file(resolved, security_attributes) : resolved.error;
+    } else if (creates) {
+        error = create_file(resolved, security_attributes);
     }
-    const Node* node = error == 0 ? resolved.location->node() : nullptr;
-    if (node != nullptr && node->deny != 0) {
-        error = node->deny;
-    } else if (node != nullptr && is_directory_node(*node) &&
-               (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
-        error = ERROR_ACCESS_DENIED;
+    if (resolved.location && error == 0) {
+        error = open_refusal(*resolved.location->node(), flags_and_attributes);
     }
-    if (error != 0) {
+    if (!resolved.location || error != 0) {
         set_last_error(error);
         return INVALID_HANDLE_VALUE;
     }

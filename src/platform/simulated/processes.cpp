@@ -534,11 +534,8 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
     DWORD error = list_refusal(creation_flags, *startup_info, attributes);
     const auto directory = error == 0 ? child_directory(current_directory, error) : std::nullopt;
     const Program* program = directory ? find_program(program_token(line)) : nullptr;
-    if (directory && program == nullptr) {
-        error = ERROR_FILE_NOT_FOUND;
-    }
-    if (error != 0) {
-        set_last_error(error);
+    if (!directory || program == nullptr) {
+        set_last_error(directory ? ERROR_FILE_NOT_FOUND : error);
         return FALSE;
     }
     std::string sid;
