@@ -15,6 +15,13 @@ DosDevices& dos_devices() {
     return instance;
 }
 
+constexpr FlagName DEFINITION_FLAGS[] = {
+    {DDD_RAW_TARGET_PATH, "DDD_RAW_TARGET_PATH"},
+    {DDD_REMOVE_DEFINITION, "DDD_REMOVE_DEFINITION"},
+    {DDD_EXACT_MATCH_ON_REMOVE, "DDD_EXACT_MATCH_ON_REMOVE"},
+    {DDD_NO_BROADCAST_SYSTEM, "DDD_NO_BROADCAST_SYSTEM"},
+};
+
 bool is_protected(const std::u16string& device) {
     return std::ranges::find(dos_devices().protected_devices, device) !=
            dos_devices().protected_devices.end();
@@ -99,7 +106,9 @@ DWORD QueryDosDeviceW(LPCWSTR device_name, LPWSTR target_path, DWORD max) {
 BOOL DefineDosDeviceW(DWORD flags, LPCWSTR device_name, LPCWSTR target_path) {
     const std::u16string_view name(device_name);
     const std::u16string target = target_path == nullptr ? u"" : std::u16string(target_path);
-    const Call call("DefineDosDeviceW", hex(flags) + " " + utf8(name) + " " + utf8(target), name);
+    const Call call("DefineDosDeviceW",
+                    flag_names(flags, DEFINITION_FLAGS) + " " + utf8(name) + " " + utf8(target),
+                    name);
     if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }

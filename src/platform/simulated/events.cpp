@@ -17,6 +17,8 @@ std::map<std::u16string, std::weak_ptr<Event>>& named_events() {
     return table;
 }
 
+constexpr FlagName EVENT_ACCESS[] = {{SYNCHRONIZE, "SYNCHRONIZE"}};
+
 } // namespace
 
 void reset_events() {
@@ -53,7 +55,8 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL in
 HANDLE OpenEventW(DWORD desired_access, BOOL inherit_handle, LPCWSTR name) {
     const std::u16string key(name);
     const Call call("OpenEventW",
-                    hex(desired_access) + " " + std::to_string(inherit_handle) + " " + utf8(key),
+                    flag_names(desired_access, EVENT_ACCESS) + " " +
+                        std::to_string(inherit_handle) + " " + utf8(key),
                     key);
     if (const auto failed = call.failed<HANDLE>()) {
         return *failed;

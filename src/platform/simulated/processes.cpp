@@ -284,12 +284,30 @@ AttributeList attributes_named(DWORD creation_flags, const STARTUPINFOW& info) {
     return list == nullptr ? AttributeList{} : found->second;
 }
 
+constexpr FlagName CREATION_FLAGS[] = {
+    {CREATE_SUSPENDED, "CREATE_SUSPENDED"},
+    {EXTENDED_STARTUPINFO_PRESENT, "EXTENDED_STARTUPINFO_PRESENT"},
+};
+constexpr FlagName START_FLAGS[] = {{STARTF_USESTDHANDLES, "STARTF_USESTDHANDLES"}};
+constexpr FlagName LIMIT_FLAGS[] = {
+    {JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE, "JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE"}};
+constexpr FlagName UI_RESTRICTIONS[] = {
+    {JOB_OBJECT_UILIMIT_HANDLES, "JOB_OBJECT_UILIMIT_HANDLES"},
+    {JOB_OBJECT_UILIMIT_READCLIPBOARD, "JOB_OBJECT_UILIMIT_READCLIPBOARD"},
+    {JOB_OBJECT_UILIMIT_WRITECLIPBOARD, "JOB_OBJECT_UILIMIT_WRITECLIPBOARD"},
+    {JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS, "JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS"},
+    {JOB_OBJECT_UILIMIT_DISPLAYSETTINGS, "JOB_OBJECT_UILIMIT_DISPLAYSETTINGS"},
+    {JOB_OBJECT_UILIMIT_DESKTOP, "JOB_OBJECT_UILIMIT_DESKTOP"},
+    {JOB_OBJECT_UILIMIT_EXITWINDOWS, "JOB_OBJECT_UILIMIT_EXITWINDOWS"},
+};
+
 // What the child is made with, as the journal shows it: the security capabilities and the handle
 // list are read through the attribute list at this call.
 std::string creation_details(DWORD creation_flags, BOOL inherit_handles, const STARTUPINFOW& info,
                              const AttributeList& attributes, std::u16string_view line) {
-    std::string details = hex(creation_flags) + " inherit=" + std::to_string(inherit_handles) +
-                          " start=" + hex(info.dwFlags);
+    std::string details = flag_names(creation_flags, CREATION_FLAGS) +
+                          " inherit=" + std::to_string(inherit_handles) +
+                          " start=" + flag_names(info.dwFlags, START_FLAGS);
     if (const SECURITY_CAPABILITIES* capabilities = attributes.capabilities) {
         details += " capabilities=" + std::to_string(capabilities->CapabilityCount) +
                    " reserved=" + std::to_string(capabilities->Reserved);
@@ -404,16 +422,18 @@ std::string job_limits_text(JOBOBJECTINFOCLASS info_class, const void* info, DWO
             offsetof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION, BasicLimitInformation.LimitFlags);
         for (std::size_t i = 0; i < info_length; ++i) {
             if (bytes[i] != 0 && (i < flags_at || i >= flags_at + sizeof(DWORD))) {
-                return hex(given->BasicLimitInformation.LimitFlags) + "+more";
+                return flag_names(given->BasicLimitInformation.LimitFlags, LIMIT_FLAGS) + "+more";
             }
         }
-        return hex(given->BasicLimitInformation.LimitFlags);
+        return flag_names(given->BasicLimitInformation.LimitFlags, LIMIT_FLAGS);
     }
     if (info_class == JobObjectBasicUIRestrictions &&
         info_length == sizeof(JOBOBJECT_BASIC_UI_RESTRICTIONS)) {
         // What the restrictions forbid is not modelled: no simulated program uses a user
         // interface.
-        return hex(static_cast<const JOBOBJECT_BASIC_UI_RESTRICTIONS*>(info)->UIRestrictionsClass);
+        return flag_names(
+            static_cast<const JOBOBJECT_BASIC_UI_RESTRICTIONS*>(info)->UIRestrictionsClass,
+            UI_RESTRICTIONS);
     }
     return "?";
 }

@@ -148,13 +148,27 @@ std::optional<SecurityDescriptor> parse_descriptor(std::u16string_view text) {
     return descriptor;
 }
 
+constexpr FlagName FILE_RIGHTS[] = {
+    {FILE_GENERIC_READ, "FILE_GENERIC_READ"},
+    {FILE_GENERIC_WRITE, "FILE_GENERIC_WRITE"},
+    {FILE_GENERIC_EXECUTE, "FILE_GENERIC_EXECUTE"},
+    {DELETE, "DELETE"},
+};
+constexpr FlagName INHERITANCE[] = {
+    {SUB_CONTAINERS_AND_OBJECTS_INHERIT, "SUB_CONTAINERS_AND_OBJECTS_INHERIT"},
+    {OBJECT_INHERIT_ACE, "OBJECT_INHERIT_ACE"},
+    {CONTAINER_INHERIT_ACE, "CONTAINER_INHERIT_ACE"},
+    {NO_PROPAGATE_INHERIT_ACE, "NO_PROPAGATE_INHERIT_ACE"},
+};
+
 // Adds one entry of SetEntriesInAclW to the list, journaled in a line of its own. GRANT_ACCESS
 // adds to what the list already allows the trustee explicitly with the same inheritance; a new
 // allowing entry goes before the allowing entries there are, inherited ones included.
 void merge_entry(std::vector<AccessEntry>& merged, const EXPLICIT_ACCESS_W& entry) {
     const TRUSTEE_W& who = entry.Trustee;
-    record("SetEntriesInAclW entry " + hex(entry.grfAccessPermissions) + " mode=" +
-           std::to_string(entry.grfAccessMode) + " inherit=" + hex(entry.grfInheritance) +
+    record("SetEntriesInAclW entry " + flag_names(entry.grfAccessPermissions, FILE_RIGHTS) +
+           " mode=" + std::to_string(entry.grfAccessMode) +
+           " inherit=" + flag_names(entry.grfInheritance, INHERITANCE) +
            " form=" + std::to_string(who.TrusteeForm) + " type=" + std::to_string(who.TrusteeType) +
            " multiple=" + std::to_string(who.MultipleTrusteeOperation));
     const auto trustee = live_sid_text(who.ptstrName);

@@ -171,6 +171,22 @@ void Call::open(std::string_view function, std::string_view details, std::u16str
     fault_ = take_fault(function, key);
 }
 
+std::string flag_names(DWORD value, std::span<const FlagName> names) {
+    std::string text;
+    DWORD named = 0;
+    for (const auto& [mask, name] : names) {
+        if ((value & mask) == mask && (mask & ~named) != 0) {
+            text += (text.empty() ? "" : "|") + std::string(name);
+            named |= mask;
+        }
+    }
+    const DWORD rest = value & ~named;
+    if (rest != 0 || text.empty()) {
+        text += (text.empty() ? "" : "|") + hex(rest);
+    }
+    return text;
+}
+
 void put_text(std::u16string_view text, WCHAR* buffer) {
     std::ranges::copy(text, buffer);
     buffer[text.size()] = 0;

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -195,6 +196,16 @@ template <class T> std::shared_ptr<T> fail_unless(HANDLE handle) {
     }
     return object;
 }
+
+// A documented flag, or a set of them that has a name of its own, as the journal names it.
+struct FlagName {
+    DWORD mask;
+    const char* name;
+};
+// A set of flags as the journal shows it: the names in `names` whose bits are all set and not yet
+// named by an earlier one (a composite goes first), joined with "|", then the bits that none
+// names in hex; "0x0" for none.
+std::string flag_names(DWORD value, std::span<const FlagName> names);
 
 // Copies `text` and a NUL to `buffer`.
 void put_text(std::u16string_view text, WCHAR* buffer);
