@@ -100,8 +100,9 @@ std::recursive_mutex& world_lock();
 // ended).
 std::condition_variable_any& world_signal();
 
-// Every entry point of the simulated Windows takes this first. When the outermost one on a thread
-// ends, console events that a call on that thread set off are delivered, with the lock free.
+// The world lock, which every entry point of the simulated Windows takes first (through Call when
+// the journal shows it). When the outermost one on a thread ends, console events that a call on
+// that thread set off are delivered, with the lock free.
 class Guard {
 public:
     Guard();
