@@ -9,7 +9,8 @@ namespace {
 
 // The units of the child's command line, read from the journal of the last run.
 double child_command_line_units() {
-    constexpr std::string_view CREATED = "CreateProcessW 0x80004 inherit=1 ";
+    constexpr std::string_view CREATED =
+        "CreateProcessW CREATE_SUSPENDED|EXTENDED_STARTUPINFO_PRESENT inherit=1 ";
     for (const auto& line : sim::journal_of("CreateProcessW")) {
         if (line.starts_with(CREATED)) {
             return static_cast<double>(line.size() - CREATED.size()); // ASCII: bytes are units

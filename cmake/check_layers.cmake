@@ -1,6 +1,6 @@
 # Checks that every #include of a header of src/ points to the including file's own folder or to
 # a folder below it. LAYERS lists each folder with the folders it links ("run:mounts,grants");
-# the folders a folder may include are those it reaches through them, platform at the bottom.
+# the folders a folder may include are those it reaches through them.
 # usage: cmake -DSOURCE_DIR=<src> -DLAYERS=<list> -P check_layers.cmake
 cmake_minimum_required(VERSION 3.25)
 foreach(layer IN LISTS LAYERS)
@@ -33,7 +33,6 @@ endfunction()
 
 set(checked 0)
 set(upward 0)
-list(APPEND folders platform)
 foreach(folder IN LISTS folders)
     reachable(${folder} allowed)
     file(GLOB_RECURSE files ${SOURCE_DIR}/${folder}/*.cpp ${SOURCE_DIR}/${folder}/*.hpp)

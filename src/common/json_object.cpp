@@ -1,6 +1,7 @@
 #include "common/json_object.hpp"
 
 #include "common/text.hpp"
+#include "encoding/hex.hpp"
 
 JsonObject& JsonObject::add_text(std::string_view name, std::string_view utf8) {
     add_name(name);
@@ -38,7 +39,6 @@ void JsonObject::add_name(std::string_view name) {
 }
 
 std::string json_string(std::string_view utf8) {
-    static constexpr char HEX[] = "0123456789abcdef";
     // Through UTF-16 and back: every byte that is not valid UTF-8 becomes U+FFFD.
     const std::string valid = to_utf8(to_wide(utf8));
     std::string quoted = "\"";
@@ -53,7 +53,7 @@ std::string json_string(std::string_view utf8) {
         } else if (c == '\t') {
             quoted += "\\t";
         } else if (unit < 0x20) {
-            quoted += {'\\', 'u', '0', '0', HEX[unit >> 4], HEX[unit & 0xF]};
+            quoted += "\\u" + hex_digits(unit, 4);
         } else {
             quoted += c;
         }

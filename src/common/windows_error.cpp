@@ -1,25 +1,10 @@
 #include "common/windows_error.hpp"
 
 #include "common/text.hpp"
+#include "encoding/hex.hpp"
 
 #include <cstdint>
 #include <iterator>
-
-namespace {
-
-// "0x" and the 32 bits in lower-case hexadecimal without leading zeros.
-std::string hresult_text(HRESULT result) {
-    static constexpr char DIGITS[] = "0123456789abcdef";
-    auto value = static_cast<std::uint32_t>(result);
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), DIGITS[value % 16]);
-        value /= 16;
-    } while (value != 0);
-    return "0x" + digits;
-}
-
-} // namespace
 
 SandboxFailure win32_failure(std::string_view what) {
     return win32_failure(what, GetLastError());
@@ -31,7 +16,7 @@ SandboxFailure win32_failure(std::string_view what, DWORD code) {
 }
 
 SandboxFailure hresult_failure(std::string_view what, HRESULT result) {
-    return {std::string(what) + ": HRESULT " + hresult_text(result),
+    return {std::string(what) + ": HRESULT " + hex(static_cast<std::uint32_t>(result)),
             WindowsCode{WindowsCode::Kind::Hresult, static_cast<std::uint32_t>(result)}};
 }
 

@@ -37,8 +37,8 @@ TEST_F(DriveMounts, MoveAssignmentReleasesWhatItHeldFirst) {
     EXPECT_EQ(
         joined(journal_without(
             {"QueryDosDeviceW", "CreateFileW", "CreateMutexW", "WaitForSingleObject"})),
-        R"(DefineDosDeviceW 0x9 Z: \??\C:\work\proj; DefineDosDeviceW 0x9 Y: \??\C:\work\scr; )"
-        R"(DefineDosDeviceW 0xf Z: \??\C:\work\proj; ReleaseMutex; CloseHandle mutex)");
+        R"(DefineDosDeviceW DDD_RAW_TARGET_PATH|DDD_NO_BROADCAST_SYSTEM Z: \??\C:\work\proj; DefineDosDeviceW DDD_RAW_TARGET_PATH|DDD_NO_BROADCAST_SYSTEM Y: \??\C:\work\scr; )"
+        R"(DefineDosDeviceW DDD_RAW_TARGET_PATH|DDD_REMOVE_DEFINITION|DDD_EXACT_MATCH_ON_REMOVE|DDD_NO_BROADCAST_SYSTEM Z: \??\C:\work\proj; ReleaseMutex; CloseHandle mutex)");
     EXPECT_EQ(sim::defined_letters(), Strings{"Y:"});
     EXPECT_EQ(sim::owned_mutexes(), Strings{DRIVE_ALLOCATION_MUTEX});
 }

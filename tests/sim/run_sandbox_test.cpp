@@ -38,12 +38,17 @@ int run_with(const Strings& arguments) {
 // child ended), the "thread", "process" and "job" handles closed, the letters "Y:" and "Z:"
 // removed, the "record" deleted, the "sid" freed.
 std::string releases() {
-    const Strings calls = split("ReleaseMutex;CloseHandle mutex;DeleteProcThreadAttributeList;"
-                                "TerminateProcess 1;CloseHandle thread;CloseHandle process;"
-                                "CloseHandle job;DefineDosDeviceW 0xf Y: \\??\\C:\\Work\\Scratch;"
-                                "DefineDosDeviceW 0xf Z: \\??\\C:\\Work\\Proj;DeleteFileW " +
-                                    std::string(RECORD) + ";FreeSid",
-                                ";");
+    const Strings calls =
+        split("ReleaseMutex;CloseHandle mutex;DeleteProcThreadAttributeList;"
+              "TerminateProcess 1;CloseHandle thread;CloseHandle process;"
+              "CloseHandle job;DefineDosDeviceW "
+              "DDD_RAW_TARGET_PATH|DDD_REMOVE_DEFINITION|DDD_EXACT_MATCH_ON_REMOVE|DDD_NO_"
+              "BROADCAST_SYSTEM Y: \\??\\C:\\Work\\Scratch;"
+              "DefineDosDeviceW "
+              "DDD_RAW_TARGET_PATH|DDD_REMOVE_DEFINITION|DDD_EXACT_MATCH_ON_REMOVE|DDD_NO_"
+              "BROADCAST_SYSTEM Z: \\??\\C:\\Work\\Proj;DeleteFileW " +
+                  std::string(RECORD) + ";FreeSid",
+              ";");
     const Strings steps =
         split("unlock close-mutex attributes terminate thread process job Y: Z: record sid");
     std::string released;
@@ -413,7 +418,9 @@ Strings left_by(const std::string& call, bool closes_record = false) {
         return words[1] == "job" ? Strings{"handle job", "job", "process"}
                                  : Strings{"handle " + words[1]};
     }
-    if (call.starts_with("DefineDosDeviceW 0xf")) {
+    if (call.starts_with("DefineDosDeviceW "
+                         "DDD_RAW_TARGET_PATH|DDD_REMOVE_DEFINITION|DDD_EXACT_MATCH_ON_REMOVE|DDD_"
+                         "NO_BROADCAST_SYSTEM")) {
         return {"letter " + words[2]};
     }
     const std::map<std::string, std::string> kept = {{"DeleteFileW", "record"},
@@ -495,21 +502,21 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
     const Strings ordered = split(
         R"(CreateAppContainerProfile agent | agent | Norix isolated Agent process | null 0; )"
         R"(WaitForSingleObject event 0; GetNamedSecurityInfoW C:\Work\Proj 1 4; SetEntriesInAclW )"
-        R"(entry 0x1301bf mode=1 inherit=0x3 form=0 type=2 multiple=0; SetNamedSecurityInfoW )"
+        R"(entry FILE_GENERIC_READ|FILE_GENERIC_WRITE|FILE_GENERIC_EXECUTE|DELETE mode=1 inherit=SUB_CONTAINERS_AND_OBJECTS_INHERIT form=0 type=2 multiple=0; SetNamedSecurityInfoW )"
         R"(C:\Work\Proj 1 4; WaitForSingleObject event 0; GetNamedSecurityInfoW C:\Work\Scratch 1 )"
-        R"(4; SetEntriesInAclW entry 0x1301bf mode=1 inherit=0x3 form=0 type=2 multiple=0; )"
+        R"(4; SetEntriesInAclW entry FILE_GENERIC_READ|FILE_GENERIC_WRITE|FILE_GENERIC_EXECUTE|DELETE mode=1 inherit=SUB_CONTAINERS_AND_OBJECTS_INHERIT form=0 type=2 multiple=0; )"
         R"(SetNamedSecurityInfoW C:\Work\Scratch 1 4; CreateMutexW )"
         R"(Local\Norix.NativeSandbox.DriveAllocation; WaitForMultipleObjects event mutex )"
-        R"(INFINITE; DefineDosDeviceW 0x9 Z: \??\C:\Work\Proj; DefineDosDeviceW 0x9 Y: )"
+        R"(INFINITE; DefineDosDeviceW DDD_RAW_TARGET_PATH|DDD_NO_BROADCAST_SYSTEM Z: \??\C:\Work\Proj; DefineDosDeviceW DDD_RAW_TARGET_PATH|DDD_NO_BROADCAST_SYSTEM Y: )"
         R"(\??\C:\Work\Scratch; CreateFileW \\?\C:\Work\.Scratch.norix-native-sandbox-mounts; )"
         R"(WriteFile file 43; ReleaseMutex; WaitForSingleObject event 0; SetEnvironmentVariableW )"
-        R"(NORIX_PROJECT_ROOT=Z:\; CreateProcessW 0x80004 inherit=1 start=0x100 capabilities=0 )"
+        R"(NORIX_PROJECT_ROOT=Z:\; CreateProcessW CREATE_SUSPENDED|EXTENDED_STARTUPINFO_PRESENT inherit=1 start=STARTF_USESTDHANDLES capabilities=0 )"
         R"(reserved=0 handles=3 Z:\bin\tool.exe Z:\src\main.c; CreateJobObjectW; )"
-        R"(SetInformationJobObject 9 144 0x2000; SetInformationJobObject 4 4 0xdf; )"
+        R"(SetInformationJobObject 9 144 JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE; SetInformationJobObject 4 4 JOB_OBJECT_UILIMIT_HANDLES|JOB_OBJECT_UILIMIT_READCLIPBOARD|JOB_OBJECT_UILIMIT_WRITECLIPBOARD|JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS|JOB_OBJECT_UILIMIT_DISPLAYSETTINGS|JOB_OBJECT_UILIMIT_DESKTOP|JOB_OBJECT_UILIMIT_EXITWINDOWS; )"
         R"(AssignProcessToJobObject; WaitForSingleObject )"
         R"(event 0; ResumeThread; CloseHandle thread; WaitForSingleObject process INFINITE; )"
-        R"(GetExitCodeProcess; CloseHandle process; CloseHandle job; DefineDosDeviceW 0xf Y: )"
-        R"(\??\C:\Work\Scratch; DefineDosDeviceW 0xf Z: \??\C:\Work\Proj; DeleteFileW )"
+        R"(GetExitCodeProcess; CloseHandle process; CloseHandle job; DefineDosDeviceW DDD_RAW_TARGET_PATH|DDD_REMOVE_DEFINITION|DDD_EXACT_MATCH_ON_REMOVE|DDD_NO_BROADCAST_SYSTEM Y: )"
+        R"(\??\C:\Work\Scratch; DefineDosDeviceW DDD_RAW_TARGET_PATH|DDD_REMOVE_DEFINITION|DDD_EXACT_MATCH_ON_REMOVE|DDD_NO_BROADCAST_SYSTEM Z: \??\C:\Work\Proj; DeleteFileW )"
         R"(\\?\C:\Work\.Scratch.norix-native-sandbox-mounts; FreeSid; SetEvent; )"
         R"(SetConsoleCtrlHandler remove)",
         "; ");
@@ -563,13 +570,15 @@ TEST_F(SandboxRun, OnlyTheValidStandardHandlesCrossEachOnce) {
     SetStdHandle(STD_INPUT_HANDLE, nullptr);
     const std::pair<std::function<void()>, std::string> rows[] = {
         {[] { SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE)); },
-         "null 2 0; buffer 2 80; 0x20009 24; 0x20002 8; 0x80004 inherit=1 start=0x100 "
+         "null 2 0; buffer 2 80; 0x20009 24; 0x20002 8; "
+         "CREATE_SUSPENDED|EXTENDED_STARTUPINFO_PRESENT inherit=1 start=STARTF_USESTDHANDLES "
          "capabilities=0 reserved=0 handles=1"},
         {[] {
              SetStdHandle(STD_OUTPUT_HANDLE, INVALID_HANDLE_VALUE);
              sim::set_stderr(std::nullopt);
          },
-         "null 1 0; buffer 1 48; 0x20009 24; 0x80004 inherit=0 start=0x100 capabilities=0 "
+         "null 1 0; buffer 1 48; 0x20009 24; CREATE_SUSPENDED|EXTENDED_STARTUPINFO_PRESENT "
+         "inherit=0 start=STARTF_USESTDHANDLES capabilities=0 "
          "reserved=0"},
     };
     for (const auto& [arrange, launch] : rows) {
@@ -931,7 +940,8 @@ TEST_P(HostChannel, ReportTellsHowTheRunEnded) {
         return std::ranges::find(sim::journal(), call) - sim::journal().begin();
     };
     EXPECT_EQ(at("GetTickCount64") > at("ResumeThread"), resumed); // the clock starts there
-    EXPECT_LT(at("OpenEventW 0x100000 0 Local\\host-stop"), at("CreateFileW C:\\Work\\run.jsonl"));
+    EXPECT_LT(at("OpenEventW SYNCHRONIZE 0 Local\\host-stop"),
+              at("CreateFileW C:\\Work\\run.jsonl"));
     EXPECT_LT(
         at("CreateFileW C:\\Work\\run.jsonl"),
         at("CreateAppContainerProfile agent | agent | Norix isolated Agent process | null 0"));

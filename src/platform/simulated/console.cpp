@@ -116,15 +116,16 @@ void reset_console() {
 using namespace sim::detail;
 
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
-    Guard guard;
-    record(std::string("SetConsoleCtrlHandler ") + (add != FALSE ? "add" : "remove"));
-    if (const auto failed = injected<BOOL>("SetConsoleCtrlHandler")) {
+    const Call call("SetConsoleCtrlHandler", add != FALSE ? "add" : "remove");
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
+    }
+    if (routine == nullptr) {
+        not_modelled("SetConsoleCtrlHandler with a null routine (whether Ctrl+C is ignored)");
     }
     auto& handlers = console().handlers[current_pid()];
     const auto found = std::ranges::find(handlers, routine);
-    // A null routine sets whether the process ignores Ctrl+C: not modelled.
-    if (routine == nullptr || (add == FALSE && found == handlers.end())) {
+    if (add == FALSE && found == handlers.end()) {
         set_last_error(ERROR_INVALID_PARAMETER);
         return FALSE;
     }

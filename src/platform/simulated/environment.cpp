@@ -67,10 +67,9 @@ void reset_environment() {
 using namespace sim::detail;
 
 DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {
-    Guard guard;
     const std::u16string_view wanted(name);
-    record("GetEnvironmentVariableW " + utf8(wanted));
-    if (const auto failed = injected<DWORD>("GetEnvironmentVariableW", wanted)) {
+    const Call call("GetEnvironmentVariableW", utf8(wanted), wanted);
+    if (const auto failed = call.failed<DWORD>()) {
         return *failed;
     }
     auto& environment = current_process().environment;
@@ -81,21 +80,18 @@ DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {
     }
     const std::u16string_view value =
         std::u16string_view(*found).substr(entry_name(*found).size() + 1);
-    if (value.size() + 1 > size) {
-        return static_cast<DWORD>(value.size() + 1);
+    const DWORD copied = copy_out(value, buffer, size);
+    if (copied == value.size()) {
+        set_last_error(0);
     }
-    std::ranges::copy(value, buffer);
-    buffer[value.size()] = 0;
-    set_last_error(0);
-    return static_cast<DWORD>(value.size());
+    return copied;
 }
 
 BOOL SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value) {
-    Guard guard;
     const std::u16string_view key(name);
-    record("SetEnvironmentVariableW " + utf8(key) + "=" +
-           (value == nullptr ? "(removed)" : utf8(value)));
-    if (const auto failed = injected<BOOL>("SetEnvironmentVariableW", key)) {
+    const Call call("SetEnvironmentVariableW",
+                    utf8(key) + "=" + (value == nullptr ? "(removed)" : utf8(value)), key);
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
     if (key.empty() || key.find(u'=', 1) != std::u16string_view::npos) {
@@ -124,10 +120,8 @@ BOOL SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value) {
 }
 
 LPWSTR GetEnvironmentStringsW() {
-    Guard guard;
-    record("GetEnvironmentStringsW");
-    if (auto fault = take_fault("GetEnvironmentStringsW")) {
-        set_last_error(fault->error);
+    const Call call("GetEnvironmentStringsW");
+    if (call.failed<LPWSTR>()) {
         return nullptr;
     }
     std::u16string block;
@@ -143,16 +137,14 @@ LPWSTR GetEnvironmentStringsW() {
 }
 
 BOOL FreeEnvironmentStringsW(LPWSTR block) {
-    Guard guard;
-    record("FreeEnvironmentStringsW");
-    if (const auto failed = injected<BOOL>("FreeEnvironmentStringsW")) {
+    const Call call("FreeEnvironmentStringsW");
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
     auto& blocks = world().local_allocations;
     const auto found = blocks.find(block);
     if (found == blocks.end() || found->second != "environment block") {
-        set_last_error(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        not_modelled("FreeEnvironmentStringsW of a block that GetEnvironmentStringsW did not give");
     }
     blocks.erase(found);
     delete[] block;
@@ -168,8 +160,7 @@ HANDLE GetStdHandle(DWORD std_handle) {
     Guard guard;
     const DWORD index = STD_INPUT_HANDLE - std_handle; // input 0, output 1, error 2
     if (index > 2) {
-        set_last_error(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
+        not_modelled("GetStdHandle of " + hex(std_handle));
     }
     return current_process().std_handles[index];
 }
@@ -178,8 +169,7 @@ BOOL SetStdHandle(DWORD std_handle, HANDLE handle) {
     Guard guard;
     const DWORD index = STD_INPUT_HANDLE - std_handle;
     if (index > 2) {
-        set_last_error(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        not_modelled("SetStdHandle of " + hex(std_handle));
     }
     Process& process = current_process();
     process.std_handles[index] = handle;
@@ -211,12 +201,11 @@ BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
 
 BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD chars_to_write, LPDWORD chars_written,
                    LPVOID /*reserved*/) {
-    Guard guard;
-    record("WriteConsoleW " + std::to_string(chars_to_write));
+    const Call call("WriteConsoleW", std::to_string(chars_to_write));
     if (chars_written != nullptr) {
         *chars_written = 0;
     }
-    if (const auto failed = injected<BOOL>("WriteConsoleW")) {
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
     const auto stream = object_as<Stream>(console);

@@ -17,6 +17,8 @@ std::map<std::u16string, std::weak_ptr<Event>>& named_events() {
     return table;
 }
 
+constexpr FlagName EVENT_ACCESS[] = {{SYNCHRONIZE, "SYNCHRONIZE"}};
+
 } // namespace
 
 void reset_events() {
@@ -27,18 +29,15 @@ void reset_events() {
 
 using namespace sim::detail;
 
-HANDLE CreateEventW(LPSECURITY_ATTRIBUTES /*attributes*/, BOOL manual_reset, BOOL initial_state,
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL initial_state,
                     LPCWSTR name) {
-    Guard guard;
     const std::u16string key = name == nullptr ? u"" : std::u16string(name);
-    record("CreateEventW" + std::string(key.empty() ? "" : " ") + utf8(key));
-    if (auto fault = take_fault("CreateEventW")) {
-        set_last_error(fault->error);
-        return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(fault->result));
+    const Call call("CreateEventW", utf8(key));
+    if (const auto failed = call.failed<HANDLE>()) {
+        return *failed;
     }
-    if (manual_reset == FALSE) {
-        set_last_error(ERROR_INVALID_PARAMETER); // not modelled
-        return nullptr;
+    if (manual_reset == FALSE || attributes != nullptr) {
+        not_modelled("CreateEventW of an auto-reset event or with security attributes");
     }
     if (const auto existing = key.empty() ? nullptr : named_events()[key].lock()) {
         set_last_error(ERROR_ALREADY_EXISTS);
@@ -54,13 +53,13 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES /*attributes*/, BOOL manual_reset, BOO
 }
 
 HANDLE OpenEventW(DWORD desired_access, BOOL inherit_handle, LPCWSTR name) {
-    Guard guard;
     const std::u16string key(name);
-    record("OpenEventW " + hex(desired_access) + " " + std::to_string(inherit_handle) + " " +
-           utf8(key));
-    if (auto fault = take_fault("OpenEventW", key)) {
-        set_last_error(fault->error);
-        return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(fault->result));
+    const Call call("OpenEventW",
+                    flag_names(desired_access, EVENT_ACCESS) + " " +
+                        std::to_string(inherit_handle) + " " + utf8(key),
+                    key);
+    if (const auto failed = call.failed<HANDLE>()) {
+        return *failed;
     }
     const auto found = named_events().find(key);
     const auto event = found == named_events().end() ? nullptr : found->second.lock();
@@ -74,14 +73,12 @@ HANDLE OpenEventW(DWORD desired_access, BOOL inherit_handle, LPCWSTR name) {
 }
 
 BOOL SetEvent(HANDLE handle) {
-    Guard guard;
-    record("SetEvent");
-    if (const auto failed = injected<BOOL>("SetEvent")) {
+    const Call call("SetEvent");
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
-    const auto event = object_as<Event>(handle);
+    const auto event = fail_unless<Event>(handle);
     if (!event) {
-        set_last_error(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     event->set = true;

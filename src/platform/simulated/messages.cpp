@@ -73,7 +73,6 @@ DWORD FormatMessageW(DWORD /*flags*/, LPCVOID /*source*/, DWORD message_id, DWOR
         set_last_error(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    std::ranges::copy(message, buffer);
-    buffer[message.size()] = 0;
+    put_text(message, buffer);
     return static_cast<DWORD>(message.size());
 }

@@ -42,13 +42,14 @@ void reset_mutexes() {
 
 using namespace sim::detail;
 
-HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES /*attributes*/, BOOL initial_owner, LPCWSTR name) {
-    Guard guard;
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initial_owner, LPCWSTR name) {
     const std::u16string key = name == nullptr ? u"" : std::u16string(name);
-    record("CreateMutexW " + utf8(key));
-    if (auto fault = take_fault("CreateMutexW", key)) {
-        set_last_error(fault->error);
-        return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(fault->result));
+    const Call call("CreateMutexW", utf8(key), key);
+    if (const auto failed = call.failed<HANDLE>()) {
+        return *failed;
+    }
+    if (attributes != nullptr) {
+        not_modelled("CreateMutexW with security attributes");
     }
     // Names in the Local namespace are compared as they are, case included.
     if (!key.empty()) {
@@ -71,14 +72,12 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES /*attributes*/, BOOL initial_owner, LP
 }
 
 BOOL ReleaseMutex(HANDLE handle) {
-    Guard guard;
-    record("ReleaseMutex");
-    if (const auto failed = injected<BOOL>("ReleaseMutex")) {
+    const Call call("ReleaseMutex");
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
-    const auto mutex = object_as<Mutex>(handle);
+    const auto mutex = fail_unless<Mutex>(handle);
     if (!mutex) {
-        set_last_error(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (mutex->owner != current_pid()) {

@@ -270,20 +270,172 @@ std::shared_ptr<Child> spawn(std::u16string command_line, std::vector<std::u16st
     return child;
 }
 
-std::vector<std::u16string> environment_from_block(const WCHAR* block) {
-    std::vector<std::u16string> entries;
-    for (const WCHAR* entry = block; *entry != 0; entry += entries.back().size() + 1) {
-        entries.emplace_back(entry);
+// The attribute list an extended STARTUPINFO names, as CreateProcessW reads it: empty when it
+// names none.
+AttributeList attributes_named(DWORD creation_flags, const STARTUPINFOW& info) {
+    if ((creation_flags & EXTENDED_STARTUPINFO_PRESENT) == 0 || info.cb != sizeof(STARTUPINFOEXW)) {
+        return {};
     }
-    return entries;
+    const auto* list = reinterpret_cast<const STARTUPINFOEXW*>(&info)->lpAttributeList;
+    const auto found = processes().attribute_lists.find(list);
+    if (list != nullptr && found == processes().attribute_lists.end()) {
+        not_modelled("CreateProcessW with an attribute list that was never initialised");
+    }
+    return list == nullptr ? AttributeList{} : found->second;
 }
 
-template <class T> std::shared_ptr<T> fail_unless(HANDLE handle) {
-    auto object = object_as<T>(handle);
-    if (!object) {
-        set_last_error(ERROR_INVALID_HANDLE);
+constexpr FlagName CREATION_FLAGS[] = {
+    {CREATE_SUSPENDED, "CREATE_SUSPENDED"},
+    {EXTENDED_STARTUPINFO_PRESENT, "EXTENDED_STARTUPINFO_PRESENT"},
+};
+constexpr FlagName START_FLAGS[] = {{STARTF_USESTDHANDLES, "STARTF_USESTDHANDLES"}};
+constexpr FlagName LIMIT_FLAGS[] = {
+    {JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE, "JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE"}};
+constexpr FlagName UI_RESTRICTIONS[] = {
+    {JOB_OBJECT_UILIMIT_HANDLES, "JOB_OBJECT_UILIMIT_HANDLES"},
+    {JOB_OBJECT_UILIMIT_READCLIPBOARD, "JOB_OBJECT_UILIMIT_READCLIPBOARD"},
+    {JOB_OBJECT_UILIMIT_WRITECLIPBOARD, "JOB_OBJECT_UILIMIT_WRITECLIPBOARD"},
+    {JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS, "JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS"},
+    {JOB_OBJECT_UILIMIT_DISPLAYSETTINGS, "JOB_OBJECT_UILIMIT_DISPLAYSETTINGS"},
+    {JOB_OBJECT_UILIMIT_DESKTOP, "JOB_OBJECT_UILIMIT_DESKTOP"},
+    {JOB_OBJECT_UILIMIT_EXITWINDOWS, "JOB_OBJECT_UILIMIT_EXITWINDOWS"},
+};
+
+// What the child is made with, as the journal shows it: the security capabilities and the handle
+// list are read through the attribute list at this call.
+std::string creation_details(DWORD creation_flags, BOOL inherit_handles, const STARTUPINFOW& info,
+                             const AttributeList& attributes, std::u16string_view line) {
+    std::string details = flag_names(creation_flags, CREATION_FLAGS) +
+                          " inherit=" + std::to_string(inherit_handles) +
+                          " start=" + flag_names(info.dwFlags, START_FLAGS);
+    if (const SECURITY_CAPABILITIES* capabilities = attributes.capabilities) {
+        details += " capabilities=" + std::to_string(capabilities->CapabilityCount) +
+                   " reserved=" + std::to_string(capabilities->Reserved);
     }
-    return object;
+    if (attributes.handles != nullptr) {
+        details += " handles=" + std::to_string(attributes.handle_count);
+    }
+    return details + " " + utf8(line);
+}
+
+// What of CreateProcessW the simulated Windows models: a command line without an application
+// name, no security attributes, the launcher's own environment.
+void check_modelled(LPCWSTR application_name, LPCWSTR command_line, bool attributes,
+                    LPVOID environment) {
+    if (application_name != nullptr) {
+        not_modelled("CreateProcessW with an application name: " + utf8(application_name));
+    }
+    if (command_line == nullptr) {
+        not_modelled("CreateProcessW without a command line");
+    }
+    if (attributes) {
+        not_modelled("CreateProcessW with security attributes");
+    }
+    if (environment != nullptr) {
+        not_modelled("CreateProcessW with an environment block");
+    }
+}
+
+// The error that refuses the handle list or the extended STARTUPINFO, 0 for none. A handle list
+// may name only open, inheritable handles.
+DWORD list_refusal(DWORD creation_flags, const STARTUPINFOW& info,
+                   const AttributeList& attributes) {
+    if ((creation_flags & EXTENDED_STARTUPINFO_PRESENT) != 0 && info.cb != sizeof(STARTUPINFOEXW)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const std::span<const HANDLE> listed(attributes.handles, attributes.handle_count);
+    const bool refused = std::ranges::any_of(listed, [](HANDLE handle) {
+        const HandleEntry* entry = handle_entry(handle);
+        return entry == nullptr || !entry->inheritable;
+    });
+    return refused ? ERROR_INVALID_PARAMETER : 0;
+}
+
+// The child's current directory, kept as a current directory is ("C:\dir", but "C:\"); nothing,
+// with the error, when it is none.
+std::optional<std::u16string> child_directory(LPCWSTR given, DWORD& error) {
+    if (given == nullptr) {
+        return current_process().current_directory;
+    }
+    auto full = full_path_of(given, error);
+    if (!full || !is_directory(*full)) {
+        error = full ? ERROR_DIRECTORY : error;
+        return std::nullopt;
+    }
+    if (full->size() > 3 && full->ends_with(u'\\')) {
+        full->pop_back();
+    }
+    return full;
+}
+
+// The standard handles given are the child's only with STARTF_USESTDHANDLES and when they are
+// inherited: inheritance on, the handle inheritable and, with a handle list, listed. Without the
+// flag the child's are its console's buffers; a value that is not inherited is no handle of the
+// child.
+void child_std_handles(const STARTUPINFOW& info, BOOL inherit_handles,
+                       const AttributeList& attributes, HANDLE (&handles)[3]) {
+    handles[0] = info.hStdInput;
+    handles[1] = info.hStdOutput;
+    handles[2] = info.hStdError;
+    if ((info.dwFlags & STARTF_USESTDHANDLES) == 0) {
+        const auto console = std::make_shared<Stream>(sim::StreamKind::Console);
+        for (auto& handle : handles) {
+            handle = add_handle(console);
+            world().handles[reinterpret_cast<std::uintptr_t>(handle)].owner = 0; // the console's
+        }
+        return;
+    }
+    const std::span<const HANDLE> listed(attributes.handles, attributes.handle_count);
+    for (auto& handle : handles) {
+        const HandleEntry* entry = handle_entry(handle);
+        if (inherit_handles == FALSE || entry == nullptr || !entry->inheritable ||
+            (attributes.handles != nullptr && std::ranges::find(listed, handle) == listed.end())) {
+            handle = nullptr;
+        }
+    }
+}
+
+// The child's handles for its creator, and its start unless it is created suspended.
+void hand_over(const std::shared_ptr<Child>& child, DWORD creation_flags,
+               PROCESS_INFORMATION& information) {
+    information = PROCESS_INFORMATION{};
+    information.hProcess = add_handle(std::make_shared<ProcessObject>(child));
+    information.hThread = add_handle(std::make_shared<ThreadObject>(child));
+    information.dwProcessId = child->pid;
+    information.dwThreadId = child->pid + 1;
+    if ((creation_flags & CREATE_SUSPENDED) != 0) {
+        child->suspend_count = 1;
+    } else {
+        start_running(child);
+    }
+}
+
+// The limits SetInformationJobObject is given, as the journal shows them: the limit flags or the
+// UI restrictions, "+more" when another limit is set too, "?" for any other class or size.
+std::string job_limits_text(JOBOBJECTINFOCLASS info_class, const void* info, DWORD info_length) {
+    if (info_class == JobObjectExtendedLimitInformation &&
+        info_length == sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION)) {
+        const auto* given = static_cast<const JOBOBJECT_EXTENDED_LIMIT_INFORMATION*>(info);
+        // Every other byte must be zero: no other limit is asked for.
+        const auto* bytes = static_cast<const unsigned char*>(info);
+        const std::size_t flags_at =
+            offsetof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION, BasicLimitInformation.LimitFlags);
+        for (std::size_t i = 0; i < info_length; ++i) {
+            if (bytes[i] != 0 && (i < flags_at || i >= flags_at + sizeof(DWORD))) {
+                return flag_names(given->BasicLimitInformation.LimitFlags, LIMIT_FLAGS) + "+more";
+            }
+        }
+        return flag_names(given->BasicLimitInformation.LimitFlags, LIMIT_FLAGS);
+    }
+    if (info_class == JobObjectBasicUIRestrictions &&
+        info_length == sizeof(JOBOBJECT_BASIC_UI_RESTRICTIONS)) {
+        // What the restrictions forbid is not modelled: no simulated program uses a user
+        // interface.
+        return flag_names(
+            static_cast<const JOBOBJECT_BASIC_UI_RESTRICTIONS*>(info)->UIRestrictionsClass,
+            UI_RESTRICTIONS);
+    }
+    return "?";
 }
 
 } // namespace
@@ -318,17 +470,20 @@ using sim::Program;
 
 BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD attribute_count,
                                        DWORD flags, PSIZE_T size) {
-    Guard guard;
-    record("InitializeProcThreadAttributeList " + std::string(list == nullptr ? "null" : "buffer") +
-           " " + std::to_string(attribute_count) + " " + std::to_string(*size));
-    if (const auto failed = injected<BOOL>("InitializeProcThreadAttributeList")) {
+    const Call call("InitializeProcThreadAttributeList",
+                    std::string(list == nullptr ? "null" : "buffer") + " " +
+                        std::to_string(attribute_count) + " " + std::to_string(*size));
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
-    const SIZE_T needed = 16 + 32 * static_cast<SIZE_T>(attribute_count);
-    if (flags != 0 || attribute_count == 0) {
-        set_last_error(ERROR_INVALID_PARAMETER);
+    if (attribute_count == 0) {
+        not_modelled("InitializeProcThreadAttributeList for no attribute");
+    }
+    if (flags != 0) {
+        set_last_error(ERROR_INVALID_PARAMETER); // reserved, zero
         return FALSE;
     }
+    const SIZE_T needed = 16 + 32 * static_cast<SIZE_T>(attribute_count);
     if (list == nullptr || *size < needed) {
         *size = needed;
         set_last_error(ERROR_INSUFFICIENT_BUFFER);
@@ -341,15 +496,16 @@ BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD 
 BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute,
                                PVOID value, SIZE_T size, PVOID previous_value,
                                PSIZE_T return_size) {
-    Guard guard;
-    record("UpdateProcThreadAttribute " + hex(attribute) + " " + std::to_string(size));
-    if (const auto failed = injected<BOOL>("UpdateProcThreadAttribute")) {
+    const Call call("UpdateProcThreadAttribute", hex(attribute) + " " + std::to_string(size));
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
     const auto found = processes().attribute_lists.find(list);
-    if (found == processes().attribute_lists.end() || flags != 0 || previous_value != nullptr ||
-        return_size != nullptr) {
-        set_last_error(ERROR_INVALID_PARAMETER);
+    if (found == processes().attribute_lists.end()) {
+        not_modelled("UpdateProcThreadAttribute on a list that was never initialised");
+    }
+    if (flags != 0 || previous_value != nullptr || return_size != nullptr) {
+        set_last_error(ERROR_INVALID_PARAMETER); // reserved: zero and null
         return FALSE;
     }
     AttributeList& attributes = found->second;
@@ -357,163 +513,75 @@ BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, D
         set_last_error(ERROR_GEN_FAILURE); // more attributes than the list was made for
         return FALSE;
     }
-    if (attribute == PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES) {
-        if (size != sizeof(SECURITY_CAPABILITIES) || attributes.capabilities != nullptr) {
-            set_last_error(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
+    if (attribute == PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES &&
+        size == sizeof(SECURITY_CAPABILITIES) && attributes.capabilities == nullptr) {
         attributes.capabilities = static_cast<const SECURITY_CAPABILITIES*>(value);
-    } else if (attribute == PROC_THREAD_ATTRIBUTE_HANDLE_LIST) {
-        if (size == 0 || size % sizeof(HANDLE) != 0 || attributes.handles != nullptr) {
-            set_last_error(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
+    } else if (attribute == PROC_THREAD_ATTRIBUTE_HANDLE_LIST && size != 0 &&
+               size % sizeof(HANDLE) == 0 && attributes.handles == nullptr) {
         attributes.handles = static_cast<const HANDLE*>(value);
         attributes.handle_count = size / sizeof(HANDLE);
     } else {
-        set_last_error(ERROR_NOT_SUPPORTED);
-        return FALSE;
+        not_modelled("UpdateProcThreadAttribute " + hex(attribute) + " of " + std::to_string(size) +
+                     " bytes, or given twice");
     }
     ++attributes.count;
     return TRUE;
 }
 
 void DeleteProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list) {
-    Guard guard;
-    record("DeleteProcThreadAttributeList");
+    const Call call("DeleteProcThreadAttributeList");
     processes().attribute_lists.erase(list);
 }
 
 BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
-                    LPSECURITY_ATTRIBUTES /*process_attributes*/,
-                    LPSECURITY_ATTRIBUTES /*thread_attributes*/, BOOL inherit_handles,
+                    LPSECURITY_ATTRIBUTES process_attributes,
+                    LPSECURITY_ATTRIBUTES thread_attributes, BOOL inherit_handles,
                     DWORD creation_flags, LPVOID environment, LPCWSTR current_directory,
                     LPSTARTUPINFOW startup_info, LPPROCESS_INFORMATION process_information) {
-    Guard guard;
     const std::u16string line = command_line == nullptr ? u"" : std::u16string(command_line);
-    const std::u16string token = program_token(line);
-    const bool extended = (creation_flags & EXTENDED_STARTUPINFO_PRESENT) != 0;
-    const bool extended_size = startup_info->cb == sizeof(STARTUPINFOEXW);
-    const auto* extended_info = reinterpret_cast<const STARTUPINFOEXW*>(startup_info);
-    const auto list = extended && extended_size
-                          ? processes().attribute_lists.find(extended_info->lpAttributeList)
-                          : processes().attribute_lists.end();
-    const AttributeList attributes =
-        list == processes().attribute_lists.end() ? AttributeList{} : list->second;
-    const SECURITY_CAPABILITIES* capabilities = attributes.capabilities;
-    const std::span<const HANDLE> listed(attributes.handles, attributes.handle_count);
-    // What the child is made with, as the journal shows it: the security capabilities and the
-    // handle list are read through the attribute list at this call.
-    record("CreateProcessW " + hex(creation_flags) + " inherit=" + std::to_string(inherit_handles) +
-           " start=" + hex(startup_info->dwFlags) +
-           (capabilities == nullptr
-                ? std::string()
-                : " capabilities=" + std::to_string(capabilities->CapabilityCount) +
-                      " reserved=" + std::to_string(capabilities->Reserved)) +
-           (attributes.handles == nullptr ? std::string()
-                                          : " handles=" + std::to_string(listed.size())) +
-           " " + utf8(line));
-    if (const auto failed = injected<BOOL>("CreateProcessW", token)) {
+    AttributeList attributes;
+    const Call call("CreateProcessW", [&] {
+        attributes = attributes_named(creation_flags, *startup_info);
+        return Line{
+            creation_details(creation_flags, inherit_handles, *startup_info, attributes, line),
+            program_token(line)};
+    });
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
-    if (application_name != nullptr || command_line == nullptr) {
-        set_last_error(ERROR_INVALID_PARAMETER); // not modelled
+    check_modelled(application_name, command_line,
+                   process_attributes != nullptr || thread_attributes != nullptr, environment);
+    DWORD error = list_refusal(creation_flags, *startup_info, attributes);
+    const auto directory = error == 0 ? child_directory(current_directory, error) : std::nullopt;
+    const Program* program = directory ? find_program(program_token(line)) : nullptr;
+    if (!directory || program == nullptr) {
+        set_last_error(directory ? ERROR_FILE_NOT_FOUND : error);
         return FALSE;
     }
-    if (extended && (!extended_size || (extended_info->lpAttributeList != nullptr &&
-                                        list == processes().attribute_lists.end()))) {
-        set_last_error(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    // A handle list may name only open, inheritable handles.
-    if (std::ranges::any_of(listed, [](HANDLE handle) {
-            const HandleEntry* entry = handle_entry(handle);
-            return entry == nullptr || !entry->inheritable;
-        })) {
-        set_last_error(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    Process& launcher = current_process();
-    std::u16string directory = launcher.current_directory;
-    if (current_directory != nullptr) {
-        DWORD error = 0;
-        auto full = full_path_of(current_directory, error);
-        if (!full || !is_directory(*full)) {
-            set_last_error(full ? ERROR_DIRECTORY : error);
-            return FALSE;
+    std::string sid;
+    if (attributes.capabilities != nullptr) {
+        const auto live = live_sid_text(attributes.capabilities->AppContainerSid);
+        if (!live) {
+            not_modelled("CreateProcessW with an AppContainer SID that was freed or never made");
         }
-        directory = *full;
-        if (directory.size() > 3 && directory.ends_with(u'\\')) {
-            directory.pop_back(); // as a current directory is kept: "C:\dir", but "C:\"
-        }
+        sid = *live;
     }
-    const Program* program = find_program(token);
-    if (program == nullptr) {
-        set_last_error(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
-    std::optional<std::string> sid;
-    if (capabilities != nullptr) {
-        sid = live_sid_text(capabilities->AppContainerSid);
-        if (!sid) {
-            set_last_error(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-    }
-    // The standard handles given are the child's only with STARTF_USESTDHANDLES and when they are
-    // inherited: inheritance on, the handle inheritable and, with a handle list, listed. Without
-    // the flag the child's are its console's buffers; a value that is not inherited is no handle
-    // of the child.
-    HANDLE std_handles[3] = {startup_info->hStdInput, startup_info->hStdOutput,
-                             startup_info->hStdError};
-    if ((startup_info->dwFlags & STARTF_USESTDHANDLES) == 0) {
-        const auto console = std::make_shared<Stream>(sim::StreamKind::Console);
-        for (auto& handle : std_handles) {
-            handle = add_handle(console);
-            world().handles[reinterpret_cast<std::uintptr_t>(handle)].owner = 0; // the console's
-        }
-    } else {
-        for (auto& handle : std_handles) {
-            const HandleEntry* entry = handle_entry(handle);
-            if (inherit_handles == FALSE || entry == nullptr || !entry->inheritable ||
-                (attributes.handles != nullptr &&
-                 std::ranges::find(listed, handle) == listed.end())) {
-                handle = nullptr;
-            }
-        }
-    }
-    auto child = spawn(line,
-                       environment == nullptr
-                           ? launcher.environment
-                           : environment_from_block(static_cast<const WCHAR*>(environment)),
-                       directory, std_handles);
+    HANDLE std_handles[3];
+    child_std_handles(*startup_info, inherit_handles, attributes, std_handles);
+    auto child = spawn(line, current_process().environment, *directory, std_handles);
     child->program = *program;
-    if (sid) {
-        child->app_container_sid = *sid;
-    }
-    *process_information = PROCESS_INFORMATION{};
-    process_information->hProcess = add_handle(std::make_shared<ProcessObject>(child));
-    process_information->hThread = add_handle(std::make_shared<ThreadObject>(child));
-    process_information->dwProcessId = child->pid;
-    process_information->dwThreadId = child->pid + 1;
-    if ((creation_flags & CREATE_SUSPENDED) != 0) {
-        child->suspend_count = 1;
-    } else {
-        start_running(child);
-    }
+    child->app_container_sid = sid;
+    hand_over(child, creation_flags, *process_information);
     return TRUE;
 }
 
 HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name) {
-    Guard guard;
-    record("CreateJobObjectW");
-    if (auto fault = take_fault("CreateJobObjectW")) {
-        set_last_error(fault->error);
-        return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(fault->result));
+    const Call call("CreateJobObjectW");
+    if (const auto failed = call.failed<HANDLE>()) {
+        return *failed;
     }
     if (attributes != nullptr || name != nullptr) {
-        set_last_error(ERROR_INVALID_PARAMETER); // not modelled
-        return nullptr;
+        not_modelled("CreateJobObjectW with security attributes or a name");
     }
     auto job = std::make_shared<JobObject>();
     processes().jobs.push_back(job);
@@ -522,32 +590,10 @@ HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name) {
 
 BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS info_class, LPVOID info,
                              DWORD info_length) {
-    Guard guard;
-    std::string limits = "?";
-    if (info_class == JobObjectExtendedLimitInformation &&
-        info_length == sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION)) {
-        const auto* given = static_cast<const JOBOBJECT_EXTENDED_LIMIT_INFORMATION*>(info);
-        limits = hex(given->BasicLimitInformation.LimitFlags);
-        // Every other byte must be zero: no other limit is asked for.
-        const auto* bytes = static_cast<const unsigned char*>(info);
-        const std::size_t flags_at =
-            offsetof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION, BasicLimitInformation.LimitFlags);
-        for (std::size_t i = 0; i < info_length; ++i) {
-            if (bytes[i] != 0 && (i < flags_at || i >= flags_at + sizeof(DWORD))) {
-                limits += "+more";
-                break;
-            }
-        }
-    } else if (info_class == JobObjectBasicUIRestrictions &&
-               info_length == sizeof(JOBOBJECT_BASIC_UI_RESTRICTIONS)) {
-        // What the restrictions forbid is not modelled: no simulated program uses a user
-        // interface.
-        limits =
-            hex(static_cast<const JOBOBJECT_BASIC_UI_RESTRICTIONS*>(info)->UIRestrictionsClass);
-    }
-    record("SetInformationJobObject " + std::to_string(info_class) + " " +
-           std::to_string(info_length) + " " + limits);
-    if (const auto failed = injected<BOOL>("SetInformationJobObject")) {
+    const std::string limits = job_limits_text(info_class, info, info_length);
+    const Call call("SetInformationJobObject",
+                    std::to_string(info_class) + " " + std::to_string(info_length) + " " + limits);
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
     const auto object = fail_unless<JobObject>(job);
@@ -555,8 +601,8 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS info_class, LPVOID i
         return FALSE;
     }
     if (limits == "?") {
-        set_last_error(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        not_modelled("SetInformationJobObject of class " + std::to_string(info_class) + " with " +
+                     std::to_string(info_length) + " bytes");
     }
     if (info_class == JobObjectExtendedLimitInformation) {
         object->limit_flags = static_cast<const JOBOBJECT_EXTENDED_LIMIT_INFORMATION*>(info)
@@ -566,9 +612,8 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS info_class, LPVOID i
 }
 
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
-    Guard guard;
-    record("AssignProcessToJobObject");
-    if (const auto failed = injected<BOOL>("AssignProcessToJobObject")) {
+    const Call call("AssignProcessToJobObject");
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
     const auto job_object = fail_unless<JobObject>(job);
@@ -584,14 +629,9 @@ BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
     return TRUE;
 }
 
-DWORD GetCurrentProcessId() {
-    return current_pid();
-}
-
 BOOL TerminateJobObject(HANDLE job, UINT exit_code) {
-    Guard guard;
-    record("TerminateJobObject " + hex(exit_code));
-    if (const auto failed = injected<BOOL>("TerminateJobObject")) {
+    const Call call("TerminateJobObject", hex(exit_code));
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
     const auto object = fail_unless<JobObject>(job);
@@ -603,9 +643,8 @@ BOOL TerminateJobObject(HANDLE job, UINT exit_code) {
 }
 
 DWORD ResumeThread(HANDLE thread) {
-    Guard guard;
-    record("ResumeThread");
-    if (const auto failed = injected<DWORD>("ResumeThread")) {
+    const Call call("ResumeThread");
+    if (const auto failed = call.failed<DWORD>()) {
         return *failed;
     }
     const auto object = fail_unless<ThreadObject>(thread);
@@ -621,9 +660,8 @@ DWORD ResumeThread(HANDLE thread) {
 }
 
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code) {
-    Guard guard;
-    record("GetExitCodeProcess");
-    if (const auto failed = injected<BOOL>("GetExitCodeProcess")) {
+    const Call call("GetExitCodeProcess");
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
     const auto object = fail_unless<ProcessObject>(process);
@@ -634,15 +672,9 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code) {
     return TRUE;
 }
 
-// The pseudo handle that stands for the calling process; it needs no closing.
-HANDLE GetCurrentProcess() {
-    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
-}
-
 BOOL TerminateProcess(HANDLE process, UINT exit_code) {
-    Guard guard;
-    record("TerminateProcess " + std::to_string(exit_code));
-    if (const auto failed = injected<BOOL>("TerminateProcess")) {
+    const Call call("TerminateProcess", std::to_string(exit_code));
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
     const auto object = fail_unless<ProcessObject>(process);

@@ -148,6 +148,47 @@ std::optional<SecurityDescriptor> parse_descriptor(std::u16string_view text) {
     return descriptor;
 }
 
+constexpr FlagName FILE_RIGHTS[] = {
+    {FILE_GENERIC_READ, "FILE_GENERIC_READ"},
+    {FILE_GENERIC_WRITE, "FILE_GENERIC_WRITE"},
+    {FILE_GENERIC_EXECUTE, "FILE_GENERIC_EXECUTE"},
+    {DELETE, "DELETE"},
+};
+constexpr FlagName INHERITANCE[] = {
+    {SUB_CONTAINERS_AND_OBJECTS_INHERIT, "SUB_CONTAINERS_AND_OBJECTS_INHERIT"},
+    {OBJECT_INHERIT_ACE, "OBJECT_INHERIT_ACE"},
+    {CONTAINER_INHERIT_ACE, "CONTAINER_INHERIT_ACE"},
+    {NO_PROPAGATE_INHERIT_ACE, "NO_PROPAGATE_INHERIT_ACE"},
+};
+
+// Adds one entry of SetEntriesInAclW to the list, journaled in a line of its own. GRANT_ACCESS
+// adds to what the list already allows the trustee explicitly with the same inheritance; a new
+// allowing entry goes before the allowing entries there are, inherited ones included.
+void merge_entry(std::vector<AccessEntry>& merged, const EXPLICIT_ACCESS_W& entry) {
+    const TRUSTEE_W& who = entry.Trustee;
+    record("SetEntriesInAclW entry " + flag_names(entry.grfAccessPermissions, FILE_RIGHTS) +
+           " mode=" + std::to_string(entry.grfAccessMode) +
+           " inherit=" + flag_names(entry.grfInheritance, INHERITANCE) +
+           " form=" + std::to_string(who.TrusteeForm) + " type=" + std::to_string(who.TrusteeType) +
+           " multiple=" + std::to_string(who.MultipleTrusteeOperation));
+    const auto trustee = live_sid_text(who.ptstrName);
+    if (entry.grfAccessMode != GRANT_ACCESS || who.TrusteeForm != TRUSTEE_IS_SID ||
+        who.pMultipleTrustee != nullptr || who.MultipleTrusteeOperation != NO_MULTIPLE_TRUSTEE ||
+        !trustee) {
+        not_modelled("SetEntriesInAclW with an entry other than GRANT_ACCESS to one live SID");
+    }
+    const auto same = std::ranges::find_if(merged, [&](const AccessEntry& existing) {
+        return existing.trustee == *trustee && existing.inheritance == entry.grfInheritance &&
+               !existing.inherited;
+    });
+    if (same != merged.end()) {
+        same->mask |= entry.grfAccessPermissions;
+    } else {
+        merged.insert(merged.begin(), AccessEntry{*trustee, entry.grfAccessPermissions,
+                                                  entry.grfInheritance, false});
+    }
+}
+
 } // namespace
 
 std::optional<DescriptorDacl> descriptor_dacl(const void* descriptor) {
@@ -158,24 +199,6 @@ std::optional<DescriptorDacl> descriptor_dacl(const void* descriptor) {
         }
     }
     return std::nullopt;
-}
-
-std::vector<AccessEntry> inherited_entries(const Dacl& parent, bool directory) {
-    std::vector<AccessEntry> passed;
-    if (!parent) {
-        return passed;
-    }
-    for (const auto& entry : *parent) {
-        const DWORD flags = entry.inheritance;
-        // A directory takes what containers or objects inherit (an entry for objects only passes
-        // on to its files; it is not marked inherit-only here), a file what objects inherit;
-        // NO_PROPAGATE_INHERIT_ACE stops it one level down.
-        if ((flags & (directory ? SUB_CONTAINERS_AND_OBJECTS_INHERIT : OBJECT_INHERIT_ACE)) != 0) {
-            const bool further = directory && (flags & NO_PROPAGATE_INHERIT_ACE) == 0;
-            passed.push_back(AccessEntry{entry.trustee, entry.mask, further ? flags : 0, true});
-        }
-    }
-    return passed;
 }
 
 void reset_security() {
@@ -196,9 +219,8 @@ using namespace sim::detail;
 using sim::AccessEntry;
 
 PVOID FreeSid(PSID sid) {
-    Guard guard;
-    record("FreeSid");
-    if (take_fault("FreeSid")) {
+    const Call call("FreeSid");
+    if (call.fault()) {
         return sid;
     }
     Sid* found = find_sid(sid);
@@ -212,12 +234,13 @@ PVOID FreeSid(PSID sid) {
 HRESULT CreateAppContainerProfile(PCWSTR name, PCWSTR display_name, PCWSTR description,
                                   PSID_AND_ATTRIBUTES capabilities, DWORD capability_count,
                                   PSID* sid) {
-    Guard guard;
     const std::u16string_view key(name);
-    record("CreateAppContainerProfile " + utf8(key) + " | " + utf8(display_name) + " | " +
-           utf8(description) + " | " + (capabilities == nullptr ? "null " : "capabilities ") +
-           std::to_string(capability_count));
-    if (auto fault = take_fault("CreateAppContainerProfile", key)) {
+    const Call call("CreateAppContainerProfile",
+                    utf8(key) + " | " + utf8(display_name) + " | " + utf8(description) + " | " +
+                        (capabilities == nullptr ? "null " : "capabilities ") +
+                        std::to_string(capability_count),
+                    key);
+    if (const auto& fault = call.fault()) {
         return static_cast<HRESULT>(fault->result);
     }
     if (const HRESULT refused = check_new_profile(key, display_name, description);
@@ -232,10 +255,9 @@ HRESULT CreateAppContainerProfile(PCWSTR name, PCWSTR display_name, PCWSTR descr
 }
 
 HRESULT DeriveAppContainerSidFromAppContainerName(PCWSTR name, PSID* sid) {
-    Guard guard;
     const std::u16string_view key(name);
-    record("DeriveAppContainerSidFromAppContainerName " + utf8(key));
-    if (auto fault = take_fault("DeriveAppContainerSidFromAppContainerName", key)) {
+    const Call call("DeriveAppContainerSidFromAppContainerName", utf8(key), key);
+    if (const auto& fault = call.fault()) {
         return static_cast<HRESULT>(fault->result);
     }
     if (const HRESULT refused = check_profile_name(key); FAILED(refused)) {
@@ -248,17 +270,17 @@ HRESULT DeriveAppContainerSidFromAppContainerName(PCWSTR name, PSID* sid) {
 DWORD GetNamedSecurityInfoW(LPCWSTR object_name, SE_OBJECT_TYPE object_type,
                             SECURITY_INFORMATION security_info, PSID* owner, PSID* group,
                             PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* security_descriptor) {
-    Guard guard;
     const std::u16string_view path(object_name);
-    record("GetNamedSecurityInfoW " + utf8(path) + " " + std::to_string(object_type) + " " +
-           std::to_string(security_info));
-    if (auto fault = take_fault("GetNamedSecurityInfoW", path)) {
+    const Call call(
+        "GetNamedSecurityInfoW",
+        utf8(path) + " " + std::to_string(object_type) + " " + std::to_string(security_info), path);
+    if (const auto& fault = call.fault()) {
         return static_cast<DWORD>(fault->result);
     }
     if (object_type != SE_FILE_OBJECT || security_info != DACL_SECURITY_INFORMATION ||
         owner != nullptr || group != nullptr || sacl != nullptr || dacl == nullptr ||
         security_descriptor == nullptr) {
-        return ERROR_INVALID_PARAMETER; // only the form the system uses is modelled
+        not_modelled("GetNamedSecurityInfoW for more or less than a file's DACL: " + utf8(path));
     }
     DWORD error = 0;
     const Dacl* stored = file_dacl(path, error);
@@ -279,47 +301,20 @@ DWORD GetNamedSecurityInfoW(LPCWSTR object_name, SE_OBJECT_TYPE object_type,
 }
 
 DWORD SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL old_acl, PACL* new_acl) {
-    Guard guard;
-    record("SetEntriesInAclW " + std::to_string(count));
-    if (auto fault = take_fault("SetEntriesInAclW")) {
+    const Call call("SetEntriesInAclW", std::to_string(count));
+    if (const auto& fault = call.fault()) {
         return static_cast<DWORD>(fault->result);
     }
     std::vector<AccessEntry> merged;
     if (old_acl != nullptr) {
         const auto* old_entries = live_entries_of(old_acl);
         if (old_entries == nullptr) {
-            return ERROR_INVALID_PARAMETER;
+            not_modelled("SetEntriesInAclW on a list that was freed or never made");
         }
         merged = *old_entries;
     }
     for (ULONG i = 0; i < count; ++i) {
-        const EXPLICIT_ACCESS_W& entry = entries[i];
-        const TRUSTEE_W& who = entry.Trustee;
-        record("SetEntriesInAclW entry " + hex(entry.grfAccessPermissions) + " mode=" +
-               std::to_string(entry.grfAccessMode) + " inherit=" + hex(entry.grfInheritance) +
-               " form=" + std::to_string(who.TrusteeForm) +
-               " type=" + std::to_string(who.TrusteeType) +
-               " multiple=" + std::to_string(who.MultipleTrusteeOperation));
-        const auto trustee = live_sid_text(who.ptstrName);
-        // Multiple trustees are not supported: no pointer, and NO_MULTIPLE_TRUSTEE.
-        if (entry.grfAccessMode != GRANT_ACCESS || who.TrusteeForm != TRUSTEE_IS_SID ||
-            who.pMultipleTrustee != nullptr ||
-            who.MultipleTrusteeOperation != NO_MULTIPLE_TRUSTEE || !trustee) {
-            return ERROR_INVALID_PARAMETER;
-        }
-        // GRANT_ACCESS adds to what the list already allows the trustee explicitly with the same
-        // inheritance; a new allowing entry goes before the allowing entries there are, inherited
-        // ones included.
-        const auto same = std::ranges::find_if(merged, [&](const AccessEntry& existing) {
-            return existing.trustee == *trustee && existing.inheritance == entry.grfInheritance &&
-                   !existing.inherited;
-        });
-        if (same != merged.end()) {
-            same->mask |= entry.grfAccessPermissions;
-        } else {
-            merged.insert(merged.begin(), AccessEntry{*trustee, entry.grfAccessPermissions,
-                                                      entry.grfInheritance, false});
-        }
+        merge_entry(merged, entries[i]);
     }
     auto block = std::make_unique<AclBlock>();
     block->entries = std::move(merged);
@@ -333,20 +328,20 @@ DWORD SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL old_acl, PA
 DWORD SetNamedSecurityInfoW(LPWSTR object_name, SE_OBJECT_TYPE object_type,
                             SECURITY_INFORMATION security_info, PSID owner, PSID group, PACL dacl,
                             PACL sacl) {
-    Guard guard;
     const std::u16string_view path(object_name);
-    record("SetNamedSecurityInfoW " + utf8(path) + " " + std::to_string(object_type) + " " +
-           std::to_string(security_info));
-    if (auto fault = take_fault("SetNamedSecurityInfoW", path)) {
+    const Call call(
+        "SetNamedSecurityInfoW",
+        utf8(path) + " " + std::to_string(object_type) + " " + std::to_string(security_info), path);
+    if (const auto& fault = call.fault()) {
         return static_cast<DWORD>(fault->result);
     }
     if (object_type != SE_FILE_OBJECT || security_info != DACL_SECURITY_INFORMATION ||
         owner != nullptr || group != nullptr || sacl != nullptr) {
-        return ERROR_INVALID_PARAMETER;
+        not_modelled("SetNamedSecurityInfoW of more or less than a file's DACL: " + utf8(path));
     }
     const auto* entries = dacl == nullptr ? nullptr : live_entries_of(dacl);
     if (dacl != nullptr && entries == nullptr) {
-        return ERROR_INVALID_PARAMETER;
+        not_modelled("SetNamedSecurityInfoW with a list that was freed or never made");
     }
     DWORD error = 0;
     Dacl* stored = file_dacl(path, error);
@@ -359,14 +354,12 @@ DWORD SetNamedSecurityInfoW(LPWSTR object_name, SE_OBJECT_TYPE object_type,
 }
 
 BOOL OpenProcessToken(HANDLE process, DWORD desired_access, PHANDLE token) {
-    Guard guard;
-    record("OpenProcessToken " + hex(desired_access));
-    if (const auto failed = injected<BOOL>("OpenProcessToken")) {
+    const Call call("OpenProcessToken", hex(desired_access));
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
     if (process != GetCurrentProcess()) {
-        set_last_error(ERROR_INVALID_HANDLE);
-        return FALSE;
+        not_modelled("OpenProcessToken of another process than the caller");
     }
     *token = add_handle(std::make_shared<Token>());
     return TRUE;
@@ -375,14 +368,16 @@ BOOL OpenProcessToken(HANDLE process, DWORD desired_access, PHANDLE token) {
 // The user's SID stays with the token's data, so the caller's buffer holds only the pointer.
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS info_class, LPVOID info,
                          DWORD length, LPDWORD return_length) {
-    Guard guard;
-    record("GetTokenInformation " + std::to_string(info_class) + " " + std::to_string(length));
-    if (const auto failed = injected<BOOL>("GetTokenInformation")) {
+    const Call call("GetTokenInformation",
+                    std::to_string(info_class) + " " + std::to_string(length));
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
-    if (!object_as<Token>(token) || info_class != TokenUser) {
-        set_last_error(object_as<Token>(token) ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+    if (!fail_unless<Token>(token)) {
         return FALSE;
+    }
+    if (info_class != TokenUser) {
+        not_modelled("GetTokenInformation of class " + std::to_string(info_class));
     }
     *return_length = sizeof(TOKEN_USER);
     if (length < sizeof(TOKEN_USER)) {
@@ -394,15 +389,13 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS info_class, LPVOI
 }
 
 BOOL ConvertSidToStringSidW(PSID sid, LPWSTR* text) {
-    Guard guard;
-    record("ConvertSidToStringSidW");
-    if (const auto failed = injected<BOOL>("ConvertSidToStringSidW")) {
+    const Call call("ConvertSidToStringSidW");
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
     const auto known = live_sid_text(sid);
     if (!known) {
-        set_last_error(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        not_modelled("ConvertSidToStringSidW of a SID that was freed or never made");
     }
     auto& texts = security().sid_texts;
     texts.push_back(std::make_unique<std::u16string>(utf16(*known)));
@@ -414,17 +407,15 @@ BOOL ConvertSidToStringSidW(PSID sid, LPWSTR* text) {
 BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR text, DWORD revision,
                                                           PSECURITY_DESCRIPTOR* descriptor,
                                                           ULONG* size) {
-    Guard guard;
     const std::u16string_view given(text);
-    record("ConvertStringSecurityDescriptorToSecurityDescriptorW " + utf8(given));
-    if (const auto failed =
-            injected<BOOL>("ConvertStringSecurityDescriptorToSecurityDescriptorW", given)) {
+    const Call call("ConvertStringSecurityDescriptorToSecurityDescriptorW", utf8(given), given);
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
     auto parsed = parse_descriptor(given);
     if (revision != SDDL_REVISION_1 || !parsed) {
-        set_last_error(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        not_modelled("ConvertStringSecurityDescriptorToSecurityDescriptorW of revision " +
+                     std::to_string(revision) + ": " + utf8(given));
     }
     auto held = std::make_unique<SecurityDescriptor>(std::move(*parsed));
     *descriptor = held.get();

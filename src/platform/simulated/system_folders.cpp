@@ -31,7 +31,7 @@ std::pair<std::u16string, std::u16string> registry_key(std::u16string_view key,
 // and given back; too small (or no buffer) fails with ERROR_INSUFFICIENT_BUFFER.
 BOOL give_folder(const std::string& folder, LPWSTR buffer, LPDWORD size) {
     if (size == nullptr) {
-        set_last_error(ERROR_INVALID_PARAMETER);
+        set_last_error(ERROR_INVALID_PARAMETER); // the size is asked for and given back
         return FALSE;
     }
     const std::u16string text = utf16(folder);
@@ -42,8 +42,7 @@ BOOL give_folder(const std::string& folder, LPWSTR buffer, LPDWORD size) {
         set_last_error(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    std::ranges::copy(text, buffer);
-    buffer[text.size()] = 0;
+    put_text(text, buffer);
     return TRUE;
 }
 
@@ -66,24 +65,16 @@ void reset_system_folders() {
 using namespace sim::detail;
 
 UINT GetSystemWindowsDirectoryW(LPWSTR buffer, UINT size) {
-    Guard guard;
-    record("GetSystemWindowsDirectoryW");
-    if (const auto failed = injected<UINT>("GetSystemWindowsDirectoryW")) {
+    const Call call("GetSystemWindowsDirectoryW");
+    if (const auto failed = call.failed<UINT>()) {
         return *failed;
     }
-    const std::u16string text = utf16(system_state().folders.windows);
-    if (text.size() >= size) {
-        return static_cast<UINT>(text.size() + 1);
-    }
-    std::ranges::copy(text, buffer);
-    buffer[text.size()] = 0;
-    return static_cast<UINT>(text.size());
+    return copy_out(utf16(system_state().folders.windows), buffer, size);
 }
 
 BOOL GetProfilesDirectoryW(LPWSTR profiles_directory, LPDWORD size) {
-    Guard guard;
-    record("GetProfilesDirectoryW");
-    if (const auto failed = injected<BOOL>("GetProfilesDirectoryW")) {
+    const Call call("GetProfilesDirectoryW");
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
     return give_folder(system_state().folders.profiles, profiles_directory, size);
@@ -91,15 +82,13 @@ BOOL GetProfilesDirectoryW(LPWSTR profiles_directory, LPDWORD size) {
 
 // Only the token of the calling process, by its pseudo-handle, is modelled.
 BOOL GetUserProfileDirectoryW(HANDLE token, LPWSTR profile_directory, LPDWORD size) {
-    Guard guard;
     const bool own_token = token == GetCurrentProcessToken();
-    record(std::string("GetUserProfileDirectoryW ") + (own_token ? "process-token" : "?"));
-    if (const auto failed = injected<BOOL>("GetUserProfileDirectoryW")) {
+    const Call call("GetUserProfileDirectoryW", own_token ? "process-token" : "?");
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
     if (!own_token) {
-        set_last_error(ERROR_INVALID_HANDLE);
-        return FALSE;
+        not_modelled("GetUserProfileDirectoryW of another token than the caller's");
     }
     return give_folder(system_state().folders.user_profile, profile_directory, size);
 }
@@ -108,15 +97,14 @@ BOOL GetUserProfileDirectoryW(HANDLE token, LPWSTR profile_directory, LPDWORD si
 // from the environment unless RRF_NOEXPAND is set, and that expansion is not modelled.
 LSTATUS RegGetValueW(HKEY key, LPCWSTR sub_key, LPCWSTR value, DWORD flags, LPDWORD type,
                      PVOID data, LPDWORD data_size) {
-    Guard guard;
     const std::u16string_view key_name(sub_key == nullptr ? u"" : sub_key);
     const std::u16string_view value_name(value == nullptr ? u"" : value);
-    record("RegGetValueW " + utf8(key_name) + " " + utf8(value_name));
-    if (const auto fault = take_fault("RegGetValueW", value_name)) {
+    const Call call("RegGetValueW", utf8(key_name) + " " + utf8(value_name), value_name);
+    if (const auto& fault = call.fault()) {
         return static_cast<LSTATUS>(fault->result);
     }
     if (key != HKEY_LOCAL_MACHINE) {
-        return ERROR_INVALID_HANDLE;
+        not_modelled("RegGetValueW under another key than HKEY_LOCAL_MACHINE");
     }
     // Windows refuses RRF_RT_REG_EXPAND_SZ without RRF_NOEXPAND.
     const bool no_expand = (flags & RRF_NOEXPAND) != 0;
@@ -134,7 +122,7 @@ LSTATUS RegGetValueW(HKEY key, LPCWSTR sub_key, LPCWSTR value, DWORD flags, LPDW
         return ERROR_UNSUPPORTED_TYPE;
     }
     if (stored.type == REG_EXPAND_SZ && !no_expand) {
-        return ERROR_INVALID_PARAMETER;
+        not_modelled("RegGetValueW expanding " + utf8(value_name));
     }
     if (type != nullptr) {
         *type = stored.type;
@@ -153,8 +141,7 @@ LSTATUS RegGetValueW(HKEY key, LPCWSTR sub_key, LPCWSTR value, DWORD flags, LPDW
         return ERROR_MORE_DATA;
     }
     auto* out = static_cast<WCHAR*>(data);
-    std::ranges::copy(text, out);
-    out[text.size()] = 0;
+    put_text(text, out);
     return ERROR_SUCCESS;
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <iostream>
 
 namespace sim::detail {
 
@@ -12,24 +14,24 @@ ULONGLONG skipped_milliseconds = 0;
 thread_local DWORD this_pid = 1;
 thread_local unsigned guard_depth = 0;
 
-// How the journal names a handle's object and a wait's time limit.
-std::string kind_of(HANDLE handle) {
-    const auto object = object_of(handle);
-    return object ? object->kind() : "?";
-}
+// How the journal names a wait's time limit.
 std::string timeout_text(DWORD milliseconds) {
     return milliseconds == INFINITE ? "INFINITE" : std::to_string(milliseconds);
 }
 
 // A wait on any of `objects`: the index of the first signalled one, taken, added to
 // WAIT_OBJECT_0 (WAIT_ABANDONED_0 for an abandoned mutex).
-DWORD wait_for_any(Guard& guard, const std::vector<HANDLE>& handles, DWORD milliseconds) {
+DWORD wait_for_any(std::unique_lock<std::recursive_mutex>& lock, const std::vector<HANDLE>& handles,
+                   DWORD milliseconds) {
     std::vector<std::shared_ptr<Waitable>> objects;
     for (const HANDLE handle : handles) {
-        objects.push_back(object_as<Waitable>(handle));
-        if (!objects.back()) {
+        if (!object_of(handle)) {
             set_last_error(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
+        }
+        objects.push_back(object_as<Waitable>(handle));
+        if (!objects.back()) {
+            not_modelled(std::string("a wait on a ") + object_of(handle)->kind());
         }
     }
     DWORD result = WAIT_TIMEOUT;
@@ -46,15 +48,33 @@ DWORD wait_for_any(Guard& guard, const std::vector<HANDLE>& handles, DWORD milli
     }
     note_blocking_wait();
     if (milliseconds == INFINITE) {
-        world_signal().wait(guard.lock(), ended);
+        world_signal().wait(lock, ended);
         return result;
     }
     // The time limit runs on the machine's clock, which pass_time moves on.
     const ULONGLONG deadline = ticks() + milliseconds;
     for (ULONGLONG now = ticks(); !ended() && now < deadline; now = ticks()) {
-        world_signal().wait_for(guard.lock(), std::chrono::milliseconds(deadline - now));
+        world_signal().wait_for(lock, std::chrono::milliseconds(deadline - now));
     }
     return result;
+}
+
+// The fault registered for this call, if one fires now.
+std::optional<Fault> take_fault(std::string_view function, std::u16string_view argument) {
+    auto& faults = world().faults;
+    const std::string key = utf8(argument);
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+        if (it->fault.function != function ||
+            (!it->fault.argument.empty() && it->fault.argument != key)) {
+            continue;
+        }
+        if (--it->remaining == 0) {
+            Fault fired = it->fault;
+            faults.erase(it);
+            return fired;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -117,6 +137,11 @@ HandleEntry* handle_entry(HANDLE handle) {
     return found == handles.end() ? nullptr : &found->second;
 }
 
+std::string kind_of(HANDLE handle) {
+    const auto object = object_of(handle);
+    return object ? object->kind() : "?";
+}
+
 std::shared_ptr<Object> object_of(HANDLE handle) {
     const HandleEntry* entry = handle_entry(handle);
     return entry == nullptr ? nullptr : entry->object;
@@ -127,99 +152,70 @@ void record(std::string entry) {
     world().journal.push_back(std::move(entry));
 }
 
-std::optional<Fault> take_fault(std::string_view function, std::u16string_view argument) {
-    auto& faults = world().faults;
-    const std::string key = utf8(argument);
-    for (auto it = faults.begin(); it != faults.end(); ++it) {
-        if (it->fault.function != function ||
-            (!it->fault.argument.empty() && it->fault.argument != key)) {
-            continue;
-        }
-        if (--it->remaining == 0) {
-            Fault fired = it->fault;
-            faults.erase(it);
-            return fired;
-        }
-    }
-    return std::nullopt;
-}
-
 void set_last_error(DWORD error) {
     last_error = error;
 }
 
-std::string utf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c < 0x80) { // most of what the journal records
-            out.push_back(static_cast<char>(c));
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+void not_modelled(std::string_view what) {
+    std::cerr << "simulated Windows does not model " << what << std::endl;
+    std::abort();
+}
+
+void Call::open(std::string_view function, std::string_view details, std::u16string_view key) {
+    std::string line(function);
+    if (!details.empty()) {
+        line += ' ';
+        line += details;
+    }
+    record(std::move(line));
+    fault_ = take_fault(function, key);
+}
+
+std::string flag_names(DWORD value, std::span<const FlagName> names) {
+    std::string text;
+    DWORD named = 0;
+    for (const auto& [mask, name] : names) {
+        if ((value & mask) == mask && (mask & ~named) != 0) {
+            text += (text.empty() ? "" : "|") + std::string(name);
+            named |= mask;
         }
     }
-    return out;
+    const DWORD rest = value & ~named;
+    if (rest != 0 || text.empty()) {
+        text += (text.empty() ? "" : "|") + hex(rest);
+    }
+    return text;
+}
+
+void put_text(std::u16string_view text, WCHAR* buffer) {
+    std::ranges::copy(text, buffer);
+    buffer[text.size()] = 0;
+}
+
+DWORD copy_out(std::u16string_view text, WCHAR* buffer, DWORD size) {
+    if (text.size() + 1 > size) {
+        return static_cast<DWORD>(text.size() + 1);
+    }
+    put_text(text, buffer);
+    return static_cast<DWORD>(text.size());
 }
 
 std::u16string utf16(std::string_view text) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     std::u16string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto b = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-        char32_t c = b(i);
-        std::size_t length = 1;
-        if (c >= 0xF0 && i + 3 < text.size()) {
-            c = ((c & 0x07) << 18) | ((b(i + 1) & 0x3F) << 12) | ((b(i + 2) & 0x3F) << 6) |
-                (b(i + 3) & 0x3F);
-            length = 4;
-        } else if (c >= 0xE0 && i + 2 < text.size()) {
-            c = ((c & 0x0F) << 12) | ((b(i + 1) & 0x3F) << 6) | (b(i + 2) & 0x3F);
-            length = 3;
-        } else if (c >= 0xC0 && i + 1 < text.size()) {
-            c = ((c & 0x1F) << 6) | (b(i + 1) & 0x3F);
-            length = 2;
+    for (std::size_t at = 0; at < text.size();) {
+        if (byte(at) == 0xED && at + 2 < text.size() && (byte(at + 1) & 0xE0) == 0xA0 &&
+            (byte(at + 2) & 0xC0) == 0x80) {
+            out.push_back(static_cast<char16_t>(0xD000 | ((byte(at + 1) & 0x3F) << 6) |
+                                                (byte(at + 2) & 0x3F)));
+            at += 3;
+            continue;
         }
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-        i += length;
+        const unicode::Decoded next = unicode::decode_utf8(text, at);
+        unicode::append_utf16(out, next.scalar.value_or(unicode::REPLACEMENT));
+        at += next.length;
     }
     return out;
-}
-
-std::string hex(std::uint64_t value) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    do {
-        out.insert(out.begin(), digits[value % 16]);
-        value /= 16;
-    } while (value != 0);
-    return "0x" + out;
 }
 
 std::u16string fold_case(std::u16string_view text) {
@@ -282,17 +278,19 @@ void SetLastError(DWORD error) {
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    Guard guard;
-    auto& handles = world().handles;
-    const auto found = handles.find(reinterpret_cast<std::uintptr_t>(handle));
-    record("CloseHandle " +
-           std::string(found == handles.end() ? "?" : found->second.object->kind()));
-    if (const auto failed = injected<BOOL>("CloseHandle")) {
+    const Call call("CloseHandle", [&] { return kind_of(handle); });
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
-    if (found == handles.end() || found->second.owner == 0) {
+    auto& handles = world().handles;
+    const auto found = handles.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (found == handles.end()) {
         set_last_error(ERROR_INVALID_HANDLE);
         return FALSE;
+    }
+    if (found->second.owner == 0) {
+        not_modelled(std::string("CloseHandle of a standard handle or a console's: ") +
+                     found->second.object->kind());
     }
     const auto object = found->second.object;
     handles.erase(found);
@@ -303,16 +301,19 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 BOOL SetHandleInformation(HANDLE object, DWORD mask, DWORD flags) {
-    Guard guard;
-    HandleEntry* entry = handle_entry(object);
-    record("SetHandleInformation " + std::string(entry == nullptr ? "?" : entry->object->kind()) +
-           " " + hex(mask) + " " + hex(flags));
-    if (const auto failed = injected<BOOL>("SetHandleInformation")) {
+    const Call call("SetHandleInformation",
+                    [&] { return kind_of(object) + " " + hex(mask) + " " + hex(flags); });
+    if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
+    HandleEntry* entry = handle_entry(object);
     if (entry == nullptr) {
         set_last_error(ERROR_INVALID_HANDLE);
         return FALSE;
+    }
+    if ((mask & ~HANDLE_FLAG_INHERIT) != 0) {
+        not_modelled("SetHandleInformation with a flag other than HANDLE_FLAG_INHERIT: " +
+                     hex(mask));
     }
     if ((mask & HANDLE_FLAG_INHERIT) != 0) {
         entry->inheritable = (flags & HANDLE_FLAG_INHERIT) != 0;
@@ -321,38 +322,42 @@ BOOL SetHandleInformation(HANDLE object, DWORD mask, DWORD flags) {
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    Guard guard;
-    const std::string kind = kind_of(handle);
-    record("WaitForSingleObject " + kind + " " + timeout_text(milliseconds));
-    if (const auto failed = injected<DWORD>("WaitForSingleObject", utf16(kind))) {
+    Call call("WaitForSingleObject", [&] {
+        const std::string kind = kind_of(handle);
+        return Line{kind + " " + timeout_text(milliseconds), utf16(kind)};
+    });
+    if (const auto failed = call.failed<DWORD>()) {
         return *failed;
     }
-    return wait_for_any(guard, {handle}, milliseconds);
+    return wait_for_any(call.lock(), {handle}, milliseconds);
 }
 
-// Waits for any one of the objects; waiting for all of them is not modelled.
+// Waits for any one of the objects.
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all,
                              DWORD milliseconds) {
-    Guard guard;
     const std::vector<HANDLE> objects(handles, handles + count);
-    std::string kinds;
-    for (const HANDLE handle : objects) {
-        kinds += kind_of(handle) + " ";
-    }
-    record("WaitForMultipleObjects " + kinds + timeout_text(milliseconds));
-    if (const auto failed = injected<DWORD>("WaitForMultipleObjects")) {
+    Call call("WaitForMultipleObjects", [&] {
+        std::string kinds;
+        for (const HANDLE handle : objects) {
+            kinds += kind_of(handle) + " ";
+        }
+        return kinds + timeout_text(milliseconds);
+    });
+    if (const auto failed = call.failed<DWORD>()) {
         return *failed;
     }
-    if (count == 0 || wait_all != FALSE) {
+    if (wait_all != FALSE) {
+        not_modelled("WaitForMultipleObjects for all of the objects");
+    }
+    if (count == 0) {
         set_last_error(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    return wait_for_any(guard, objects, milliseconds);
+    return wait_for_any(call.lock(), objects, milliseconds);
 }
 
 ULONGLONG GetTickCount64() {
-    Guard guard;
-    record("GetTickCount64");
+    const Call call("GetTickCount64");
     return ticks();
 }
 
@@ -371,23 +376,31 @@ int CompareStringOrdinal(LPCWSTR string1, int count1, LPCWSTR string2, int count
 }
 
 HLOCAL LocalFree(HLOCAL memory) {
-    Guard guard;
     auto& blocks = world().local_allocations;
-    const auto found = blocks.find(memory);
-    record("LocalFree " + std::string(found == blocks.end() ? "?" : found->second));
-    if (const auto fault = take_fault("LocalFree")) {
-        set_last_error(fault->error);
+    const Call call("LocalFree", [&] {
+        const auto found = blocks.find(memory);
+        return found == blocks.end() ? std::string("?") : found->second;
+    });
+    if (call.failed<HLOCAL>()) {
         return memory;
     }
     if (memory == nullptr) {
         return nullptr;
     }
-    if (found == blocks.end()) {
+    if (blocks.erase(memory) == 0) {
         set_last_error(ERROR_INVALID_HANDLE);
         return memory;
     }
-    blocks.erase(found);
     return nullptr;
+}
+
+// The pseudo handle that stands for the calling process; it needs no closing.
+HANDLE GetCurrentProcess() {
+    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+}
+
+DWORD GetCurrentProcessId() {
+    return current_pid();
 }
 
 namespace sim {

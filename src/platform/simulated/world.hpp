@@ -1,17 +1,23 @@
 // Internals of the simulated Windows, shared by its source files. Tests use control.hpp.
 #pragma once
 
+#include "encoding/hex.hpp"
+#include "encoding/unicode.hpp"
 #include "platform/simulated/control.hpp"
 #include "platform/simulated/windows.hpp"
 
 #include <algorithm>
+#include <concepts>
 #include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace sim::detail {
@@ -94,8 +100,9 @@ std::recursive_mutex& world_lock();
 // ended).
 std::condition_variable_any& world_signal();
 
-// Every entry point of the simulated Windows takes this first. When the outermost one on a thread
-// ends, console events that a call on that thread set off are delivered, with the lock free.
+// The world lock, which every entry point of the simulated Windows takes first (through Call when
+// the journal shows it). When the outermost one on a thread ends, console events that a call on
+// that thread set off are delivered, with the lock free.
 class Guard {
 public:
     Guard();
@@ -119,6 +126,8 @@ HandleEntry* handle_entry(HANDLE handle);
 template <class T> std::shared_ptr<T> object_as(HANDLE handle) {
     return std::dynamic_pointer_cast<T>(object_of(handle));
 }
+// How the journal names a handle's object: its kind, "?" for a handle that is none.
+std::string kind_of(HANDLE handle);
 
 // Adds to the journal; a console event set off by this call is due once the call returns.
 void record(std::string entry);
@@ -127,25 +136,91 @@ inline bool names_function(std::string_view entry, std::string_view function) {
     return entry.starts_with(function) &&
            (entry.size() == function.size() || entry[function.size()] == ' ');
 }
-// The fault registered for this call, if one fires now.
-std::optional<Fault> take_fault(std::string_view function, std::u16string_view argument = {});
 void set_last_error(DWORD error);
 
-// What a fault injected for this call makes it return, with the last error set; nothing when no
-// fault fires now.
-template <class R>
-std::optional<R> injected(std::string_view function, std::u16string_view argument = {}) {
-    const auto fault = take_fault(function, argument);
-    if (!fault) {
-        return std::nullopt;
+// Stops the test at an input that the simulated Windows does not model, which an error code would
+// pass off as a refusal of Windows: writes "simulated Windows does not model <what>" to standard
+// error and aborts (from any thread, and under the sanitizers). `what` names the call and the
+// input.
+[[noreturn]] void not_modelled(std::string_view what);
+
+// A call's journal line after the function's name, and the key argument that an injected fault
+// may name (the path, name or device the line shows).
+struct Line {
+    std::string details;
+    std::u16string key;
+};
+
+// Opens every entry point that the journal shows: holds the world lock until the call returns,
+// adds "Function details" to the journal and takes the fault injected for this call. A line that
+// reads the world comes from `describe`, run once the lock is held.
+class Call {
+public:
+    explicit Call(std::string_view function, std::string_view details = {},
+                  std::u16string_view key = {}) {
+        open(function, details, key);
     }
-    set_last_error(fault->error);
-    return static_cast<R>(fault->result);
+    template <std::invocable Describe> Call(std::string_view function, Describe describe) {
+        const Line line{describe()};
+        open(function, line.details, line.key);
+    }
+
+    // The fault that fired, for the functions that return their error code.
+    const std::optional<Fault>& fault() const { return fault_; }
+    // What the fault makes the call return, with the last error set; nothing when none fired.
+    template <class R> std::optional<R> failed() const {
+        if (!fault_) {
+            return std::nullopt;
+        }
+        set_last_error(fault_->error);
+        if constexpr (std::is_pointer_v<R>) {
+            return reinterpret_cast<R>(static_cast<std::uintptr_t>(fault_->result));
+        } else {
+            return static_cast<R>(fault_->result);
+        }
+    }
+    std::unique_lock<std::recursive_mutex>& lock() { return guard_.lock(); }
+
+private:
+    void open(std::string_view function, std::string_view details, std::u16string_view key);
+
+    Guard guard_;
+    std::optional<Fault> fault_;
+};
+
+// The object of `handle` as a T; null, with ERROR_INVALID_HANDLE, for a handle that is none or
+// refers to something else.
+template <class T> std::shared_ptr<T> fail_unless(HANDLE handle) {
+    auto object = object_as<T>(handle);
+    if (!object) {
+        set_last_error(ERROR_INVALID_HANDLE);
+    }
+    return object;
 }
 
-std::string utf8(std::u16string_view text);
+// A documented flag, or a set of them that has a name of its own, as the journal names it.
+struct FlagName {
+    DWORD mask;
+    const char* name;
+};
+// A set of flags as the journal shows it: the names in `names` whose bits are all set and not yet
+// named by an earlier one (a composite goes first), joined with "|", then the bits that none
+// names in hex; "0x0" for none.
+std::string flag_names(DWORD value, std::span<const FlagName> names);
+
+// Copies `text` and a NUL to `buffer`.
+void put_text(std::u16string_view text, WCHAR* buffer);
+// The tail of the calls that return a length: the length copied, or, when `text` and its NUL do
+// not fit in `size` units, the size needed, nothing copied.
+DWORD copy_out(std::u16string_view text, WCHAR* buffer, DWORD size);
+
+// Texts as the journal and the tests write them; what is not valid becomes U+FFFD.
+inline std::string utf8(std::u16string_view text) {
+    return unicode::utf8_from_utf16(text).text;
+}
+// A test writes a name with an unpaired surrogate, which no UTF-8 holds, in the three bytes that
+// would encode it ("\xED\xA0\x80" for U+D800); what else is not valid becomes U+FFFD.
 std::u16string utf16(std::string_view text);
-std::string hex(std::uint64_t value);
 
 std::u16string fold_case(std::u16string_view text);
 // One unit as fold_case folds it: ASCII, Latin-1 and basic Cyrillic letters to upper case.
@@ -195,8 +270,6 @@ struct DescriptorDacl {
 };
 std::optional<DescriptorDacl> descriptor_dacl(const void* descriptor);
 
-// The entries a file or directory inherits from a parent with this DACL.
-std::vector<AccessEntry> inherited_entries(const Dacl& parent, bool directory);
 // Gives every file and directory below a Win32 path what it now inherits, keeping its own
 // entries first.
 void propagate_inheritance(std::u16string_view path);
