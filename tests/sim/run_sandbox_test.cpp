@@ -196,13 +196,13 @@ template <typename Row>
 class SandboxRows : public SandboxRun, public ::testing::WithParamInterface<Row> {};
 const auto row_name = [](const auto& row) { return std::string(row.param.name); };
 
-// A failure point: what `arrange` does to the arguments or the machine; standard error with the
-// trace on, the stage lines `before` the failure line and its `message`; the release steps as
-// releases() names them; what the failure keeps (`left`, as left_behind() names it); the status.
+// A failure point: what `arrange` does to the arguments or the machine; the release steps as
+// releases() names them; standard error with the trace on, the stage lines reached and then the
+// failure line; what the failure keeps (`left`, as left_behind() names it); the status.
 struct FailureRow {
     const char* name;
     Arrange arrange;
-    std::string before, released, message;
+    std::string released, error;
     Strings left = {};
     int status = 126;
 };
@@ -238,6 +238,7 @@ void make_share() {
     sim::make_directory(SHARED);
 }
 
+const std::string FAILED = "native sandbox failed: ", FATAL = "native sandbox fatal error: ";
 const std::string INTERRUPTED = "sandbox run interrupted by a console control event";
 const std::string NO_LETTER = "no DOS drive slot is available for the native sandbox";
 const std::string OUT_OF_MEMORY =
@@ -256,21 +257,17 @@ const std::string UNCONTAINED = "unlock attributes terminate thread process Y: Z
 const FailureRow FAILURES[] = {
     {.name = "EventCreation",
      .arrange = fails("CreateEventW", 0, 8, 2),
-     .message = "cannot create console control events: Win32 8"},
+     .error = FAILED + "cannot create console control events: Win32 8"},
     {.name = "HandlerInstall",
      .arrange = fails("SetConsoleCtrlHandler", 0, 8),
-     .message = "cannot install console control handler: Win32 8"},
-    {.name = "ProfileCreation",
-     .arrange = fails("CreateAppContainerProfile", 0x800700AA),
-     .message = "cannot create AppContainer profile: HRESULT 0x800700aa"},
-    // The profile exists already: its SID is derived from the name.
+     .error = FAILED + "cannot install console control handler: Win32 8"},
     {.name = "SidDerivation",
      .arrange =
          [](Strings&) {
              sim::inject(fault_on("CreateAppContainerProfile", ALREADY_EXISTS_HRESULT));
              sim::inject(fault_on("DeriveAppContainerSidFromAppContainerName", 0x80070057));
          },
-     .message = "cannot derive AppContainer SID: HRESULT 0x80070057"},
+     .error = FAILED + "cannot derive AppContainer SID: HRESULT 0x80070057"},
     // A trace line cut off after 9 bytes: the failure line starts a line of its own.
     {.name = "CutTraceLine",
      .arrange =
@@ -278,185 +275,153 @@ const FailureRow FAILURES[] = {
              sim::set_stderr(sim::StreamKind::Pipe, 0, 9);
              sim::inject(fault_on("WriteFile", 0, 232, 2));
          },
-     .before = "sandbox-s\n",
      .released = "sid",
-     .message = TRACE_WRITE + "232",
+     .error = "sandbox-s\n" + FATAL + TRACE_WRITE + "232",
      .status = 101},
     {.name = "ProjectAclRead",
      .arrange = fails("GetNamedSecurityInfoW", 5),
-     .before = trace("project acl-read"),
      .released = "sid",
-     .message = "cannot read ACL for \\\\?\\C:\\Work\\Proj: Win32 5"},
+     .error =
+         trace("project acl-read") + FAILED + "cannot read ACL for \\\\?\\C:\\Work\\Proj: Win32 5"},
     // The grant names even a verbatim path without "\\?\", which reaches a long one only where
     // Windows allows long paths to a long-path aware process.
     {.name = "LongProjectPath",
      .arrange = naming(1, LONG_PROJECT, [] { sim::make_directory(LONG_PROJECT.substr(4)); }),
-     .before = trace("project acl-read", LONG_PROJECT),
      .released = "sid",
-     .message = "cannot read ACL for " + LONG_PROJECT + ": Win32 3"},
+     .error = trace("project acl-read", LONG_PROJECT) + FAILED + "cannot read ACL for " +
+              LONG_PROJECT + ": Win32 3"},
     {.name = "ScratchAclMerge",
      .arrange = fails("SetEntriesInAclW", 87, 0, 2),
-     .before = trace("scratch acl-merge"),
      .released = "sid",
-     .message = "cannot merge ACL for \\\\?\\C:\\Work\\Scratch: Win32 87"},
+     .error = trace("scratch acl-merge") + FAILED +
+              "cannot merge ACL for \\\\?\\C:\\Work\\Scratch: Win32 87"},
     {.name = "ScratchAclSet",
      .arrange = fails("SetNamedSecurityInfoW", 5, 0, 2),
-     .before = GRANTED,
      .released = "sid",
-     .message = "cannot set ACL for \\\\?\\C:\\Work\\Scratch: Win32 5"},
+     .error = GRANTED + FAILED + "cannot set ACL for \\\\?\\C:\\Work\\Scratch: Win32 5"},
     {.name = "ScratchOnADriveRoot",
      .arrange = naming(3, "S:\\", [] { sim::add_volume('S'); }),
      .released = "sid",
-     .message = "sandbox scratch path has no parent"},
+     .error = FAILED + "sandbox scratch path has no parent"},
     {.name = "ProjectIsTheUserProfile",
      .arrange = naming(1, "C:\\Users\\me", [] {}),
      .released = "sid",
-     .message = PROTECTED + "C:\\Users\\me (the calling user's profile)"},
+     .error = FAILED + PROTECTED + "C:\\Users\\me (the calling user's profile)"},
     {.name = "ScratchInsideTheWindowsDirectory",
      .arrange = naming(3, "C:\\Windows\\Temp", [] { sim::make_directory("C:\\Windows\\Temp"); }),
      .released = "sid",
-     .message = PROTECTED + "C:\\Windows\\Temp (inside the Windows directory)"},
+     .error = FAILED + PROTECTED + "C:\\Windows\\Temp (inside the Windows directory)"},
     {.name = "ProjectOnAShare",
      .arrange = naming(1, SHARED, make_share),
      .released = "sid",
-     .message = ON_SHARE},
+     .error = FAILED + ON_SHARE},
     {.name = "ScratchOnAShare",
      .arrange = naming(3, SHARED, make_share),
      .released = "sid",
-     .message = ON_SHARE},
+     .error = FAILED + ON_SHARE},
     // A record that this run has not written is never deleted: another run's, or one that a
     // later run recovers.
     {.name = "LockCreation",
      .arrange = fails("CreateMutexW", 0, 5),
-     .before = GRANTED,
      .released = "sid",
-     .message = "cannot create sandbox allocation lock: Win32 5"},
+     .error = GRANTED + FAILED + "cannot create sandbox allocation lock: Win32 5"},
     {.name = "LockWait",
      .arrange = fails("WaitForMultipleObjects", WAIT_FAILED, 6),
-     .before = GRANTED,
      .released = "close-mutex sid",
-     .message = "cannot acquire sandbox allocation lock: 4294967295"},
+     .error = GRANTED + FAILED + "cannot acquire sandbox allocation lock: 4294967295"},
     {.name = "RecordPathUnreadable",
      .arrange = [](Strings&) { sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); },
-     .before = GRANTED,
      .released = "unlock sid",
-     .message = "cannot read mount record " + std::string(RECORD).substr(4) + ": " + DENIED},
+     .error = GRANTED + FAILED + "cannot read mount record " + std::string(RECORD).substr(4) +
+              ": " + DENIED},
     {.name = "NoLetterForTheProject",
      .arrange = letters_taken('Z'),
-     .before = GRANTED,
      .released = "unlock sid",
-     .message = NO_LETTER},
+     .error = GRANTED + FAILED + NO_LETTER},
     {.name = "NoLetterForTheScratch",
      .arrange = letters_taken('Y'),
-     .before = GRANTED,
      .released = "Z: unlock sid",
-     .message = NO_LETTER},
+     .error = GRANTED + FAILED + NO_LETTER},
     {.name = "RecordSecurity",
      .arrange = fails("OpenProcessToken", 0, 5),
-     .before = GRANTED,
      .released = "Y: Z: unlock sid",
-     .message = "cannot secure sandbox mount record: Win32 5"},
+     .error = GRANTED + FAILED + "cannot secure sandbox mount record: Win32 5"},
     {.name = "RecordCreation",
      .arrange =
          [](Strings&) {
              sim::inject({.function = "CreateFileW", .call = 2, .argument = RECORD, .error = 5});
          },
-     .before = GRANTED,
      .released = "Y: Z: unlock sid",
-     .message = "cannot write sandbox mount record: " + DENIED},
-    {.name = "EnvironmentRead",
-     .arrange = fails("GetEnvironmentStringsW", 0, 8),
-     .before = GRANTED,
-     .released = RECORDED,
-     .message = "failure getting env string from OS: " + OUT_OF_MEMORY,
-     .status = 101},
+     .error = GRANTED + FAILED + "cannot write sandbox mount record: " + DENIED},
     {.name = "EnvironmentWrite",
      .arrange = [](Strings&) { sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8)); },
-     .before = GRANTED,
      .released = RECORDED,
-     .message = "failed to set environment variable \"TEMP\" to \"Y:\\\": " + OUT_OF_MEMORY,
+     .error = GRANTED + FATAL +
+              "failed to set environment variable \"TEMP\" to \"Y:\\\": " + OUT_OF_MEMORY,
      .status = 101},
     // A path of one name and more is looked for in the project, not left to the search.
     {.name = "ProgramMissing",
      .arrange = naming(9, ".\\missing.exe", [] {}),
-     .before = GRANTED,
      .released = RECORDED,
-     .message = "cannot resolve sandbox program \\\\?\\C:\\Work\\Proj\\missing.exe: The system "
-                "cannot find the file specified. (os error 2)"},
+     .error = GRANTED + FAILED +
+              "cannot resolve sandbox program \\\\?\\C:\\Work\\Proj\\missing.exe: The system "
+              "cannot find the file specified. (os error 2)"},
     {.name = "HandleInheritance",
      .arrange = fails("SetHandleInformation", 0, 6),
-     .before = GRANTED,
      .released = RECORDED,
-     .message = "cannot make standard handle inheritable: Win32 6"},
+     .error = GRANTED + FAILED + "cannot make standard handle inheritable: Win32 6"},
     {.name = "AttributeListSize",
      .arrange = fails("InitializeProcThreadAttributeList", 0, 87),
-     .before = GRANTED,
      .released = RECORDED,
-     .message = "cannot size process attribute list: Win32 87"},
+     .error = GRANTED + FAILED + "cannot size process attribute list: Win32 87"},
     {.name = "AttributeListInit",
      .arrange = fails("InitializeProcThreadAttributeList", 0, 8, 2),
-     .before = GRANTED,
      .released = RECORDED,
-     .message = "cannot initialize process attribute list: Win32 8"},
+     .error = GRANTED + FAILED + "cannot initialize process attribute list: Win32 8"},
     {.name = "AppContainerAttribute",
      .arrange = fails("UpdateProcThreadAttribute", 0, 50),
-     .before = GRANTED,
      .released = LISTED,
-     .message = "cannot apply AppContainer process attribute: Win32 50"},
+     .error = GRANTED + FAILED + "cannot apply AppContainer process attribute: Win32 50"},
     {.name = "HandleListAttribute",
      .arrange = fails("UpdateProcThreadAttribute", 0, 87, 2),
-     .before = GRANTED,
      .released = LISTED,
-     .message = "cannot apply handle list process attribute: Win32 87"},
+     .error = GRANTED + FAILED + "cannot apply handle list process attribute: Win32 87"},
     {.name = "ProcessCreation",
      .arrange = fails("CreateProcessW", 0, 2),
-     .before = trace("create-process"),
      .released = LISTED,
-     .message = "cannot create AppContainer process: Win32 2"},
+     .error = trace("create-process") + FAILED + "cannot create AppContainer process: Win32 2"},
     {.name = "CreateProcessLine",
      .arrange = fails("WriteFile", 0, 232, write_of("create-process")),
-     .before = GRANTED,
      .released = LISTED,
-     .message = TRACE_WRITE + "232",
+     .error = GRANTED + FATAL + TRACE_WRITE + "232",
      .status = 101},
     // A write that takes nothing but reports success, leaving a stale last-error value.
     {.name = "CreateProcessLineTakesNothing",
      .arrange = fails("WriteFile", TRUE, 5, write_of("create-process")),
-     .before = GRANTED,
      .released = LISTED,
-     .message = TRACE_WRITE + "29",
+     .error = GRANTED + FATAL + TRACE_WRITE + "29",
      .status = 101},
     {.name = "JobCreation",
      .arrange = fails("CreateJobObjectW", 0, 5),
-     .before = trace("assign-job"),
      .released = UNCONTAINED,
-     .message = "cannot create sandbox job: Win32 5"},
-    {.name = "JobCreationInvalidHandle",
-     .arrange = fails("CreateJobObjectW", ~0ULL, 6),
-     .before = trace("assign-job"),
-     .released = UNCONTAINED,
-     .message = "cannot create sandbox job: Win32 6"},
+     .error = trace("assign-job") + FAILED + "cannot create sandbox job: Win32 5"},
     {.name = "JobConfiguration",
      .arrange = fails("SetInformationJobObject", 0, 87),
-     .before = trace("assign-job"),
      .released = "unlock attributes job terminate thread process Y: Z: record sid",
-     .message = "cannot configure sandbox job: Win32 87"},
+     .error = trace("assign-job") + FAILED + "cannot configure sandbox job: Win32 87"},
     {.name = "JobUserInterface",
      .arrange = fails("SetInformationJobObject", 0, 5, 2),
-     .before = trace("assign-job"),
      .released = "unlock attributes job terminate thread process Y: Z: record sid",
-     .message = "cannot restrict sandbox job user interface: Win32 5"},
+     .error = trace("assign-job") + FAILED + "cannot restrict sandbox job user interface: Win32 5"},
     {.name = "JobAssignment",
      .arrange = fails("AssignProcessToJobObject", 0, 5),
-     .before = trace("assign-job"),
      .released = "unlock attributes terminate thread process job Y: Z: record sid",
-     .message = "cannot assign AppContainer process to job: Win32 5"},
+     .error = trace("assign-job") + FAILED + "cannot assign AppContainer process to job: Win32 5"},
     // Inside the job the child is ended by the job's close, not terminated, on every way out.
     {.name = "ResumeLine",
      .arrange = fails("WriteFile", 0, 232, write_of("resume")),
-     .before = trace("assign-job"),
      .released = TORN_DOWN,
-     .message = TRACE_WRITE + "232",
+     .error = trace("assign-job") + FATAL + TRACE_WRITE + "232",
      .status = 101},
     // The thread's close, right after, fails too: the line keeps the resume's code.
     {.name = "Resume",
@@ -467,39 +432,36 @@ const FailureRow FAILURES[] = {
              // `left` shows.
              sim::inject(fault_on("CloseHandle", 0, 6, 15));
          },
-     .before = trace("resume"),
      .released = TORN_DOWN,
-     .message = "cannot resume AppContainer process: Win32 5",
+     .error = trace("resume") + FAILED + "cannot resume AppContainer process: Win32 5",
      .left = {"handle thread"}},
     {.name = "ExitCodeRead",
      .arrange = fails("GetExitCodeProcess", 0, 6),
-     .before = trace("settled"),
      .released = TORN_DOWN,
-     .message = "cannot read AppContainer exit code: Win32 6"},
+     .error = trace("settled") + FAILED + "cannot read AppContainer exit code: Win32 6"},
     // The host's event and its report come before anything the run changes.
     {.name = "StopEventMissing",
      .arrange = with({"--stop-event", HOST_STOP}),
-     .message = "cannot open stop event Local\\host-stop: Win32 2"},
+     .error = FAILED + "cannot open stop event Local\\host-stop: Win32 2"},
     {.name = "ReportFolderMissing",
      .arrange = with({"--report", "C:\\Work\\none\\run.jsonl"}),
-     .message = "cannot create report C:\\Work\\none\\run.jsonl: The system cannot find the file "
-                "specified. (os error 2)"},
+     .error = FAILED +
+              "cannot create report C:\\Work\\none\\run.jsonl: The system cannot find the file "
+              "specified. (os error 2)"},
     {.name = "ReportSid",
      .arrange = with({"--report", REPORT}, fails("ConvertSidToStringSidW", 0, 8)),
      .released = "sid",
-     .message = "cannot convert AppContainer SID to text: Win32 8"},
+     .error = FAILED + "cannot convert AppContainer SID to text: Win32 8"},
     // A report that takes no more lines fails the run once it has torn down: the child's start
     // (the write that the "wait" line would otherwise have), or the run's end.
     {.name = "ReportStartedLine",
      .arrange = with({"--report", REPORT}, fails("WriteFile", 0, 5, write_of("wait"))),
-     .before = trace("resume"),
      .released = TORN_DOWN,
-     .message = "cannot write report C:\\Work\\run.jsonl: " + DENIED},
+     .error = trace("resume") + FAILED + "cannot write report C:\\Work\\run.jsonl: " + DENIED},
     {.name = "ReportClosingLine",
      .arrange = with({"--report", REPORT}, fails("FlushFileBuffers", 0, 5, 2)),
-     .before = trace("settled"),
      .released = TORN_DOWN,
-     .message = "cannot write report C:\\Work\\run.jsonl: " + DENIED},
+     .error = trace("settled") + FAILED + "cannot write report C:\\Work\\run.jsonl: " + DENIED},
 };
 
 using FailurePoint = SandboxRows<FailureRow>;
@@ -512,8 +474,7 @@ TEST_P(FailurePoint, ReleasesInOrderAndLeavesNothing) {
     Strings arguments = standard_arguments();
     row.arrange(arguments);
     EXPECT_EQ(run_with(arguments), row.status);
-    const std::string failed = row.status == 101 ? "fatal error: " : "failed: ";
-    EXPECT_EQ(sim::stderr_text(), row.before + "native sandbox " + failed + row.message + "\n");
+    EXPECT_EQ(sim::stderr_text(), row.error + "\n");
     EXPECT_EQ(releases(), row.released);
     EXPECT_EQ(left_behind(), row.left);
     // Every access list written shows in the trace: a run refused before its grants wrote none.
@@ -1051,7 +1012,7 @@ sim::Program until_ended(std::function<void()> first) {
 }
 
 std::thread host_helper;
-const std::string FAILED = R"({"event":"failed","status":126,"message":")";
+const std::string FAILED_EVENT = R"({"event":"failed","status":126,"message":")";
 
 const HostRow HOST_ROWS[] = {
     {.name = "Exited",
@@ -1086,19 +1047,20 @@ const HostRow HOST_ROWS[] = {
     {.name = "ChildCreation",
      .arrange = [](HANDLE) { sim::inject(fault_on("CreateProcessW", 0, 2)); },
      .status = 126,
-     .closing = FAILED + R"(cannot create AppContainer process: Win32 2","stage":)"
-                         R"("create-process","win32":2,"program":"Z:\\bin\\tool.exe",)"
-                         R"("system_message":"The system cannot find the file specified."})"},
+     .closing = FAILED_EVENT + R"(cannot create AppContainer process: Win32 2","stage":)"
+                               R"("create-process","win32":2,"program":"Z:\\bin\\tool.exe",)"
+                               R"("system_message":"The system cannot find the file specified."})"},
     {.name = "ProfileCreation",
      .arrange = [](HANDLE) { sim::inject(fault_on("CreateAppContainerProfile", 0x8007000E)); },
      .status = 126,
-     .closing = FAILED + R"(cannot create AppContainer profile: HRESULT 0x8007000e","stage":null,)"
-                         R"("hresult":2147942414})"},
+     .closing = FAILED_EVENT +
+                R"(cannot create AppContainer profile: HRESULT 0x8007000e","stage":null,)"
+                R"("hresult":2147942414})"},
     {.name = "FatalStop",
-     .arrange = [](HANDLE) { sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8)); },
+     .arrange = [](HANDLE) { sim::inject(fault_on("GetEnvironmentStringsW", 0, 8)); },
      .status = 101,
-     .closing = R"({"event":"failed","status":101,"message":"failed to set environment )"
-                R"(variable \"TEMP\" to \"Y:\\\": )" +
+     .closing = R"({"event":"failed","status":101,"message":"failure getting env string from )"
+                R"(OS: )" +
                 OUT_OF_MEMORY + R"(","stage":"acl-done"})"},
 };
 
