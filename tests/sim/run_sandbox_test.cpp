@@ -207,7 +207,8 @@ struct FailureRow {
     int status = 126;
 };
 
-Arrange fails(std::string function, std::uint64_t result, sim::Dword error = 0, unsigned call = 1) {
+Arrange fails(const std::string& function, std::uint64_t result, sim::Dword error = 0,
+              unsigned call = 1) {
     return [=](Strings&) { sim::inject(fault_on(function, result, error, call)); };
 }
 
@@ -926,7 +927,8 @@ using ConsoleEvents = SandboxRows<std::tuple<EventRow, sim::Dword>>;
 // the teardown: nothing is left at the moment Windows would end the launcher. A second event, or
 // one during the teardown, releases nothing twice and cuts nothing short.
 TEST_P(ConsoleEvents, StopTheRunOrLeaveItToTheChild) {
-    const auto& [row, event] = GetParam();
+    const EventRow& row = std::get<0>(GetParam());
+    const sim::Dword event = std::get<1>(GetParam());
     const bool ending = ends_the_launcher(event);
     int ends = 0;
     const auto at_end = [&ends] {
@@ -1003,7 +1005,7 @@ struct HostRow {
 using HostChannel = SandboxRows<HostRow>;
 
 // A child that does `first`, then runs until something ends it.
-sim::Program until_ended(std::function<void()> first) {
+sim::Program until_ended(const std::function<void()>& first) {
     return [first](const sim::ChildView&) {
         first();
         sim::run_until_ended();
