@@ -6,17 +6,34 @@
 namespace {
 
 constexpr const char* RECORD = "C:\\work\\.scr.norix-native-sandbox-mounts";
-const std::string OURS("Z:\0\\??\\C:\\work\\proj\0Y:\0\\??\\C:\\work\\scr\0", 39);
+
+// A mount record's bytes as the launcher writes them: the project's drive and target, then the
+// scratch directory's, each field ended by a NUL. What a row sets is what is wrong with it.
+struct Record {
+    std::string project_drive = "Z:", project = "\\??\\C:\\work\\proj";
+    std::string scratch_drive = "Y:", scratch = "\\??\\C:\\work\\scr"; // left out when empty
+    bool last_ended = true;                                            // by its NUL
+    std::string after = {};                                            // bytes after the last field
+
+    std::string bytes() const {
+        std::string text = project_drive + '\0' + project + '\0' + scratch_drive + '\0';
+        text += scratch.empty() ? "" : scratch + '\0';
+        return (last_ended ? text : text.substr(0, text.size() - 1)) + after;
+    }
+};
+
+const std::string OURS = Record{}.bytes();
 const std::string BOTH = "Y:\\??\\C:\\work\\scr Z:\\??\\C:\\work\\proj";
 const std::string Z = "Z: \\??\\C:\\work\\proj: ", Y = "Y: \\??\\C:\\work\\scr: ";
 const std::string REMOVED = Z + "removed\n" + Y + "removed\n";
 const std::string FAILED = "native sandbox cleanup failed: ";
 const std::string LONG = "\\??\\C:\\" + std::string(300, 'x'); // beyond a first listing buffer
 
-// `defined` before, `left` after: "Y:target Z:newest; older", the letters in order. `arrange`
-// then changes what stands at the record path.
+// The record at the record path, the letters `defined` before and `left` after ("Y:target
+// Z:newest; older", the letters in order), the arguments, standard error, the fault, and what
+// `arrange` then changes at the record path.
 struct Row {
-    std::string record, defined, arguments, output, left;
+    std::string record = OURS, defined = BOTH, arguments = RECORD, output, left = BOTH;
     sim::Fault fault = {};
     std::function<void()> arrange = [] {};
 };
@@ -25,61 +42,60 @@ using Cleanup = SimulatedWindows;
 
 TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
     const std::string not_found = "The system cannot find the file specified. (os error 2)\n";
-    const std::string usage = FAILED + std::string(CLEANUP_USAGE) + "\n";
     const std::string link = FAILED + "mount record is a link: " + RECORD + "\n";
-    const auto file_link = [] { sim::make_file_symlink(RECORD, "elsewhere"); };
-    const auto junction = [] {
-        sim::make_file("C:\\work\\dir\\.scr.norix-native-sandbox-mounts", OURS);
-        sim::make_junction(RECORD, "C:\\work\\dir");
-    };
-    const auto second_name = [] { sim::make_hard_link("C:\\work\\other name", RECORD); };
     std::vector<Row> rows = {
-        {OURS, BOTH, "c:/work/SCR", REMOVED, ""},
-        {OURS, "Z:\\??\\C:\\work\\proj Z:" + LONG + " Y:\\??\\D:\\other", RECORD,
-         Z + "removed\n" + Y + "left, the letter now maps elsewhere\n",
-         "Y:\\??\\D:\\other Z:" + LONG},
-        {std::string(OURS).replace(20, 1, "A"), "A:\\??\\C:\\work\\scr", "C:\\work\\scr",
-         Z + "left, the letter is no longer defined\nA: \\??\\C:\\work\\scr: removed\n", ""},
-        {OURS, BOTH, "C:\\work",
-         FAILED + "cannot read mount record C:\\.work.norix-native-sandbox-mounts: " + not_found,
-         BOTH},
-        {OURS, BOTH, "C:\\work\\gone", FAILED + "cannot resolve C:\\work\\gone: " + not_found,
-         BOTH},
-        {OURS, BOTH, "C:\\work\\scr C:\\work\\scr", usage, BOTH},
-        {"Z:", BOTH, RECORD, FAILED + "cannot create sandbox allocation lock: Win32 5\n", BOTH,
-         fault_on("CreateMutexW", 0, 5)}, // before the record is read
-        {OURS, BOTH, RECORD,
-         Z + "removed\n" + FAILED + "cannot query the Y: definitions: Win32 5\n",
-         "Y:\\??\\C:\\work\\scr", fault_for("QueryDosDeviceW", "Y:", 0, 5)},
-        {OURS, BOTH, RECORD, FAILED + "cannot remove the Z: definition: Win32 5\n", BOTH,
-         fault_for("DefineDosDeviceW", "Z:", 0, 5)},
-        {OURS, BOTH, RECORD,
-         REMOVED + FAILED + "cannot delete mount record " + RECORD +
-             ": Access is denied. (os error 5)\n",
-         "", fault_on("SetFileInformationByHandle", 0, 5)},
-        {OURS, BOTH, RECORD, "", "", fault_on("WriteFile", 0, 232)},
+        {.arguments = "c:/work/SCR", .output = REMOVED, .left = ""},
+        {.defined = "Z:\\??\\C:\\work\\proj Z:" + LONG + " Y:\\??\\D:\\other",
+         .output = Z + "removed\n" + Y + "left, the letter now maps elsewhere\n",
+         .left = "Y:\\??\\D:\\other Z:" + LONG},
+        {.record = Record{.scratch_drive = "A:"}.bytes(),
+         .defined = "A:\\??\\C:\\work\\scr",
+         .arguments = "C:\\work\\scr",
+         .output = Z + "left, the letter is no longer defined\nA: \\??\\C:\\work\\scr: removed\n",
+         .left = ""},
+        {.arguments = "C:\\work",
+         .output = FAILED +
+                   "cannot read mount record C:\\.work.norix-native-sandbox-mounts: " + not_found},
+        {.arguments = "C:\\work\\gone",
+         .output = FAILED + "cannot resolve C:\\work\\gone: " + not_found},
+        {.arguments = "C:\\work\\scr C:\\work\\scr",
+         .output = FAILED + std::string(CLEANUP_USAGE) + "\n"},
+        // Before the record is read.
+        {.record = "Z:",
+         .output = FAILED + "cannot create sandbox allocation lock: Win32 5\n",
+         .fault = fault_on("CreateMutexW", 0, 5)},
+        {.output = Z + "removed\n" + FAILED + "cannot query the Y: definitions: Win32 5\n",
+         .left = "Y:\\??\\C:\\work\\scr",
+         .fault = fault_for("QueryDosDeviceW", "Y:", 0, 5)},
+        {.output = FAILED + "cannot remove the Z: definition: Win32 5\n",
+         .fault = fault_for("DefineDosDeviceW", "Z:", 0, 5)},
+        {.output = REMOVED + FAILED + "cannot delete mount record " + RECORD +
+                   ": Access is denied. (os error 5)\n",
+         .left = "",
+         .fault = fault_on("SetFileInformationByHandle", 0, 5)},
+        // Standard error refuses the output, after the record was deleted.
+        {.output = "", .left = "", .fault = fault_on("WriteFile", 0, 232)},
         // Refused unread, named as given or beside the scratch directory: a link to a record, a
         // junction to a folder with one, one of two names of a record.
-        {OURS, BOTH, RECORD, link, BOTH, {}, file_link},
-        {OURS, BOTH, "C:\\work\\scr", link, BOTH, {}, junction},
-        {OURS,
-         BOTH,
-         RECORD,
-         FAILED + "mount record has more than one name: " + RECORD + "\n",
-         BOTH,
-         {},
-         second_name},
+        {.output = link, .arrange = [] { sim::make_file_symlink(RECORD, "elsewhere"); }},
+        {.arguments = "C:\\work\\scr",
+         .output = link,
+         .arrange =
+             [] {
+                 sim::make_file("C:\\work\\dir\\.scr.norix-native-sandbox-mounts", OURS);
+                 sim::make_junction(RECORD, "C:\\work\\dir");
+             }},
+        {.output = FAILED + "mount record has more than one name: " + RECORD + "\n",
+         .arrange = [] { sim::make_hard_link("C:\\work\\other name", RECORD); }},
     };
-    // Three fields; no NUL after the fourth; bytes after it; drives that are no letter and a
-    // colon; targets without "\\??\\" or without a path after it; a byte that is no UTF-8.
-    for (const std::string& malformed :
-         {OURS.substr(0, 23), OURS.substr(0, 38), OURS + "X:", "@" + OURS.substr(1),
-          "[" + OURS.substr(1), "Z;" + OURS.substr(2), "ZZ:" + OURS.substr(2),
-          OURS.substr(0, 3) + "C:\\work\\proj" + OURS.substr(19),
-          OURS.substr(0, 3) + "\\??\\" + OURS.substr(19),
-          OURS.substr(0, 34) + "\xff" + OURS.substr(35)}) {
-        rows.push_back(
-            {malformed, BOTH, RECORD, FAILED + "malformed mount record: " + RECORD + "\n", BOTH});
+    for (const Record& malformed :
+         {Record{.scratch = ""}, Record{.last_ended = false}, Record{.after = "X:"},
+          Record{.project_drive = "@:"}, Record{.project_drive = "[:"},
+          Record{.project_drive = "Z;"}, Record{.project_drive = "ZZ:"},
+          Record{.project = "C:\\work\\proj"}, Record{.project = "\\??\\"},
+          Record{.scratch = "\\??\\C:\\work\xffscr"}}) {
+        rows.push_back({.record = malformed.bytes(),
+                        .output = FAILED + "malformed mount record: " + RECORD + "\n"});
     }
     for (const auto& row : rows) {
         sim::reset();
@@ -98,7 +114,6 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
         }
         const bool failed = row.output.contains(FAILED);
         EXPECT_EQ(sim::stderr_text(), row.output) << row.arguments;
-        // No output at all: standard error refused it, after the record was deleted.
         EXPECT_EQ(status, failed || row.output.empty() ? 1 : 0) << row.output;
         EXPECT_EQ(left, row.left) << row.output;
         // Through a link to a file, or beside the junction's record.
@@ -108,7 +123,6 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
         EXPECT_EQ(joined(sim::owned_mutexes()) + joined(sim::open_handles()), "") << row.output;
     }
 }
-
 // Alone, on standard output, with status 0.
 TEST_F(Cleanup, HelpAndVersionGoToStandardOutput) {
     sim::set_stderr(sim::StreamKind::Pipe);

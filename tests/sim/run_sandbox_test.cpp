@@ -33,29 +33,39 @@ int run_with(const Strings& arguments) {
     return run_process(to_wide(build_command_line("norix-native-sandbox.exe", arguments)));
 }
 
-// The steps that release what a run holds, in the order taken: "unlock" (the lock released and
-// closed), "close-mutex" (its handle alone), "attributes" (the attribute list), "terminate" (the
-// child ended), the "thread", "process" and "job" handles closed, the letters "Y:" and "Z:"
-// removed, the "record" deleted, the "sid" freed.
+// The calls that release what a run holds, each with the name that rows give its step.
+struct ReleaseStep {
+    std::string call;
+    const char* step;
+};
+const ReleaseStep RELEASE_STEPS[] = {
+    {"ReleaseMutex", "unlock"},           // the lock given up; its handle's close goes with it
+    {"CloseHandle mutex", "close-mutex"}, // the handle of a lock never taken
+    {"DeleteProcThreadAttributeList", "attributes"},
+    {"TerminateProcess 1", "terminate"}, // a child outside its job
+    {"CloseHandle thread", "thread"},
+    {"CloseHandle process", "process"},
+    {"CloseHandle job", "job"},
+    {"DefineDosDeviceW "
+     "DDD_RAW_TARGET_PATH|DDD_REMOVE_DEFINITION|DDD_EXACT_MATCH_ON_REMOVE|DDD_NO_BROADCAST_SYSTEM "
+     "Y: \\??\\C:\\Work\\Scratch",
+     "Y:"},
+    {"DefineDosDeviceW "
+     "DDD_RAW_TARGET_PATH|DDD_REMOVE_DEFINITION|DDD_EXACT_MATCH_ON_REMOVE|DDD_NO_BROADCAST_SYSTEM "
+     "Z: \\??\\C:\\Work\\Proj",
+     "Z:"},
+    {"DeleteFileW " + std::string(RECORD), "record"},
+    {"FreeSid", "sid"},
+};
+
+// The release steps of the journal, in the order taken.
 std::string releases() {
-    const Strings calls =
-        split("ReleaseMutex;CloseHandle mutex;DeleteProcThreadAttributeList;"
-              "TerminateProcess 1;CloseHandle thread;CloseHandle process;"
-              "CloseHandle job;DefineDosDeviceW "
-              "DDD_RAW_TARGET_PATH|DDD_REMOVE_DEFINITION|DDD_EXACT_MATCH_ON_REMOVE|DDD_NO_"
-              "BROADCAST_SYSTEM Y: \\??\\C:\\Work\\Scratch;"
-              "DefineDosDeviceW "
-              "DDD_RAW_TARGET_PATH|DDD_REMOVE_DEFINITION|DDD_EXACT_MATCH_ON_REMOVE|DDD_NO_"
-              "BROADCAST_SYSTEM Z: \\??\\C:\\Work\\Proj;DeleteFileW " +
-                  std::string(RECORD) + ";FreeSid",
-              ";");
-    const Strings steps =
-        split("unlock close-mutex attributes terminate thread process job Y: Z: record sid");
     std::string released;
     for (const auto& line : sim::journal()) {
-        const auto found = std::ranges::find(calls, line) - calls.begin();
-        if (found < 11 && !(found == 1 && released.ends_with("unlock"))) {
-            released += (released.empty() ? "" : " ") + steps[found];
+        const auto* found = std::ranges::find(RELEASE_STEPS, line, &ReleaseStep::call);
+        const std::string_view step = found == std::end(RELEASE_STEPS) ? "" : found->step;
+        if (!step.empty() && !(step == "close-mutex" && released.ends_with("unlock"))) {
+            released += (released.empty() ? "" : " ") + std::string(step);
         }
     }
     return released;
@@ -192,16 +202,19 @@ template <typename Row>
 class SandboxRows : public SandboxRun, public ::testing::WithParamInterface<Row> {};
 const auto row_name = [](const auto& row) { return std::string(row.param.name); };
 
-// What standard error holds before the failure line, the release steps as releases() names them,
-// the failure line's message and the status.
+// A failure point: what `arrange` does to the arguments or the machine; the release steps as
+// releases() names them; standard error with the trace on, the stage lines reached and then the
+// failure line; what the failure keeps (`left`, as left_behind() names it); the status.
 struct FailureRow {
     const char* name;
     Arrange arrange;
-    std::string before, released, message;
+    std::string released, error;
+    Strings left = {};
     int status = 126;
 };
 
-Arrange fails(std::string function, std::uint64_t result, sim::Dword error = 0, unsigned call = 1) {
+Arrange fails(const std::string& function, std::uint64_t result, sim::Dword error = 0,
+              unsigned call = 1) {
     return [=](Strings&) { sim::inject(fault_on(function, result, error, call)); };
 }
 
@@ -232,6 +245,7 @@ void make_share() {
     sim::make_directory(SHARED);
 }
 
+const std::string FAILED = "native sandbox failed: ", FATAL = "native sandbox fatal error: ";
 const std::string INTERRUPTED = "sandbox run interrupted by a console control event";
 const std::string NO_LETTER = "no DOS drive slot is available for the native sandbox";
 const std::string OUT_OF_MEMORY =
@@ -245,131 +259,216 @@ const std::string DENIED = "Access is denied. (os error 5)";
 const std::string TORN_DOWN = "unlock attributes thread process job Y: Z: record sid";
 const std::string RECORDED = "unlock Y: Z: record sid",
                   LISTED = "unlock attributes Y: Z: record sid";
+const std::string UNCONTAINED = "unlock attributes terminate thread process Y: Z: record sid";
 
 const FailureRow FAILURES[] = {
-    {"EventCreation", fails("CreateEventW", 0, 8, 2), "", "",
-     "cannot create console control events: Win32 8"},
-    {"HandlerInstall", fails("SetConsoleCtrlHandler", 0, 8), "", "",
-     "cannot install console control handler: Win32 8"},
-    {"ProfileCreation", fails("CreateAppContainerProfile", 0x800700AA), "", "",
-     "cannot create AppContainer profile: HRESULT 0x800700aa"},
-    // The profile exists already: its SID is derived from the name.
-    {"SidDerivation",
-     [](Strings&) {
-         sim::inject(fault_on("CreateAppContainerProfile", ALREADY_EXISTS_HRESULT));
-         sim::inject(fault_on("DeriveAppContainerSidFromAppContainerName", 0x80070057));
-     },
-     "", "", "cannot derive AppContainer SID: HRESULT 0x80070057"},
+    {.name = "EventCreation",
+     .arrange = fails("CreateEventW", 0, 8, 2),
+     .error = FAILED + "cannot create console control events: Win32 8"},
+    {.name = "HandlerInstall",
+     .arrange = fails("SetConsoleCtrlHandler", 0, 8),
+     .error = FAILED + "cannot install console control handler: Win32 8"},
+    {.name = "SidDerivation",
+     .arrange =
+         [](Strings&) {
+             sim::inject(fault_on("CreateAppContainerProfile", ALREADY_EXISTS_HRESULT));
+             sim::inject(fault_on("DeriveAppContainerSidFromAppContainerName", 0x80070057));
+         },
+     .error = FAILED + "cannot derive AppContainer SID: HRESULT 0x80070057"},
     // A trace line cut off after 9 bytes: the failure line starts a line of its own.
-    {"CutTraceLine",
-     [](Strings&) {
-         sim::set_stderr(sim::StreamKind::Pipe, 0, 9);
-         sim::inject(fault_on("WriteFile", 0, 232, 2));
-     },
-     "sandbox-s\n", "sid", TRACE_WRITE + "232", 101},
-    {"ProjectAclRead", fails("GetNamedSecurityInfoW", 5), trace("project acl-read"), "sid",
-     "cannot read ACL for \\\\?\\C:\\Work\\Proj: Win32 5"},
+    {.name = "CutTraceLine",
+     .arrange =
+         [](Strings&) {
+             sim::set_stderr(sim::StreamKind::Pipe, 0, 9);
+             sim::inject(fault_on("WriteFile", 0, 232, 2));
+         },
+     .released = "sid",
+     .error = "sandbox-s\n" + FATAL + TRACE_WRITE + "232",
+     .status = 101},
+    {.name = "ProjectAclRead",
+     .arrange = fails("GetNamedSecurityInfoW", 5),
+     .released = "sid",
+     .error =
+         trace("project acl-read") + FAILED + "cannot read ACL for \\\\?\\C:\\Work\\Proj: Win32 5"},
     // The grant names even a verbatim path without "\\?\", which reaches a long one only where
     // Windows allows long paths to a long-path aware process.
-    {"LongProjectPath",
-     naming(1, LONG_PROJECT, [] { sim::make_directory(LONG_PROJECT.substr(4)); }),
-     trace("project acl-read", LONG_PROJECT), "sid",
-     "cannot read ACL for " + LONG_PROJECT + ": Win32 3"},
-    {"ScratchAclMerge", fails("SetEntriesInAclW", 87, 0, 2), trace("scratch acl-merge"), "sid",
-     "cannot merge ACL for \\\\?\\C:\\Work\\Scratch: Win32 87"},
-    {"ScratchAclSet", fails("SetNamedSecurityInfoW", 5, 0, 2), GRANTED, "sid",
-     "cannot set ACL for \\\\?\\C:\\Work\\Scratch: Win32 5"},
-    {"ScratchOnADriveRoot", naming(3, "S:\\", [] { sim::add_volume('S'); }), "", "sid",
-     "sandbox scratch path has no parent"},
-    {"ProjectIsTheUserProfile", naming(1, "C:\\Users\\me", [] {}), "", "sid",
-     PROTECTED + "C:\\Users\\me (the calling user's profile)"},
-    {"ScratchInsideTheWindowsDirectory",
-     naming(3, "C:\\Windows\\Temp", [] { sim::make_directory("C:\\Windows\\Temp"); }), "", "sid",
-     PROTECTED + "C:\\Windows\\Temp (inside the Windows directory)"},
-    {"ProjectOnAShare", naming(1, SHARED, make_share), "", "sid", ON_SHARE},
-    {"ScratchOnAShare", naming(3, SHARED, make_share), "", "sid", ON_SHARE},
+    {.name = "LongProjectPath",
+     .arrange = naming(1, LONG_PROJECT, [] { sim::make_directory(LONG_PROJECT.substr(4)); }),
+     .released = "sid",
+     .error = trace("project acl-read", LONG_PROJECT) + FAILED + "cannot read ACL for " +
+              LONG_PROJECT + ": Win32 3"},
+    {.name = "ScratchAclMerge",
+     .arrange = fails("SetEntriesInAclW", 87, 0, 2),
+     .released = "sid",
+     .error = trace("scratch acl-merge") + FAILED +
+              "cannot merge ACL for \\\\?\\C:\\Work\\Scratch: Win32 87"},
+    {.name = "ScratchAclSet",
+     .arrange = fails("SetNamedSecurityInfoW", 5, 0, 2),
+     .released = "sid",
+     .error = GRANTED + FAILED + "cannot set ACL for \\\\?\\C:\\Work\\Scratch: Win32 5"},
+    {.name = "ScratchOnADriveRoot",
+     .arrange = naming(3, "S:\\", [] { sim::add_volume('S'); }),
+     .released = "sid",
+     .error = FAILED + "sandbox scratch path has no parent"},
+    {.name = "ProjectIsTheUserProfile",
+     .arrange = naming(1, "C:\\Users\\me", [] {}),
+     .released = "sid",
+     .error = FAILED + PROTECTED + "C:\\Users\\me (the calling user's profile)"},
+    {.name = "ScratchInsideTheWindowsDirectory",
+     .arrange = naming(3, "C:\\Windows\\Temp", [] { sim::make_directory("C:\\Windows\\Temp"); }),
+     .released = "sid",
+     .error = FAILED + PROTECTED + "C:\\Windows\\Temp (inside the Windows directory)"},
+    {.name = "ProjectOnAShare",
+     .arrange = naming(1, SHARED, make_share),
+     .released = "sid",
+     .error = FAILED + ON_SHARE},
+    {.name = "ScratchOnAShare",
+     .arrange = naming(3, SHARED, make_share),
+     .released = "sid",
+     .error = FAILED + ON_SHARE},
     // A record that this run has not written is never deleted: another run's, or one that a
     // later run recovers.
-    {"LockCreation", fails("CreateMutexW", 0, 5), GRANTED, "sid",
-     "cannot create sandbox allocation lock: Win32 5"},
-    {"LockWait", fails("WaitForMultipleObjects", WAIT_FAILED, 6), GRANTED, "close-mutex sid",
-     "cannot acquire sandbox allocation lock: 4294967295"},
-    {"RecordPathUnreadable", [](Strings&) { sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); },
-     GRANTED, "unlock sid",
-     "cannot read mount record " + std::string(RECORD).substr(4) +
-         ": Access is denied. (os error 5)"},
-    {"NoLetterForTheProject", letters_taken('Z'), GRANTED, "unlock sid", NO_LETTER},
-    {"NoLetterForTheScratch", letters_taken('Y'), GRANTED, "Z: unlock sid", NO_LETTER},
-    {"RecordSecurity", fails("OpenProcessToken", 0, 5), GRANTED, "Y: Z: unlock sid",
-     "cannot secure sandbox mount record: Win32 5"},
-    {"RecordCreation",
-     [](Strings&) {
-         sim::inject({.function = "CreateFileW", .call = 2, .argument = RECORD, .error = 5});
-     },
-     GRANTED, "Y: Z: unlock sid",
-     "cannot write sandbox mount record: Access is denied. (os error 5)"},
-    {"EnvironmentRead", fails("GetEnvironmentStringsW", 0, 8), GRANTED, RECORDED,
-     "failure getting env string from OS: " + OUT_OF_MEMORY, 101},
-    {"EnvironmentWrite",
-     [](Strings&) { sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8)); }, GRANTED,
-     RECORDED, "failed to set environment variable \"TEMP\" to \"Y:\\\": " + OUT_OF_MEMORY, 101},
+    {.name = "LockCreation",
+     .arrange = fails("CreateMutexW", 0, 5),
+     .released = "sid",
+     .error = GRANTED + FAILED + "cannot create sandbox allocation lock: Win32 5"},
+    {.name = "LockWait",
+     .arrange = fails("WaitForMultipleObjects", WAIT_FAILED, 6),
+     .released = "close-mutex sid",
+     .error = GRANTED + FAILED + "cannot acquire sandbox allocation lock: 4294967295"},
+    {.name = "RecordPathUnreadable",
+     .arrange = [](Strings&) { sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); },
+     .released = "unlock sid",
+     .error = GRANTED + FAILED + "cannot read mount record " + std::string(RECORD).substr(4) +
+              ": " + DENIED},
+    {.name = "NoLetterForTheProject",
+     .arrange = letters_taken('Z'),
+     .released = "unlock sid",
+     .error = GRANTED + FAILED + NO_LETTER},
+    {.name = "NoLetterForTheScratch",
+     .arrange = letters_taken('Y'),
+     .released = "Z: unlock sid",
+     .error = GRANTED + FAILED + NO_LETTER},
+    {.name = "RecordSecurity",
+     .arrange = fails("OpenProcessToken", 0, 5),
+     .released = "Y: Z: unlock sid",
+     .error = GRANTED + FAILED + "cannot secure sandbox mount record: Win32 5"},
+    {.name = "RecordCreation",
+     .arrange =
+         [](Strings&) {
+             sim::inject({.function = "CreateFileW", .call = 2, .argument = RECORD, .error = 5});
+         },
+     .released = "Y: Z: unlock sid",
+     .error = GRANTED + FAILED + "cannot write sandbox mount record: " + DENIED},
+    {.name = "EnvironmentWrite",
+     .arrange = [](Strings&) { sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8)); },
+     .released = RECORDED,
+     .error = GRANTED + FATAL +
+              "failed to set environment variable \"TEMP\" to \"Y:\\\": " + OUT_OF_MEMORY,
+     .status = 101},
     // A path of one name and more is looked for in the project, not left to the search.
-    {"ProgramMissing", naming(9, ".\\missing.exe", [] {}), GRANTED, RECORDED,
-     "cannot resolve sandbox program \\\\?\\C:\\Work\\Proj\\missing.exe: The system cannot "
-     "find the file specified. (os error 2)"},
-    {"HandleInheritance", fails("SetHandleInformation", 0, 6), GRANTED, RECORDED,
-     "cannot make standard handle inheritable: Win32 6"},
-    {"AttributeListSize", fails("InitializeProcThreadAttributeList", 0, 87), GRANTED, RECORDED,
-     "cannot size process attribute list: Win32 87"},
-    {"AttributeListInit", fails("InitializeProcThreadAttributeList", 0, 8, 2), GRANTED, RECORDED,
-     "cannot initialize process attribute list: Win32 8"},
-    {"AppContainerAttribute", fails("UpdateProcThreadAttribute", 0, 50), GRANTED, LISTED,
-     "cannot apply AppContainer process attribute: Win32 50"},
-    {"HandleListAttribute", fails("UpdateProcThreadAttribute", 0, 87, 2), GRANTED, LISTED,
-     "cannot apply handle list process attribute: Win32 87"},
-    {"ProcessCreation", fails("CreateProcessW", 0, 2), trace("create-process"), LISTED,
-     "cannot create AppContainer process: Win32 2"},
-    {"CreateProcessLine", fails("WriteFile", 0, 232, write_of("create-process")), GRANTED, LISTED,
-     TRACE_WRITE + "232", 101},
+    {.name = "ProgramMissing",
+     .arrange = naming(9, ".\\missing.exe", [] {}),
+     .released = RECORDED,
+     .error = GRANTED + FAILED +
+              "cannot resolve sandbox program \\\\?\\C:\\Work\\Proj\\missing.exe: The system "
+              "cannot find the file specified. (os error 2)"},
+    {.name = "HandleInheritance",
+     .arrange = fails("SetHandleInformation", 0, 6),
+     .released = RECORDED,
+     .error = GRANTED + FAILED + "cannot make standard handle inheritable: Win32 6"},
+    {.name = "AttributeListSize",
+     .arrange = fails("InitializeProcThreadAttributeList", 0, 87),
+     .released = RECORDED,
+     .error = GRANTED + FAILED + "cannot size process attribute list: Win32 87"},
+    {.name = "AttributeListInit",
+     .arrange = fails("InitializeProcThreadAttributeList", 0, 8, 2),
+     .released = RECORDED,
+     .error = GRANTED + FAILED + "cannot initialize process attribute list: Win32 8"},
+    {.name = "AppContainerAttribute",
+     .arrange = fails("UpdateProcThreadAttribute", 0, 50),
+     .released = LISTED,
+     .error = GRANTED + FAILED + "cannot apply AppContainer process attribute: Win32 50"},
+    {.name = "HandleListAttribute",
+     .arrange = fails("UpdateProcThreadAttribute", 0, 87, 2),
+     .released = LISTED,
+     .error = GRANTED + FAILED + "cannot apply handle list process attribute: Win32 87"},
+    {.name = "ProcessCreation",
+     .arrange = fails("CreateProcessW", 0, 2),
+     .released = LISTED,
+     .error = trace("create-process") + FAILED + "cannot create AppContainer process: Win32 2"},
+    {.name = "CreateProcessLine",
+     .arrange = fails("WriteFile", 0, 232, write_of("create-process")),
+     .released = LISTED,
+     .error = GRANTED + FATAL + TRACE_WRITE + "232",
+     .status = 101},
     // A write that takes nothing but reports success, leaving a stale last-error value.
-    {"CreateProcessLineTakesNothing", fails("WriteFile", TRUE, 5, write_of("create-process")),
-     GRANTED, LISTED, TRACE_WRITE + "29", 101},
-    {"JobCreation", fails("CreateJobObjectW", 0, 5), trace("assign-job"),
-     "unlock attributes terminate thread process Y: Z: record sid",
-     "cannot create sandbox job: Win32 5"},
-    {"JobCreationInvalidHandle", fails("CreateJobObjectW", ~0ULL, 6), trace("assign-job"),
-     "unlock attributes terminate thread process Y: Z: record sid",
-     "cannot create sandbox job: Win32 6"},
-    {"JobConfiguration", fails("SetInformationJobObject", 0, 87), trace("assign-job"),
-     "unlock attributes job terminate thread process Y: Z: record sid",
-     "cannot configure sandbox job: Win32 87"},
-    {"JobUserInterface", fails("SetInformationJobObject", 0, 5, 2), trace("assign-job"),
-     "unlock attributes job terminate thread process Y: Z: record sid",
-     "cannot restrict sandbox job user interface: Win32 5"},
-    {"JobAssignment", fails("AssignProcessToJobObject", 0, 5), trace("assign-job"),
-     "unlock attributes terminate thread process job Y: Z: record sid",
-     "cannot assign AppContainer process to job: Win32 5"},
+    {.name = "CreateProcessLineTakesNothing",
+     .arrange = fails("WriteFile", TRUE, 5, write_of("create-process")),
+     .released = LISTED,
+     .error = GRANTED + FATAL + TRACE_WRITE + "29",
+     .status = 101},
+    {.name = "JobCreation",
+     .arrange = fails("CreateJobObjectW", 0, 5),
+     .released = UNCONTAINED,
+     .error = trace("assign-job") + FAILED + "cannot create sandbox job: Win32 5"},
+    {.name = "JobConfiguration",
+     .arrange = fails("SetInformationJobObject", 0, 87),
+     .released = "unlock attributes job terminate thread process Y: Z: record sid",
+     .error = trace("assign-job") + FAILED + "cannot configure sandbox job: Win32 87"},
+    {.name = "JobUserInterface",
+     .arrange = fails("SetInformationJobObject", 0, 5, 2),
+     .released = "unlock attributes job terminate thread process Y: Z: record sid",
+     .error = trace("assign-job") + FAILED + "cannot restrict sandbox job user interface: Win32 5"},
+    {.name = "JobAssignment",
+     .arrange = fails("AssignProcessToJobObject", 0, 5),
+     .released = "unlock attributes terminate thread process job Y: Z: record sid",
+     .error = trace("assign-job") + FAILED + "cannot assign AppContainer process to job: Win32 5"},
     // Inside the job the child is ended by the job's close, not terminated, on every way out.
-    {"ResumeLine", fails("WriteFile", 0, 232, write_of("resume")), trace("assign-job"), TORN_DOWN,
-     TRACE_WRITE + "232", 101},
-    {"Resume", fails("ResumeThread", 0xFFFFFFFF, 5), trace("resume"), TORN_DOWN,
-     "cannot resume AppContainer process: Win32 5"},
-    {"ExitCodeRead", fails("GetExitCodeProcess", 0, 6), trace("settled"), TORN_DOWN,
-     "cannot read AppContainer exit code: Win32 6"},
+    {.name = "ResumeLine",
+     .arrange = fails("WriteFile", 0, 232, write_of("resume")),
+     .released = TORN_DOWN,
+     .error = trace("assign-job") + FATAL + TRACE_WRITE + "232",
+     .status = 101},
+    // The thread's close, right after, fails too: the line keeps the resume's code.
+    {.name = "Resume",
+     .arrange =
+         [](Strings&) {
+             sim::inject(fault_on("ResumeThread", 0xFFFFFFFF, 5));
+             // CloseHandle's faults cannot name the handle: the 15th close is the thread's, as
+             // `left` shows.
+             sim::inject(fault_on("CloseHandle", 0, 6, 15));
+         },
+     .released = TORN_DOWN,
+     .error = trace("resume") + FAILED + "cannot resume AppContainer process: Win32 5",
+     .left = {"handle thread"}},
+    {.name = "ExitCodeRead",
+     .arrange = fails("GetExitCodeProcess", 0, 6),
+     .released = TORN_DOWN,
+     .error = trace("settled") + FAILED + "cannot read AppContainer exit code: Win32 6"},
     // The host's event and its report come before anything the run changes.
-    {"StopEventMissing", with({"--stop-event", HOST_STOP}), "", "",
-     "cannot open stop event Local\\host-stop: Win32 2"},
-    {"ReportFolderMissing", with({"--report", "C:\\Work\\none\\run.jsonl"}), "", "",
-     "cannot create report C:\\Work\\none\\run.jsonl: The system cannot find the file "
-     "specified. (os error 2)"},
-    {"ReportSid", with({"--report", REPORT}, fails("ConvertSidToStringSidW", 0, 8)), "", "sid",
-     "cannot convert AppContainer SID to text: Win32 8"},
+    {.name = "StopEventMissing",
+     .arrange = with({"--stop-event", HOST_STOP}),
+     .error = FAILED + "cannot open stop event Local\\host-stop: Win32 2"},
+    {.name = "ReportFolderMissing",
+     .arrange = with({"--report", "C:\\Work\\none\\run.jsonl"}),
+     .error = FAILED +
+              "cannot create report C:\\Work\\none\\run.jsonl: The system cannot find the file "
+              "specified. (os error 2)"},
+    {.name = "ReportSid",
+     .arrange = with({"--report", REPORT}, fails("ConvertSidToStringSidW", 0, 8)),
+     .released = "sid",
+     .error = FAILED + "cannot convert AppContainer SID to text: Win32 8"},
     // A report that takes no more lines fails the run once it has torn down: the child's start
     // (the write that the "wait" line would otherwise have), or the run's end.
-    {"ReportStartedLine", with({"--report", REPORT}, fails("WriteFile", 0, 5, write_of("wait"))),
-     trace("resume"), TORN_DOWN, "cannot write report C:\\Work\\run.jsonl: " + DENIED},
-    {"ReportClosingLine", with({"--report", REPORT}, fails("FlushFileBuffers", 0, 5, 2)),
-     trace("settled"), TORN_DOWN, "cannot write report C:\\Work\\run.jsonl: " + DENIED},
+    {.name = "ReportStartedLine",
+     .arrange = with({"--report", REPORT}, fails("WriteFile", 0, 5, write_of("wait"))),
+     .released = TORN_DOWN,
+     .error = trace("resume") + FAILED + "cannot write report C:\\Work\\run.jsonl: " + DENIED},
+    {.name = "ReportClosingLine",
+     .arrange = with({"--report", REPORT}, fails("FlushFileBuffers", 0, 5, 2)),
+     .released = TORN_DOWN,
+     .error = trace("settled") + FAILED + "cannot write report C:\\Work\\run.jsonl: " + DENIED},
 };
 
 using FailurePoint = SandboxRows<FailureRow>;
@@ -382,10 +481,9 @@ TEST_P(FailurePoint, ReleasesInOrderAndLeavesNothing) {
     Strings arguments = standard_arguments();
     row.arrange(arguments);
     EXPECT_EQ(run_with(arguments), row.status);
-    const std::string failed = row.status == 101 ? "fatal error: " : "failed: ";
-    EXPECT_EQ(sim::stderr_text(), row.before + "native sandbox " + failed + row.message + "\n");
+    EXPECT_EQ(sim::stderr_text(), row.error + "\n");
     EXPECT_EQ(releases(), row.released);
-    EXPECT_EQ(left_behind(), Strings{});
+    EXPECT_EQ(left_behind(), row.left);
     // Every access list written shows in the trace: a run refused before its grants wrote none.
     EXPECT_EQ(sim::journal_of("SetNamedSecurityInfoW").size(),
               split(sim::stderr_text(), "sandbox-stage=acl-set").size() - 1);
@@ -761,36 +859,88 @@ TEST_F(SandboxRun, LockIsTakenOverFromADeadLauncher) {
     EXPECT_EQ(status, 0);
 }
 
-// Where a console event comes (after the n-th calls of a function, from the child, or while the
-// run waits for the lock that another launcher holds), the status after Ctrl+C or Ctrl+Break and
-// after a closed console, and the release steps.
-using EventRow = std::tuple<const char*, std::string, int, int, std::string>;
+// What the child does: exit at once with the machine's code, or, once the run has had its look
+// at the stop after the resume, exit with 7, send the event itself, or ignore events and then
+// send one.
+enum class Child { Exits, WaitsForTheRun, SendsTheEvent, IgnoresEventsAndSendsOne };
+
+// Where console events come from: after the given calls of `after` (one event each), from another
+// thread while the run waits for the lock that another launcher holds, or from the child. The
+// status after Ctrl+C or Ctrl+Break and the release steps; after the events that end the launcher
+// (a closed console, logoff, shutdown), where they differ, the status and how the job's processes
+// were ended (the journal's TerminateJobObject lines).
+struct EventRow {
+    const char* name;
+    std::pair<std::string, std::vector<unsigned>> after = {};
+    bool while_locked = false;
+    Child child = Child::Exits;
+    int status;
+    std::string released;
+    std::optional<int> ending_status = {};
+    std::optional<std::string> ending_job_end = {};
+};
 
 const EventRow EVENTS[] = {
-    {"BeforeTheGrants", "CreateAppContainerProfile 1", 126, 126, "sid"},
+    {.name = "BeforeTheGrants",
+     .after = {"CreateAppContainerProfile", {1}},
+     .status = 126,
+     .released = "sid"},
     // The stop event comes first in the wait: with both set, the lock is not taken.
-    {"BeforeTheWaitForTheLock", "CreateMutexW 1", 126, 126, "close-mutex sid"},
-    {"WhileWaitingForTheLock", "lock", 126, 126, "close-mutex sid"},
+    {.name = "BeforeTheWaitForTheLock",
+     .after = {"CreateMutexW", {1}},
+     .status = 126,
+     .released = "close-mutex sid"},
+    {.name = "WhileWaitingForTheLock",
+     .while_locked = true,
+     .status = 126,
+     .released = "close-mutex sid"},
     // Under the lock, and again in the teardown that follows.
-    {"UnderTheLockAndInTheTeardown", "DefineDosDeviceW 2 3", 126, 126, "unlock Y: Z: record sid"},
+    {.name = "UnderTheLockAndInTheTeardown",
+     .after = {"DefineDosDeviceW", {2, 3}},
+     .status = 126,
+     .released = "unlock Y: Z: record sid"},
     // A child not yet resumed has not seen the event: the job ends it.
-    {"BeforeTheResume", "AssignProcessToJobObject 1", 126, 126, TORN_DOWN},
+    {.name = "BeforeTheResume",
+     .after = {"AssignProcessToJobObject", {1}},
+     .status = 126,
+     .released = TORN_DOWN},
     // After the last look before the resume: the child, not yet running, missed the event, so the
     // run ends it as the event would have.
-    {"AfterTheLastLookBeforeTheResume", "WaitForSingleObject 4", 125, 125, TORN_DOWN},
-    {"FromTheChild", "child", 125, 125, TORN_DOWN},
-    {"FromAChildThatIgnoresIt", "ignoring-child", 7, 125, TORN_DOWN},
-    {"InTheTeardown", "DefineDosDeviceW 3", 0, 0, TORN_DOWN}};
+    {.name = "AfterTheLastLookBeforeTheResume",
+     .after = {"WaitForSingleObject", {4}},
+     .child = Child::WaitsForTheRun,
+     .status = 125,
+     .released = TORN_DOWN,
+     .ending_job_end = "TerminateJobObject 0xc000013a; TerminateJobObject 0xc000013a"},
+    {.name = "FromTheChild", .child = Child::SendsTheEvent, .status = 125, .released = TORN_DOWN},
+    // The launcher's handler ends the job all the same after the events that end the launcher.
+    {.name = "FromAChildThatIgnoresIt",
+     .child = Child::IgnoresEventsAndSendsOne,
+     .status = 7,
+     .released = TORN_DOWN,
+     .ending_status = 125,
+     .ending_job_end = "TerminateJobObject 0xc000013a"},
+    {.name = "InTheTeardown",
+     .after = {"DefineDosDeviceW", {3}},
+     .status = 0,
+     .released = TORN_DOWN},
+};
+
+bool ends_the_launcher(sim::Dword event) {
+    return event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+}
 
 using ConsoleEvents = SandboxRows<std::tuple<EventRow, sim::Dword>>;
 
 // Before the child is resumed a console event stops the run, which releases what it holds as
 // after any failure; once the child runs, the child decides and the launcher waits for it. After
-// a closed console, nothing is left at the moment Windows would end the launcher. A second event,
-// or one during the teardown, releases nothing twice and cuts nothing short.
+// an event that ends the launcher, the handler ends the child's tree (0xC000013A) and waits for
+// the teardown: nothing is left at the moment Windows would end the launcher. A second event, or
+// one during the teardown, releases nothing twice and cuts nothing short.
 TEST_P(ConsoleEvents, StopTheRunOrLeaveItToTheChild) {
-    const auto& [row, event] = GetParam();
-    const auto& [name, at, status, close_status, released] = row;
+    const EventRow& row = std::get<0>(GetParam());
+    const sim::Dword event = std::get<1>(GetParam());
+    const bool ending = ends_the_launcher(event);
     int ends = 0;
     const auto at_end = [&ends] {
         ++ends;
@@ -798,69 +948,75 @@ TEST_P(ConsoleEvents, StopTheRunOrLeaveItToTheChild) {
         EXPECT_FALSE(sim::path_exists(RECORD));
         EXPECT_EQ(sim::live_processes(), std::vector<sim::Dword>{});
     };
-    const Strings where = split(at);
-    for (std::size_t i = 1; i < where.size(); ++i) {
-        sim::send_console_event_after(where[0], std::stoul(where[i]), event, at_end);
+    for (const unsigned call : row.after.second) {
+        sim::send_console_event_after(row.after.first, call, event, at_end);
     }
-    if (at.ends_with("child") || at.starts_with("WaitFor")) {
+    if (row.child != Child::Exits) {
         use_program([&](const sim::ChildView&) {
-            if (at == "ignoring-child") {
+            if (row.child == Child::IgnoresEventsAndSendsOne) {
                 sim::ignore_console_events();
             }
-            // Once the run has had its look at the stop after the resume.
             await_call("WaitForSingleObject process");
-            if (at.ends_with("child")) {
+            if (row.child != Child::WaitsForTheRun) {
                 sim::send_console_event(event, at_end);
             }
             return sim::Dword{7};
         });
     }
-    if (at == "lock") {
+    if (row.while_locked) {
         hold_the_lock();
     }
     int got = -1;
     std::thread run([&] { got = run_with(standard_arguments()); });
-    if (at == "lock") {
+    if (row.while_locked) {
         await_call("WaitForMultipleObjects");
         sim::send_console_event(event, at_end);
     }
     run.join();
     sim::finish_console_events();
-    EXPECT_EQ(got, event == CTRL_CLOSE_EVENT ? close_status : status);
+    EXPECT_EQ(got, ending ? row.ending_status.value_or(row.status) : row.status);
     EXPECT_EQ(sim::stderr_text(), got == 126 ? "native sandbox failed: " + INTERRUPTED + "\n" : "");
-    EXPECT_EQ(releases(), released);
-    EXPECT_EQ(ends, event == CTRL_CLOSE_EVENT ? std::max<std::size_t>(where.size() - 1, 1) : 0);
+    EXPECT_EQ(releases(), row.released);
+    EXPECT_EQ(ends, ending ? std::max<std::size_t>(row.after.second.size(), 1) : 0);
+    if (ending && row.ending_job_end) {
+        EXPECT_EQ(joined(sim::journal_of("TerminateJobObject")), *row.ending_job_end);
+    }
     EXPECT_EQ(left_behind(), Strings{});
 }
 
 const auto event_row_name = [](const auto& row) {
-    const char* const events[] = {"CtrlC", "CtrlBreak", "Close"};
-    return std::get<0>(std::get<0>(row.param)) + std::string(events[std::get<1>(row.param)]);
+    const std::map<sim::Dword, const char*> events = {{CTRL_C_EVENT, "CtrlC"},
+                                                      {CTRL_BREAK_EVENT, "CtrlBreak"},
+                                                      {CTRL_CLOSE_EVENT, "Close"},
+                                                      {CTRL_LOGOFF_EVENT, "Logoff"},
+                                                      {CTRL_SHUTDOWN_EVENT, "Shutdown"}};
+    return std::get<0>(row.param).name + std::string(events.at(std::get<1>(row.param)));
 };
 
 INSTANTIATE_TEST_SUITE_P(SandboxRun, ConsoleEvents,
                          ::testing::Combine(::testing::ValuesIn(EVENTS),
                                             ::testing::Values(CTRL_C_EVENT, CTRL_BREAK_EVENT,
-                                                              CTRL_CLOSE_EVENT)),
+                                                              CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT,
+                                                              CTRL_SHUTDOWN_EVENT)),
                          event_row_name);
 
 // A run that a host drives with a report, a time limit of 5 s and its stop event: what the
-// host's `arrange` does (to its event, through a `helper` thread if need be), the status, the
-// failure line's message and the report's closing line. The report has a started line exactly
-// when the child was resumed, the clock starts there, and the event and the report come before
-// the profile.
+// host's `arrange` does (to its event, through the `host_helper` thread if need be), the status,
+// the report's closing line and how the run ended the job's processes, if it did. The failure
+// line is the closing line's message. The report has a started line exactly when the child was
+// resumed, the clock starts there, and the event and the report come before the profile.
 struct HostRow {
     const char* name;
     std::function<void(HANDLE stop)> arrange;
     int status;
     std::string closing;
-    std::string ended_with; // how the run ended the job's processes, if it did
+    std::string ended_with = {};
 };
 
 using HostChannel = SandboxRows<HostRow>;
 
 // A child that does `first`, then runs until something ends it.
-sim::Program until_ended(std::function<void()> first) {
+sim::Program until_ended(const std::function<void()>& first) {
     return [first](const sim::ChildView&) {
         first();
         sim::run_until_ended();
@@ -869,39 +1025,56 @@ sim::Program until_ended(std::function<void()> first) {
 }
 
 std::thread host_helper;
-const std::string FAILED = R"({"event":"failed","status":126,"message":")";
+const std::string FAILED_EVENT = R"({"event":"failed","status":126,"message":")";
 
 const HostRow HOST_ROWS[] = {
-    {"Exited", [](HANDLE) { use_program([](const sim::ChildView&) { return 0xC0000005U; }); }, 125,
-     R"({"event":"exited","exit_code":3221225477,"status":125})"},
-    {"TimedOut", [](HANDLE) { use_program(until_ended([] { sim::pass_time(5000); })); }, 124,
-     R"({"event":"timeout","status":124})", "TerminateJobObject 0x5b4"},
-    {"Stopped", [](HANDLE stop) { use_program(until_ended([stop] { SetEvent(stop); })); }, 130,
-     R"({"event":"stopped","status":130})", "TerminateJobObject 0xc000013a"},
-    {"StoppedBeforeTheGrants", [](HANDLE stop) { SetEvent(stop); }, 126,
-     R"({"event":"interrupted","status":126,"stage":null})"},
-    {"StoppedWhileWaitingForTheLock",
-     [](HANDLE stop) {
-         hold_the_lock();
-         host_helper = std::thread([stop] {
-             await_call("WaitForMultipleObjects");
-             SetEvent(stop);
-         });
-     },
-     126, R"({"event":"interrupted","status":126,"stage":"acl-done"})"},
-    {"ChildCreation", [](HANDLE) { sim::inject(fault_on("CreateProcessW", 0, 2)); }, 126,
-     FAILED + R"(cannot create AppContainer process: Win32 2","stage":"create-process",)"
-              R"("win32":2,"program":"Z:\\bin\\tool.exe","system_message":"The system cannot )"
-              R"(find the file specified."})"},
-    {"ProfileCreation",
-     [](HANDLE) { sim::inject(fault_on("CreateAppContainerProfile", 0x8007000E)); }, 126,
-     FAILED + R"(cannot create AppContainer profile: HRESULT 0x8007000e","stage":null,)"
-              R"("hresult":2147942414})"},
-    {"FatalStop", [](HANDLE) { sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8)); },
-     101,
-     R"({"event":"failed","status":101,"message":"failed to set environment variable \"TEMP\" )"
-     R"(to \"Y:\\\": )" +
-         OUT_OF_MEMORY + R"(","stage":"acl-done"})"},
+    {.name = "Exited",
+     .arrange = [](HANDLE) { use_program([](const sim::ChildView&) { return 0xC0000005U; }); },
+     .status = 125,
+     .closing = R"({"event":"exited","exit_code":3221225477,"status":125})"},
+    {.name = "TimedOut",
+     .arrange = [](HANDLE) { use_program(until_ended([] { sim::pass_time(5000); })); },
+     .status = 124,
+     .closing = R"({"event":"timeout","status":124})",
+     .ended_with = "TerminateJobObject 0x5b4"},
+    {.name = "Stopped",
+     .arrange = [](HANDLE stop) { use_program(until_ended([stop] { SetEvent(stop); })); },
+     .status = 130,
+     .closing = R"({"event":"stopped","status":130})",
+     .ended_with = "TerminateJobObject 0xc000013a"},
+    {.name = "StoppedBeforeTheGrants",
+     .arrange = [](HANDLE stop) { SetEvent(stop); },
+     .status = 126,
+     .closing = R"({"event":"interrupted","status":126,"stage":null})"},
+    {.name = "StoppedWhileWaitingForTheLock",
+     .arrange =
+         [](HANDLE stop) {
+             hold_the_lock();
+             host_helper = std::thread([stop] {
+                 await_call("WaitForMultipleObjects");
+                 SetEvent(stop);
+             });
+         },
+     .status = 126,
+     .closing = R"({"event":"interrupted","status":126,"stage":"acl-done"})"},
+    {.name = "ChildCreation",
+     .arrange = [](HANDLE) { sim::inject(fault_on("CreateProcessW", 0, 2)); },
+     .status = 126,
+     .closing = FAILED_EVENT + R"(cannot create AppContainer process: Win32 2","stage":)"
+                               R"("create-process","win32":2,"program":"Z:\\bin\\tool.exe",)"
+                               R"("system_message":"The system cannot find the file specified."})"},
+    {.name = "ProfileCreation",
+     .arrange = [](HANDLE) { sim::inject(fault_on("CreateAppContainerProfile", 0x8007000E)); },
+     .status = 126,
+     .closing = FAILED_EVENT +
+                R"(cannot create AppContainer profile: HRESULT 0x8007000e","stage":null,)"
+                R"("hresult":2147942414})"},
+    {.name = "FatalStop",
+     .arrange = [](HANDLE) { sim::inject(fault_on("GetEnvironmentStringsW", 0, 8)); },
+     .status = 101,
+     .closing = R"({"event":"failed","status":101,"message":"failure getting env string from )"
+                R"(OS: )" +
+                OUT_OF_MEMORY + R"(","stage":"acl-done"})"},
 };
 
 // Standard error holds the closing line's message, exactly, or the interruption's line.
