@@ -435,9 +435,7 @@ const FailureRow FAILURES[] = {
      .arrange =
          [](Strings&) {
              sim::inject(fault_on("ResumeThread", 0xFFFFFFFF, 5));
-             // CloseHandle's faults cannot name the handle: the 15th close is the thread's, as
-             // `left` shows.
-             sim::inject(fault_on("CloseHandle", 0, 6, 15));
+             sim::inject(fault_for("CloseHandle", "thread", 0, 6));
          },
      .released = TORN_DOWN,
      .error = trace("resume") + FAILED + "cannot resume AppContainer process: Win32 5",

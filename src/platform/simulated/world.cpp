@@ -278,7 +278,11 @@ void SetLastError(DWORD error) {
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    const Call call("CloseHandle", [&] { return kind_of(handle); });
+    // A fault may name the kind of handle it closes ("thread").
+    const Call call("CloseHandle", [&] {
+        const std::string kind = kind_of(handle);
+        return Line{kind, utf16(kind)};
+    });
     if (const auto failed = call.failed<BOOL>()) {
         return *failed;
     }
