@@ -113,6 +113,14 @@ device_of(const std::vector<std::u16string>& parts, DWORD& error) {
     return std::pair{fold_case(u"UNC\\" + parts[1] + u"\\" + parts[2]), std::size_t{3}};
 }
 
+// Why a UNC device that is no share fails: no server of that name, or no such share on it.
+DWORD unknown_share(const std::u16string& device) {
+    const std::u16string server = device.substr(0, device.find(u'\\', 4) + 1);
+    const bool known = std::ranges::any_of(
+        fs().volumes, [&](const auto& volume) { return volume.first.starts_with(server); });
+    return known ? ERROR_BAD_NET_NAME : ERROR_BAD_NETPATH;
+}
+
 Resolved resolve_nt(std::u16string_view nt_path, bool follow_last, int depth) {
     if (!nt_path.starts_with(u"\\??\\")) {
         return failed(ERROR_PATH_NOT_FOUND);
@@ -138,7 +146,10 @@ Resolved resolve_nt(std::u16string_view nt_path, bool follow_last, int depth) {
         }
     }
     const auto volume = fs().volumes.find(device->first);
-    if (volume != fs().volumes.end() && device->first.starts_with(u"UNC\\")) {
+    if (device->first.starts_with(u"UNC\\")) {
+        if (volume == fs().volumes.end()) {
+            return failed(unknown_share(device->first));
+        }
         return walk(volume->second, names, follow_last, depth);
     }
     const auto target = dos_device_target(device->first);

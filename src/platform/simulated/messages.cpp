@@ -29,6 +29,10 @@ const char* message_text(DWORD code) {
         return "The process cannot access the file because it is being used by another process.";
     case 50:
         return "The request is not supported.";
+    case 53:
+        return "The network path was not found.";
+    case 67:
+        return "The network name cannot be found.";
     case 80:
         return "The file exists.";
     case 87:
