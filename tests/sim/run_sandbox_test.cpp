@@ -668,8 +668,10 @@ TEST_F(SandboxRun, RecordPathIsClearedOfWhatNoLauncherHolds) {
         {.name = "KilledRun", .arrange = killed_run, .recovered = true},
         {.name = "CutShort", .arrange = [] { sim::make_file(PLAIN_RECORD, KILLED.substr(0, 20)); }},
         {.name = "FileLink", .arrange = [] { sim::make_file_symlink(PLAIN_RECORD, "Kept.txt"); }},
-        {.name = "Junction", .arrange = [] { sim::make_junction(PLAIN_RECORD, "C:\\Work\\KeptDir"); }},
-        {.name = "HardLink", .arrange = [] { sim::make_hard_link(PLAIN_RECORD, "C:\\Work\\Kept.txt"); }},
+        {.name = "Junction",
+         .arrange = [] { sim::make_junction(PLAIN_RECORD, "C:\\Work\\KeptDir"); }},
+        {.name = "HardLink",
+         .arrange = [] { sim::make_hard_link(PLAIN_RECORD, "C:\\Work\\Kept.txt"); }},
         {.name = "ScratchLetterGone", .arrange = planted("\\??\\C:\\Work\\Scratch", false),
          .left = {"letter X:"}},
         {.name = "OtherScratch", .arrange = planted("\\??\\C:\\Work\\Elsewhere", true),
@@ -784,51 +786,36 @@ struct EventRow {
     std::optional<std::string> ending_job_end = {};
 };
 
+// A row on a line or two reads as a table; clang-format would give each field a line of its own.
+// clang-format off
 const EventRow EVENTS[] = {
-    {.name = "BeforeTheGrants",
-     .after = {"CreateAppContainerProfile", {1}},
-     .status = 126,
+    {.name = "BeforeTheGrants", .after = {"CreateAppContainerProfile", {1}}, .status = 126,
      .released = "sid"},
     // The stop event comes first in the wait: with both set, the lock is not taken.
-    {.name = "BeforeTheWaitForTheLock",
-     .after = {"CreateMutexW", {1}},
-     .status = 126,
+    {.name = "BeforeTheWaitForTheLock", .after = {"CreateMutexW", {1}}, .status = 126,
      .released = "close-mutex sid"},
-    {.name = "WhileWaitingForTheLock",
-     .while_locked = true,
-     .status = 126,
+    {.name = "WhileWaitingForTheLock", .while_locked = true, .status = 126,
      .released = "close-mutex sid"},
     // Under the lock, and again in the teardown that follows.
-    {.name = "UnderTheLockAndInTheTeardown",
-     .after = {"DefineDosDeviceW", {2, 3}},
-     .status = 126,
-     .released = "unlock Y: Z: record sid"},
+    {.name = "UnderTheLockAndInTheTeardown", .after = {"DefineDosDeviceW", {2, 3}}, .status = 126,
+     .released = RECORDED},
     // A child not yet resumed has not seen the event: the job ends it.
-    {.name = "BeforeTheResume",
-     .after = {"AssignProcessToJobObject", {1}},
-     .status = 126,
+    {.name = "BeforeTheResume", .after = {"AssignProcessToJobObject", {1}}, .status = 126,
      .released = TORN_DOWN},
     // After the last look before the resume: the child, not yet running, missed the event, so the
     // run ends it as the event would have.
-    {.name = "AfterTheLastLookBeforeTheResume",
-     .after = {"WaitForSingleObject", {4}},
-     .child = Child::WaitsForTheRun,
-     .status = 125,
-     .released = TORN_DOWN,
+    {.name = "AfterTheLastLookBeforeTheResume", .after = {"WaitForSingleObject", {4}},
+     .child = Child::WaitsForTheRun, .status = 125, .released = TORN_DOWN,
      .ending_job_end = "TerminateJobObject 0xc000013a; TerminateJobObject 0xc000013a"},
     {.name = "FromTheChild", .child = Child::SendsTheEvent, .status = 125, .released = TORN_DOWN},
     // The launcher's handler ends the job all the same after the events that end the launcher.
-    {.name = "FromAChildThatIgnoresIt",
-     .child = Child::IgnoresEventsAndSendsOne,
-     .status = 7,
-     .released = TORN_DOWN,
-     .ending_status = 125,
+    {.name = "FromAChildThatIgnoresIt", .child = Child::IgnoresEventsAndSendsOne, .status = 7,
+     .released = TORN_DOWN, .ending_status = 125,
      .ending_job_end = "TerminateJobObject 0xc000013a"},
-    {.name = "InTheTeardown",
-     .after = {"DefineDosDeviceW", {3}},
-     .status = 0,
+    {.name = "InTheTeardown", .after = {"DefineDosDeviceW", {3}}, .status = 0,
      .released = TORN_DOWN},
 };
+// clang-format on
 
 bool ends_the_launcher(sim::Dword event) {
     return event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
@@ -931,55 +918,48 @@ sim::Program until_ended(const std::function<void()>& first) {
 std::thread host_helper;
 const std::string FAILED_EVENT = R"({"event":"failed","status":126,"message":")";
 
+// A row on a line or two reads as a table; clang-format would give each field a line of its own.
+// clang-format off
 const HostRow HOST_ROWS[] = {
     {.name = "Exited",
      .arrange = [](HANDLE) { use_program([](const sim::ChildView&) { return 0xC0000005U; }); },
-     .status = 125,
-     .closing = R"({"event":"exited","exit_code":3221225477,"status":125})"},
+     .status = 125, .closing = R"({"event":"exited","exit_code":3221225477,"status":125})"},
     {.name = "TimedOut",
      .arrange = [](HANDLE) { use_program(until_ended([] { sim::pass_time(5000); })); },
-     .status = 124,
-     .closing = R"({"event":"timeout","status":124})",
+     .status = 124, .closing = R"({"event":"timeout","status":124})",
      .ended_with = "TerminateJobObject 0x5b4"},
     {.name = "Stopped",
      .arrange = [](HANDLE stop) { use_program(until_ended([stop] { SetEvent(stop); })); },
-     .status = 130,
-     .closing = R"({"event":"stopped","status":130})",
+     .status = 130, .closing = R"({"event":"stopped","status":130})",
      .ended_with = "TerminateJobObject 0xc000013a"},
-    {.name = "StoppedBeforeTheGrants",
-     .arrange = [](HANDLE stop) { SetEvent(stop); },
-     .status = 126,
-     .closing = R"({"event":"interrupted","status":126,"stage":null})"},
-    {.name = "StoppedWhileWaitingForTheLock",
-     .arrange =
-         [](HANDLE stop) {
-             hold_the_lock();
-             host_helper = std::thread([stop] {
-                 await_call("WaitForMultipleObjects");
-                 SetEvent(stop);
-             });
-         },
-     .status = 126,
-     .closing = R"({"event":"interrupted","status":126,"stage":"acl-done"})"},
+    {.name = "StoppedBeforeTheGrants", .arrange = [](HANDLE stop) { SetEvent(stop); },
+     .status = 126, .closing = R"({"event":"interrupted","status":126,"stage":null})"},
+    {.name = "StoppedWhileWaitingForTheLock", .arrange = [](HANDLE stop) {
+         hold_the_lock();
+         host_helper = std::thread([stop] {
+             await_call("WaitForMultipleObjects");
+             SetEvent(stop);
+         }); },
+     .status = 126, .closing = R"({"event":"interrupted","status":126,"stage":"acl-done"})"},
     {.name = "ChildCreation",
      .arrange = [](HANDLE) { sim::inject(fault_on("CreateProcessW", 0, 2)); },
      .status = 126,
      .closing = FAILED_EVENT + R"(cannot create AppContainer process: Win32 2","stage":)"
-                               R"("create-process","win32":2,"program":"Z:\\bin\\tool.exe",)"
-                               R"("system_message":"The system cannot find the file specified."})"},
+                R"("create-process","win32":2,"program":"Z:\\bin\\tool.exe",)"
+                R"("system_message":"The system cannot find the file specified."})"},
     {.name = "ProfileCreation",
      .arrange = [](HANDLE) { sim::inject(fault_on("CreateAppContainerProfile", 0x8007000E)); },
      .status = 126,
-     .closing = FAILED_EVENT +
-                R"(cannot create AppContainer profile: HRESULT 0x8007000e","stage":null,)"
-                R"("hresult":2147942414})"},
+     .closing = FAILED_EVENT + R"(cannot create AppContainer profile: HRESULT 0x8007000e",)"
+                R"("stage":null,"hresult":2147942414})"},
     {.name = "FatalStop",
      .arrange = [](HANDLE) { sim::inject(fault_on("GetEnvironmentStringsW", 0, 8)); },
      .status = 101,
-     .closing = R"({"event":"failed","status":101,"message":"failure getting env string from )"
-                R"(OS: )" +
+     .closing = R"({"event":"failed","status":101,"message":"failure getting env string )"
+                R"(from OS: )" +
                 OUT_OF_MEMORY + R"(","stage":"acl-done"})"},
 };
+// clang-format on
 
 // Standard error holds the closing line's message, exactly, or the interruption's line.
 TEST_P(HostChannel, ReportTellsHowTheRunEnded) {
