@@ -29,8 +29,6 @@ void killed_run() {
     sim::define_dos_device("Z:", "\\??\\C:\\Work\\Proj");
     sim::define_dos_device("Y:", "\\??\\C:\\Work\\Scratch");
 }
-const std::string LONG_PROJECT =
-    "\\\\?\\C:\\Work\\" + std::string(150, 'p') + "\\" + std::string(150, 'q');
 
 Strings standard_arguments() {
     return split("--project C:\\Work\\Proj --scratch C:\\Work\\Scratch --profile agent --network "
@@ -100,12 +98,12 @@ const Strings STAGES = split(
     "scratch acl-done;create-process;assign-job;resume;wait;settled",
     ";");
 
-// Their trace up to the line named `last`, the project at `project`.
-std::string trace(const std::string& last, const std::string& project = PROJECT) {
+// Their trace up to the line named `last`.
+std::string trace(const std::string& last) {
     std::string text;
     for (std::size_t at = 0; at == 0 || STAGES[at - 1] != last; ++at) {
         const Strings words = split(STAGES.at(at));
-        const std::string path = words[0] == "project" ? project : SCRATCH;
+        const std::string path = words[0] == "project" ? PROJECT : SCRATCH;
         text += "sandbox-stage=" + words.back() +
                 (words.back() == "grant-mount" ? " path=" + path : "") + "\n";
     }
@@ -207,13 +205,14 @@ template <typename Row>
 class SandboxRows : public SandboxRun, public ::testing::WithParamInterface<Row> {};
 const auto row_name = [](const auto& row) { return std::string(row.param.name); };
 
-// A failure point: what `arrange` does to the arguments or the machine; the release steps as
-// releases() names them; standard error with the trace on, the stage lines reached and then the
-// failure line; what the failure keeps (`left`, as left_behind() names it); the status.
+// A failure point: what `arrange` does to the arguments or the machine; standard error with the
+// trace on: the stage lines reached, then the failure line's message ("fatal error" with status
+// 101); the release steps as releases() names them; what the failure keeps (`left`, as
+// left_behind() names it); the status.
 struct FailureRow {
     const char* name;
     Arrange arrange;
-    std::string released, error;
+    std::string stages = {}, released = {}, message;
     Strings left = {};
     int status = 126;
 };
@@ -267,150 +266,144 @@ const std::string RECORDED = "unlock Y: Z: record sid",
 const std::string UNCONTAINED = "unlock attributes terminate thread process Y: Z: record sid",
                   JOB_OPEN = "unlock attributes job terminate thread process Y: Z: record sid";
 const std::string NOT_FOUND = "The system cannot find the file specified. (os error 2)";
+const std::string ASSIGNING = trace("assign-job");
 const std::string REPORT_WRITE = "cannot write report C:\\Work\\run.jsonl: ";
 
 // A row on a line or two reads as a table; clang-format would give each field a line of its own.
 // clang-format off
 const FailureRow FAILURES[] = {
     {.name = "EventCreation", .arrange = fails("CreateEventW", 0, 8, 2),
-     .error = FAILED + "cannot create console control events: Win32 8"},
+     .message = "cannot create console control events: Win32 8"},
     {.name = "HandlerInstall", .arrange = fails("SetConsoleCtrlHandler", 0, 8),
-     .error = FAILED + "cannot install console control handler: Win32 8"},
+     .message = "cannot install console control handler: Win32 8"},
     {.name = "SidDerivation", .arrange = [](Strings&) {
          sim::inject(fault_on("CreateAppContainerProfile", ALREADY_EXISTS_HRESULT));
          sim::inject(fault_on("DeriveAppContainerSidFromAppContainerName", 0x80070057)); },
-     .error = FAILED + "cannot derive AppContainer SID: HRESULT 0x80070057"},
+     .message = "cannot derive AppContainer SID: HRESULT 0x80070057"},
     // A trace line cut off after 9 bytes: the failure line starts a line of its own.
     {.name = "CutTraceLine", .arrange = [](Strings&) {
          sim::set_stderr(sim::StreamKind::Pipe, 0, 9);
          sim::inject(fault_on("WriteFile", 0, 232, 2)); },
-     .released = "sid", .error = "sandbox-s\n" + FATAL + TRACE_WRITE + "232", .status = 101},
-    {.name = "ProjectAclRead", .arrange = fails("GetNamedSecurityInfoW", 5), .released = "sid",
-     .error = trace("project acl-read") + FAILED + "cannot read ACL for " + PROJECT + ": Win32 5"},
-    // The grant names even a verbatim path without "\\?\", which reaches a long one only where
-    // Windows allows long paths to a long-path aware process.
-    {.name = "LongProjectPath",
-     .arrange = naming(1, LONG_PROJECT, [] { sim::make_directory(LONG_PROJECT.substr(4)); }),
-     .released = "sid", .error = trace("project acl-read", LONG_PROJECT) + FAILED +
-                                 "cannot read ACL for " + LONG_PROJECT + ": Win32 3"},
-    {.name = "ScratchAclMerge", .arrange = fails("SetEntriesInAclW", 87, 0, 2), .released = "sid",
-     .error = trace("scratch acl-merge") + FAILED + "cannot merge ACL for " + SCRATCH +
-              ": Win32 87"},
-    {.name = "ScratchAclSet", .arrange = fails("SetNamedSecurityInfoW", 5, 0, 2), .released = "sid",
-     .error = GRANTED + FAILED + "cannot set ACL for " + SCRATCH + ": Win32 5"},
+     .stages = "sandbox-s\n", .released = "sid", .message = TRACE_WRITE + "232", .status = 101},
+    {.name = "ProjectAclRead", .arrange = fails("GetNamedSecurityInfoW", 5),
+     .stages = trace("project acl-read"), .released = "sid",
+     .message = "cannot read ACL for " + PROJECT + ": Win32 5"},
+    {.name = "ScratchAclMerge", .arrange = fails("SetEntriesInAclW", 87, 0, 2),
+     .stages = trace("scratch acl-merge"), .released = "sid",
+     .message = "cannot merge ACL for " + SCRATCH + ": Win32 87"},
+    {.name = "ScratchAclSet", .arrange = fails("SetNamedSecurityInfoW", 5, 0, 2), .stages = GRANTED,
+     .released = "sid", .message = "cannot set ACL for " + SCRATCH + ": Win32 5"},
     {.name = "ScratchOnADriveRoot", .arrange = naming(3, "S:\\", [] { sim::add_volume('S'); }),
-     .released = "sid", .error = FAILED + "sandbox scratch path has no parent"},
+     .released = "sid", .message = "sandbox scratch path has no parent"},
     {.name = "ScratchInsideTheWindowsDirectory",
      .arrange = naming(3, "C:\\Windows\\Temp", [] { sim::make_directory("C:\\Windows\\Temp"); }),
-     .released = "sid",
-     .error = FAILED + PROTECTED + "C:\\Windows\\Temp (inside the Windows directory)"},
+     .released = "sid", .message = PROTECTED + "C:\\Windows\\Temp (inside the Windows directory)"},
     {.name = "ProjectOnAShare", .arrange = naming(1, SHARED, make_share), .released = "sid",
-     .error = FAILED + ON_SHARE},
+     .message = ON_SHARE},
     {.name = "ScratchOnAShare", .arrange = naming(3, SHARED, make_share), .released = "sid",
-     .error = FAILED + ON_SHARE},
+     .message = ON_SHARE},
     // A record that this run has not written is never deleted: another run's, or one that a
     // later run recovers.
-    {.name = "LockCreation", .arrange = fails("CreateMutexW", 0, 5), .released = "sid",
-     .error = GRANTED + FAILED + "cannot create sandbox allocation lock: Win32 5"},
+    {.name = "LockCreation", .arrange = fails("CreateMutexW", 0, 5), .stages = GRANTED,
+     .released = "sid", .message = "cannot create sandbox allocation lock: Win32 5"},
     {.name = "LockWait", .arrange = fails("WaitForMultipleObjects", WAIT_FAILED, 6),
-     .released = "close-mutex sid",
-     .error = GRANTED + FAILED + "cannot acquire sandbox allocation lock: 4294967295"},
-    {.name = "RecordPathUnreadable",
-     .arrange = [](Strings&) { sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); },
-     .released = "unlock sid",
-     .error = GRANTED + FAILED + "cannot read mount record " + PLAIN_RECORD + ": " + DENIED},
+     .stages = GRANTED, .released = "close-mutex sid",
+     .message = "cannot acquire sandbox allocation lock: 4294967295"},
+    {.name = "RecordPathUnreadable", .arrange = [](Strings&) {
+         sim::inject(fault_for("CreateFileW", RECORD, 0, 5)); },
+     .stages = GRANTED, .released = "unlock sid",
+     .message = "cannot read mount record " + PLAIN_RECORD + ": " + DENIED},
     // The killed run's Y: cannot be looked at: both letters and its record stay for a later run
     // or the cleanup.
     {.name = "RecordLetterRefused", .arrange = [](Strings&) {
          killed_run();
          sim::inject(fault_for("QueryDosDeviceW", "Y:", 0, 5)); },
-     .released = "unlock sid",
-     .error = GRANTED + FAILED + "cannot query the Y: definitions: Win32 5",
+     .stages = GRANTED, .released = "unlock sid",
+     .message = "cannot query the Y: definitions: Win32 5",
      .left = {"letter Y:", "letter Z:", "record"}},
-    {.name = "NoLetterForTheProject", .arrange = letters_taken('Z'), .released = "unlock sid",
-     .error = GRANTED + FAILED + NO_LETTER},
-    {.name = "NoLetterForTheScratch", .arrange = letters_taken('Y'), .released = "Z: unlock sid",
-     .error = GRANTED + FAILED + NO_LETTER},
-    {.name = "RecordSecurity", .arrange = fails("OpenProcessToken", 0, 5),
-     .released = "Y: Z: unlock sid",
-     .error = GRANTED + FAILED + "cannot secure sandbox mount record: Win32 5"},
+    {.name = "NoLetterForTheProject", .arrange = letters_taken('Z'), .stages = GRANTED,
+     .released = "unlock sid", .message = NO_LETTER},
+    {.name = "NoLetterForTheScratch", .arrange = letters_taken('Y'), .stages = GRANTED,
+     .released = "Z: unlock sid", .message = NO_LETTER},
+    {.name = "RecordSecurity", .arrange = fails("OpenProcessToken", 0, 5), .stages = GRANTED,
+     .released = "Y: Z: unlock sid", .message = "cannot secure sandbox mount record: Win32 5"},
     {.name = "RecordCreation", .arrange = [](Strings&) {
          sim::inject({.function = "CreateFileW", .call = 2, .argument = RECORD, .error = 5}); },
-     .released = "Y: Z: unlock sid",
-     .error = GRANTED + FAILED + "cannot write sandbox mount record: " + DENIED},
-    {.name = "EnvironmentWrite",
-     .arrange = [](Strings&) { sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8)); },
-     .released = RECORDED,
-     .error = GRANTED + FATAL + "failed to set environment variable \"TEMP\" to \"Y:\\\": " +
-              OUT_OF_MEMORY, .status = 101},
+     .stages = GRANTED, .released = "Y: Z: unlock sid",
+     .message = "cannot write sandbox mount record: " + DENIED},
+    {.name = "EnvironmentWrite", .arrange = [](Strings&) {
+         sim::inject(fault_for("SetEnvironmentVariableW", "TEMP", 0, 8)); },
+     .stages = GRANTED, .released = RECORDED,
+     .message = "failed to set environment variable \"TEMP\" to \"Y:\\\": " + OUT_OF_MEMORY,
+     .status = 101},
     // A path of one name and more is looked for in the project, not left to the search.
-    {.name = "ProgramMissing", .arrange = naming(9, ".\\missing.exe", [] {}), .released = RECORDED,
-     .error = GRANTED + FAILED + "cannot resolve sandbox program " + PROJECT + "\\missing.exe: " +
-              NOT_FOUND},
-    {.name = "HandleInheritance", .arrange = fails("SetHandleInformation", 0, 6),
+    {.name = "ProgramMissing", .arrange = naming(9, ".\\missing.exe", [] {}), .stages = GRANTED,
      .released = RECORDED,
-     .error = GRANTED + FAILED + "cannot make standard handle inheritable: Win32 6"},
+     .message = "cannot resolve sandbox program " + PROJECT + "\\missing.exe: " + NOT_FOUND},
+    {.name = "HandleInheritance", .arrange = fails("SetHandleInformation", 0, 6), .stages = GRANTED,
+     .released = RECORDED, .message = "cannot make standard handle inheritable: Win32 6"},
     {.name = "AttributeListSize", .arrange = fails("InitializeProcThreadAttributeList", 0, 87),
-     .released = RECORDED,
-     .error = GRANTED + FAILED + "cannot size process attribute list: Win32 87"},
+     .stages = GRANTED, .released = RECORDED,
+     .message = "cannot size process attribute list: Win32 87"},
     {.name = "AttributeListInit", .arrange = fails("InitializeProcThreadAttributeList", 0, 8, 2),
-     .released = RECORDED,
-     .error = GRANTED + FAILED + "cannot initialize process attribute list: Win32 8"},
+     .stages = GRANTED, .released = RECORDED,
+     .message = "cannot initialize process attribute list: Win32 8"},
     {.name = "AppContainerAttribute", .arrange = fails("UpdateProcThreadAttribute", 0, 50),
-     .released = LISTED,
-     .error = GRANTED + FAILED + "cannot apply AppContainer process attribute: Win32 50"},
+     .stages = GRANTED, .released = LISTED,
+     .message = "cannot apply AppContainer process attribute: Win32 50"},
     {.name = "HandleListAttribute", .arrange = fails("UpdateProcThreadAttribute", 0, 87, 2),
-     .released = LISTED,
-     .error = GRANTED + FAILED + "cannot apply handle list process attribute: Win32 87"},
-    {.name = "ProcessCreation", .arrange = fails("CreateProcessW", 0, 2), .released = LISTED,
-     .error = trace("create-process") + FAILED + "cannot create AppContainer process: Win32 2"},
+     .stages = GRANTED, .released = LISTED,
+     .message = "cannot apply handle list process attribute: Win32 87"},
+    {.name = "ProcessCreation", .arrange = fails("CreateProcessW", 0, 2),
+     .stages = trace("create-process"), .released = LISTED,
+     .message = "cannot create AppContainer process: Win32 2"},
     {.name = "CreateProcessLine", .arrange = fails("WriteFile", 0, 232, write_of("create-process")),
-     .released = LISTED, .error = GRANTED + FATAL + TRACE_WRITE + "232", .status = 101},
+     .stages = GRANTED, .released = LISTED, .message = TRACE_WRITE + "232", .status = 101},
     // A write that takes nothing but reports success, leaving a stale last-error value.
     {.name = "CreateProcessLineTakesNothing",
-     .arrange = fails("WriteFile", TRUE, 5, write_of("create-process")),
-     .released = LISTED, .error = GRANTED + FATAL + TRACE_WRITE + "29", .status = 101},
-    {.name = "JobCreation", .arrange = fails("CreateJobObjectW", 0, 5), .released = UNCONTAINED,
-     .error = trace("assign-job") + FAILED + "cannot create sandbox job: Win32 5"},
+     .arrange = fails("WriteFile", TRUE, 5, write_of("create-process")), .stages = GRANTED,
+     .released = LISTED, .message = TRACE_WRITE + "29", .status = 101},
+    {.name = "JobCreation", .arrange = fails("CreateJobObjectW", 0, 5), .stages = ASSIGNING,
+     .released = UNCONTAINED, .message = "cannot create sandbox job: Win32 5"},
     {.name = "JobConfiguration", .arrange = fails("SetInformationJobObject", 0, 87),
-     .released = JOB_OPEN,
-     .error = trace("assign-job") + FAILED + "cannot configure sandbox job: Win32 87"},
+     .stages = ASSIGNING, .released = JOB_OPEN,
+     .message = "cannot configure sandbox job: Win32 87"},
     {.name = "JobUserInterface", .arrange = fails("SetInformationJobObject", 0, 5, 2),
-     .released = JOB_OPEN,
-     .error = trace("assign-job") + FAILED + "cannot restrict sandbox job user interface: Win32 5"},
+     .stages = ASSIGNING, .released = JOB_OPEN,
+     .message = "cannot restrict sandbox job user interface: Win32 5"},
     {.name = "JobAssignment", .arrange = fails("AssignProcessToJobObject", 0, 5),
+     .stages = ASSIGNING,
      .released = "unlock attributes terminate thread process job Y: Z: record sid",
-     .error = trace("assign-job") + FAILED + "cannot assign AppContainer process to job: Win32 5"},
+     .message = "cannot assign AppContainer process to job: Win32 5"},
     // Inside the job the child is ended by the job's close, not terminated, on every way out.
     {.name = "ResumeLine", .arrange = fails("WriteFile", 0, 232, write_of("resume")),
-     .released = TORN_DOWN, .error = trace("assign-job") + FATAL + TRACE_WRITE + "232",
-     .status = 101},
+     .stages = ASSIGNING, .released = TORN_DOWN, .message = TRACE_WRITE + "232", .status = 101},
     // The thread's close, right after, fails too: the line keeps the resume's code.
     {.name = "Resume", .arrange = [](Strings&) {
          sim::inject(fault_on("ResumeThread", 0xFFFFFFFF, 5));
          sim::inject(fault_for("CloseHandle", "thread", 0, 6)); },
-     .released = TORN_DOWN,
-     .error = trace("resume") + FAILED + "cannot resume AppContainer process: Win32 5",
-     .left = {"handle thread"}},
-    {.name = "ExitCodeRead", .arrange = fails("GetExitCodeProcess", 0, 6), .released = TORN_DOWN,
-     .error = trace("settled") + FAILED + "cannot read AppContainer exit code: Win32 6"},
+     .stages = trace("resume"), .released = TORN_DOWN,
+     .message = "cannot resume AppContainer process: Win32 5", .left = {"handle thread"}},
+    {.name = "ExitCodeRead", .arrange = fails("GetExitCodeProcess", 0, 6),
+     .stages = trace("settled"), .released = TORN_DOWN,
+     .message = "cannot read AppContainer exit code: Win32 6"},
     // The host's event, then its report, come before anything the run changes.
     {.name = "StopEventMissing",
      .arrange = with({"--report", "C:\\Work\\none\\run.jsonl", "--stop-event", HOST_STOP}),
-     .error = FAILED + "cannot open stop event Local\\host-stop: Win32 2"},
+     .message = "cannot open stop event Local\\host-stop: Win32 2"},
     {.name = "ReportFolderMissing", .arrange = with({"--report", "C:\\Work\\none\\run.jsonl"}),
-     .error = FAILED + "cannot create report C:\\Work\\none\\run.jsonl: " + NOT_FOUND},
+     .message = "cannot create report C:\\Work\\none\\run.jsonl: " + NOT_FOUND},
     {.name = "ReportSid",
      .arrange = with({"--report", REPORT}, fails("ConvertSidToStringSidW", 0, 8)),
-     .released = "sid", .error = FAILED + "cannot convert AppContainer SID to text: Win32 8"},
+     .released = "sid", .message = "cannot convert AppContainer SID to text: Win32 8"},
     // A report that takes no more lines fails the run once it has torn down: the child's start
     // (the write that the "wait" line would otherwise have), or the run's end.
     {.name = "ReportStartedLine",
      .arrange = with({"--report", REPORT}, fails("WriteFile", 0, 5, write_of("wait"))),
-     .released = TORN_DOWN, .error = trace("resume") + FAILED + REPORT_WRITE + DENIED},
+     .stages = trace("resume"), .released = TORN_DOWN, .message = REPORT_WRITE + DENIED},
     {.name = "ReportClosingLine",
      .arrange = with({"--report", REPORT}, fails("FlushFileBuffers", 0, 5, 2)),
-     .released = TORN_DOWN, .error = trace("settled") + FAILED + REPORT_WRITE + DENIED},
+     .stages = trace("settled"), .released = TORN_DOWN, .message = REPORT_WRITE + DENIED},
 };
 // clang-format on
 
@@ -424,7 +417,8 @@ TEST_P(FailurePoint, ReleasesInOrderAndLeavesNothing) {
     Strings arguments = standard_arguments();
     row.arrange(arguments);
     EXPECT_EQ(run_with(arguments), row.status);
-    EXPECT_EQ(sim::stderr_text(), row.error + "\n");
+    EXPECT_EQ(sim::stderr_text(),
+              row.stages + (row.status == 101 ? FATAL : FAILED) + row.message + "\n");
     EXPECT_EQ(releases(), row.released);
     EXPECT_EQ(left_behind(), row.left);
     // Every access list written shows in the trace: a run refused before its grants wrote none.
