@@ -320,8 +320,6 @@ const FailureRow FAILURES[] = {
      .released = "unlock sid", .message = NO_LETTER},
     {.name = "NoLetterForTheScratch", .arrange = letters_taken('Y'), .stages = GRANTED,
      .released = "Z: unlock sid", .message = NO_LETTER},
-    {.name = "RecordSecurity", .arrange = fails("OpenProcessToken", 0, 5), .stages = GRANTED,
-     .released = "Y: Z: unlock sid", .message = "cannot secure sandbox mount record: Win32 5"},
     {.name = "RecordCreation", .arrange = [](Strings&) {
          sim::inject({.function = "CreateFileW", .call = 2, .argument = RECORD, .error = 5}); },
      .stages = GRANTED, .released = "Y: Z: unlock sid",
@@ -335,8 +333,6 @@ const FailureRow FAILURES[] = {
     {.name = "ProgramMissing", .arrange = naming(9, ".\\missing.exe", [] {}), .stages = GRANTED,
      .released = RECORDED,
      .message = "cannot resolve sandbox program " + PROJECT + "\\missing.exe: " + NOT_FOUND},
-    {.name = "HandleInheritance", .arrange = fails("SetHandleInformation", 0, 6), .stages = GRANTED,
-     .released = RECORDED, .message = "cannot make standard handle inheritable: Win32 6"},
     {.name = "AttributeListSize", .arrange = fails("InitializeProcThreadAttributeList", 0, 87),
      .stages = GRANTED, .released = RECORDED,
      .message = "cannot size process attribute list: Win32 87"},
@@ -421,26 +417,25 @@ sim::Fault failure_of(const std::string& function, unsigned call) {
 }
 
 // What a failed call leaves because it was the release of that very thing. The record cannot be
-// deleted while its handle, the one closed right before the deletion, is open.
+// deleted while its handle, the one closed right before the deletion, is open; a job that stays
+// ends nothing: the child's descendant lives on in it.
 Strings left_by(const std::string& call, bool closes_record = false) {
     const Strings words = split(call);
-    if (call == "CloseHandle file" && closes_record) {
-        return {"record", "handle file"};
+    const std::map<std::string, Strings> kept = {
+        {"CloseHandle file",
+         closes_record ? Strings{"record", "handle file"} : Strings{"handle file"}},
+        {"CloseHandle job", {"handle job", "job", "process"}},
+        {"DeleteFileW", {"record"}},
+        {"FreeSid", {"sid"}},
+        {"LocalFree", {"block"}},
+        {"FreeEnvironmentStringsW", {"block"}}};
+    const auto found = kept.find(words[0] == "CloseHandle" ? call : words[0]);
+    if (found != kept.end()) {
+        return found->second;
     }
-    if (words[0] == "CloseHandle") {
-        // A job that stays ends nothing: the child's descendant lives on in it.
-        return words[1] == "job" ? Strings{"handle job", "job", "process"}
-                                 : Strings{"handle " + words[1]};
-    }
-    if (call.starts_with(REMOVE)) {
-        return {"letter " + words[2]};
-    }
-    const std::map<std::string, std::string> kept = {{"DeleteFileW", "record"},
-                                                     {"FreeSid", "sid"},
-                                                     {"LocalFree", "block"},
-                                                     {"FreeEnvironmentStringsW", "block"}};
-    const auto found = kept.find(words[0]);
-    return found == kept.end() ? Strings{} : Strings{found->second};
+    return words[0] == "CloseHandle"  ? Strings{"handle " + words[1]}
+           : call.starts_with(REMOVE) ? Strings{"letter " + words[2]}
+                                      : Strings{};
 }
 
 // Whether a run goes on when this call fails: the releases, the trace switch, the scan for a free
@@ -700,8 +695,6 @@ struct EventRow {
 // A row on a line or two reads as a table; clang-format would give each field a line of its own.
 // clang-format off
 const EventRow EVENTS[] = {
-    {.name = "BeforeTheGrants", .after = {"CreateAppContainerProfile", {1}}, .status = 126,
-     .released = "sid"},
     // The stop event comes first in the wait: with both set, the lock is not taken.
     {.name = "BeforeTheWaitForTheLock", .after = {"CreateMutexW", {1}}, .status = 126,
      .released = "close-mutex sid"},
@@ -796,7 +789,7 @@ INSTANTIATE_TEST_SUITE_P(SandboxRun, ConsoleEvents,
                          event_row_name);
 
 // A run that a host drives with a report, a time limit of 5 s and its stop event: what the
-// host's `arrange` does (to its event, through the `host_helper` thread if need be), the status,
+// host's `arrange` does (to its event, if need be), the status,
 // the report's closing line and how the run ended the job's processes, if it did. The failure
 // line is the closing line's message. The report has a started line exactly when the child was
 // resumed, and the clock starts there.
@@ -819,7 +812,6 @@ sim::Program until_ended(const std::function<void()>& first) {
     };
 }
 
-std::thread host_helper;
 const std::string FAILED_EVENT = R"({"event":"failed","status":126,"message":")";
 
 // A row on a line or two reads as a table; clang-format would give each field a line of its own.
@@ -834,13 +826,6 @@ const HostRow HOST_ROWS[] = {
      .ended_with = "TerminateJobObject 0x5b4"},
     {.name = "StoppedBeforeTheGrants", .arrange = [](HANDLE stop) { SetEvent(stop); },
      .status = 126, .closing = R"({"event":"interrupted","status":126,"stage":null})"},
-    {.name = "StoppedWhileWaitingForTheLock", .arrange = [](HANDLE stop) {
-         hold_the_lock();
-         host_helper = std::thread([stop] {
-             await_call("WaitForMultipleObjects");
-             SetEvent(stop);
-         }); },
-     .status = 126, .closing = R"({"event":"interrupted","status":126,"stage":"acl-done"})"},
     {.name = "ChildCreation",
      .arrange = [](HANDLE) { sim::inject(fault_on("CreateProcessW", 0, 2)); },
      .status = 126,
@@ -868,9 +853,6 @@ TEST_P(HostChannel, ReportTellsHowTheRunEnded) {
     Strings arguments = standard_arguments();
     with(DRIVEN)(arguments);
     EXPECT_EQ(run_with(arguments), row.status);
-    if (host_helper.joinable()) {
-        host_helper.join();
-    }
     sim::finish_console_events();
     EXPECT_EQ(joined(sim::journal_of("TerminateJobObject")), row.ended_with);
     const Strings text = split(sim::file_content(REPORT).value_or(""), "\n");
