@@ -271,8 +271,6 @@ const std::string REPORT_WRITE = "cannot write report C:\\Work\\run.jsonl: ";
 // A row on a line or two reads as a table; clang-format would give each field a line of its own.
 // clang-format off
 const FailureRow FAILURES[] = {
-    {.name = "EventCreation", .arrange = fails("CreateEventW", 0, 8, 2),
-     .message = "cannot create console control events: Win32 8"},
     {.name = "SidDerivation", .arrange = [](Strings&) {
          sim::inject(fault_on("CreateAppContainerProfile", ALREADY_EXISTS_HRESULT));
          sim::inject(fault_on("DeriveAppContainerSidFromAppContainerName", 0x80070057)); },
@@ -290,8 +288,6 @@ const FailureRow FAILURES[] = {
      .message = "cannot merge ACL for " + SCRATCH + ": Win32 87"},
     {.name = "ScratchAclSet", .arrange = fails("SetNamedSecurityInfoW", 5, 0, 2), .stages = GRANTED,
      .released = "sid", .message = "cannot set ACL for " + SCRATCH + ": Win32 5"},
-    {.name = "ScratchOnADriveRoot", .arrange = naming(3, "S:\\", [] { sim::add_volume('S'); }),
-     .released = "sid", .message = "sandbox scratch path has no parent"},
     {.name = "ScratchInsideTheWindowsDirectory",
      .arrange = naming(3, "C:\\Windows\\Temp", [] { sim::make_directory("C:\\Windows\\Temp"); }),
      .released = "sid", .message = PROTECTED + "C:\\Windows\\Temp (inside the Windows directory)"},
@@ -299,8 +295,6 @@ const FailureRow FAILURES[] = {
      .message = ON_SHARE},
     // A record that this run has not written is never deleted: another run's, or one that a
     // later run recovers.
-    {.name = "LockCreation", .arrange = fails("CreateMutexW", 0, 5), .stages = GRANTED,
-     .released = "sid", .message = "cannot create sandbox allocation lock: Win32 5"},
     {.name = "LockWait", .arrange = fails("WaitForMultipleObjects", WAIT_FAILED, 6),
      .stages = GRANTED, .released = "close-mutex sid",
      .message = "cannot acquire sandbox allocation lock: 4294967295"},
@@ -333,9 +327,6 @@ const FailureRow FAILURES[] = {
     {.name = "ProgramMissing", .arrange = naming(9, ".\\missing.exe", [] {}), .stages = GRANTED,
      .released = RECORDED,
      .message = "cannot resolve sandbox program " + PROJECT + "\\missing.exe: " + NOT_FOUND},
-    {.name = "AttributeListSize", .arrange = fails("InitializeProcThreadAttributeList", 0, 87),
-     .stages = GRANTED, .released = RECORDED,
-     .message = "cannot size process attribute list: Win32 87"},
     {.name = "AppContainerAttribute", .arrange = fails("UpdateProcThreadAttribute", 0, 50),
      .stages = GRANTED, .released = LISTED,
      .message = "cannot apply AppContainer process attribute: Win32 50"},
@@ -594,9 +585,9 @@ TEST_F(SandboxRun, ExitCodesPassBackOrFallBack) {
 }
 
 // What a killed run leaves at the record path, or a record that no launcher holds there: a
-// record's letters are removed where they still map onto its targets, and the trace and the report
-// say so; anything else goes unread. Either way the run writes its own record there and deletes it
-// at its end. (Links and a second name there: the end-to-end test.)
+// record's letters are removed where they still map onto its targets, and the trace says so;
+// anything else goes unread. Either way the run writes its own record there and deletes it at its
+// end. (Links and a second name there: the end-to-end test.)
 TEST_F(SandboxRun, RecordPathIsClearedOfWhatNoLauncherHolds) {
     // A record that a child could have written, naming another run's project letter.
     const std::string planted = std::string("X:\0\\??\\C:\\Work\\Other\0W:\0", 24);
@@ -625,7 +616,6 @@ TEST_F(SandboxRun, RecordPathIsClearedOfWhatNoLauncherHolds) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         fresh_machine();
-        host_stop_event();
         sim::make_file(PLAIN_RECORD, row.record);
         for (const auto& letter : row.letters) {
             sim::define_dos_device(letter.substr(0, 2), letter.substr(2));
@@ -636,18 +626,7 @@ TEST_F(SandboxRun, RecordPathIsClearedOfWhatNoLauncherHolds) {
             return sim::Dword{0};
         });
         trace_on();
-        Strings arguments = standard_arguments();
-        with(DRIVEN)(arguments);
-        EXPECT_EQ(run_with(arguments), 0);
-        const auto first = nlohmann::json::parse(split(*sim::file_content(REPORT), "\n")[0]);
-        EXPECT_EQ(first["event"] == "recovered", row.recovered);
-        if (row.recovered) {
-            EXPECT_EQ(first, nlohmann::json::parse(
-                                 R"({"event":"recovered","record":"C:\\Work\\.Scratch.norix-)"
-                                 R"(native-sandbox-mounts","letters":[{"drive":"Z:","target":)"
-                                 R"("\\??\\C:\\Work\\Proj","outcome":"removed"},{"drive":"Y:",)"
-                                 R"("target":"\\??\\C:\\Work\\Scratch","outcome":"removed"}]})"));
-        }
+        EXPECT_EQ(run_with(standard_arguments()), 0);
         const std::string trace = sim::stderr_text();
         EXPECT_EQ(trace.substr(0, trace.find("sandbox-stage=create-process")),
                   GRANTED + (row.recovered
@@ -789,28 +768,16 @@ INSTANTIATE_TEST_SUITE_P(SandboxRun, ConsoleEvents,
                          event_row_name);
 
 // A run that a host drives with a report, a time limit of 5 s and its stop event: what the
-// host's `arrange` does (to its event, if need be), the status,
-// the report's closing line and how the run ended the job's processes, if it did. The failure
-// line is the closing line's message. The report has a started line exactly when the child was
-// resumed, and the clock starts there.
+// host's `arrange` does (to its event, if need be), the status and the report's closing line. The
+// report has a started line exactly when the child was resumed, and the clock starts there.
 struct HostRow {
     const char* name;
     std::function<void(HANDLE stop)> arrange;
     int status;
     std::string closing;
-    std::string ended_with = {};
 };
 
 using HostChannel = SandboxRows<HostRow>;
-
-// A child that does `first`, then runs until something ends it.
-sim::Program until_ended(const std::function<void()>& first) {
-    return [first](const sim::ChildView&) {
-        first();
-        sim::run_until_ended();
-        return sim::Dword{0};
-    };
-}
 
 const std::string FAILED_EVENT = R"({"event":"failed","status":126,"message":")";
 
@@ -820,10 +787,6 @@ const HostRow HOST_ROWS[] = {
     {.name = "Exited",
      .arrange = [](HANDLE) { use_program([](const sim::ChildView&) { return 0xC0000005U; }); },
      .status = 125, .closing = R"({"event":"exited","exit_code":3221225477,"status":125})"},
-    {.name = "TimedOut",
-     .arrange = [](HANDLE) { use_program(until_ended([] { sim::pass_time(5000); })); },
-     .status = 124, .closing = R"({"event":"timeout","status":124})",
-     .ended_with = "TerminateJobObject 0x5b4"},
     {.name = "StoppedBeforeTheGrants", .arrange = [](HANDLE stop) { SetEvent(stop); },
      .status = 126, .closing = R"({"event":"interrupted","status":126,"stage":null})"},
     {.name = "ChildCreation",
@@ -854,7 +817,6 @@ TEST_P(HostChannel, ReportTellsHowTheRunEnded) {
     with(DRIVEN)(arguments);
     EXPECT_EQ(run_with(arguments), row.status);
     sim::finish_console_events();
-    EXPECT_EQ(joined(sim::journal_of("TerminateJobObject")), row.ended_with);
     const Strings text = split(sim::file_content(REPORT).value_or(""), "\n");
     ASSERT_EQ(text.back(), ""); // every line ends with a line feed
     const bool resumed = sim::journal_of("ResumeThread").size() == 1;
