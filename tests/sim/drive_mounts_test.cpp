@@ -1,6 +1,5 @@
 // Drive letters, the mount record and the allocation lock, each on its own; the run has their
 // calls and how each fails inside a run.
-#include "mounts/drive_allocation_lock.hpp"
 #include "mounts/drive_mapping.hpp"
 #include "mounts/mount_record.hpp"
 #include "sim/sim_fixture.hpp"
@@ -25,22 +24,6 @@ TEST_F(DriveMounts, PassesOverLettersInUseOrRefusedDownToD) {
     EXPECT_EQ(allocate_drive_mapping(SCRATCH).error().message,
               "no DOS drive slot is available for the native sandbox");
     EXPECT_EQ(sim::journal_of("DefineDosDeviceW").size(), 23U);
-}
-
-TEST_F(DriveMounts, MoveAssignmentReleasesWhatItHeldFirst) {
-    auto mapping = allocate_drive_mapping(PROJECT);
-    auto other_mapping = allocate_drive_mapping(SCRATCH);
-    *mapping = std::move(*other_mapping);
-    auto lock = DriveAllocationLock::acquire();
-    auto other_lock = DriveAllocationLock::acquire();
-    *lock = std::move(*other_lock);
-    EXPECT_EQ(
-        joined(journal_without(
-            {"QueryDosDeviceW", "CreateFileW", "CreateMutexW", "WaitForSingleObject"})),
-        R"(DefineDosDeviceW DDD_RAW_TARGET_PATH|DDD_NO_BROADCAST_SYSTEM Z: \??\C:\work\proj; DefineDosDeviceW DDD_RAW_TARGET_PATH|DDD_NO_BROADCAST_SYSTEM Y: \??\C:\work\scr; )"
-        R"(DefineDosDeviceW DDD_RAW_TARGET_PATH|DDD_REMOVE_DEFINITION|DDD_EXACT_MATCH_ON_REMOVE|DDD_NO_BROADCAST_SYSTEM Z: \??\C:\work\proj; ReleaseMutex; CloseHandle mutex)");
-    EXPECT_EQ(sim::defined_letters(), Strings{"Y:"});
-    EXPECT_EQ(sim::owned_mutexes(), Strings{DRIVE_ALLOCATION_MUTEX});
 }
 
 TEST_F(DriveMounts, RecordIsNamedBesideTheScratchDirectory) {
