@@ -57,8 +57,8 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
         {.record = Record{.scratch_drive = "A:"}.bytes(), .defined = "A:" + SCR, .arguments = DIR,
          .output = Z + "left, the letter is no longer defined\nA: " + SCR + ": removed\n",
          .left = ""},
-        {.arguments = "C:\\work",
-         .output = FAILED + "cannot read mount record C:\\.work.norix-native-sandbox-mounts: " + MISSING},
+        {.arguments = "C:\\work", .output = FAILED + "cannot read mount record C:\\.work"
+                                            ".norix-native-sandbox-mounts: " + MISSING},
         {.arguments = "C:\\work\\gone",
          .output = FAILED + "cannot resolve C:\\work\\gone: " + MISSING},
         {.arguments = DIR + " " + DIR, .output = FAILED + std::string(CLEANUP_USAGE) + "\n"},
