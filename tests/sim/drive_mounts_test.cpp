@@ -3,6 +3,7 @@
 #include "mounts/drive_mapping.hpp"
 #include "mounts/mount_record.hpp"
 #include "sim/sim_fixture.hpp"
+#include "unit/units.hpp"
 
 namespace {
 
@@ -27,15 +28,13 @@ TEST_F(DriveMounts, PassesOverLettersInUseOrRefusedDownToD) {
 }
 
 TEST_F(DriveMounts, RecordIsNamedBesideTheScratchDirectory) {
-    WideString unpaired = to_wide("\\\\?\\C:\\work\\s");
-    unpaired.push_back(WCHAR(0xD800));
     const std::pair<WideString, const char*> cases[] = {
         {SCRATCH, "\\\\?\\C:\\work\\.scr.norix-native-sandbox-mounts"},
         {to_wide("\\x"), "\\.x.norix-native-sandbox-mounts"},
         {to_wide("\\\\?\\C:\\"), "sandbox scratch path has no parent"},
         {to_wide("scr"), "sandbox scratch path has no parent"},
         {to_wide("\\\\?\\C:\\work\\.."), "sandbox scratch path has no UTF-8 name"},
-        {unpaired, "sandbox scratch path has no UTF-8 name"},
+        {to_wide("\\\\?\\C:\\work\\s") + units({0xD800}), "sandbox scratch path has no UTF-8 name"},
     };
     for (const auto& [scratch, expected] : cases) {
         const auto record = MountRecord::for_scratch(scratch);

@@ -49,7 +49,6 @@ const FolderRow FOLDERS[] = {
     {"ProgramData", "C:\\ProgramData", covers("C:\\ProgramData", "the ProgramData directory")},
     {"InsideProgramData", "C:\\ProgramData\\cache", ""},
     {"ProfilesFolder", "C:\\Users", covers("C:\\Users", "the user profiles folder")},
-    {"UserProfile", "C:\\Users\\me", covers("C:\\Users\\me", "the calling user's profile")},
     {"ProfileSubfolder", "C:\\Users\\me\\src\\proj", ""},
     {"ProfileNeighbour", "C:\\Users\\me2", ""},
     {"LinkIntoTheProfile", "C:\\Work\\Home", covers("C:\\Users\\me", "the calling user's profile"),
