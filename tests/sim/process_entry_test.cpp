@@ -2,6 +2,7 @@
 #include "common/trace.hpp"
 #include "entry/process_entry.hpp"
 #include "sim/sim_fixture.hpp"
+#include "unit/units.hpp"
 
 namespace {
 
@@ -11,14 +12,12 @@ using ProcessEntry = SimulatedWindows;
 TEST_F(ProcessEntry, CommandLineFailuresComeFirst) {
     const std::string usage = "usage: norix-native-sandbox --project <path> --scratch <path> "
                               "--profile <name> --network deny -- <program> [args...]";
-    WideString unpaired = to_wide("n.exe --project C:\\");
-    unpaired.push_back(static_cast<WCHAR>(0xDC00));
-    unpaired += to_wide(" --scratch C:\\ --profile a --network deny -- t");
     const std::pair<WideString, std::string> cases[] = {
         {to_wide("norix-native-sandbox.exe"), usage},
         // The unknown option echoes the argument exactly as the C runtime's splitting gives it.
         {to_wide("\"C:\\x y\\n.exe\"x \"a\"\"b\\\\\"c v -- t"), "unknown sandbox option: a\"b\\c"},
-        {unpaired, "command-line argument is not valid Unicode"},
+        {to_wide("n.exe --project C:\\") + units({0xDC00}) + to_wide(" --network deny -- t"),
+         "command-line argument is not valid Unicode"},
         // --help and --version count only alone.
         {to_wide("n.exe --help --version -- t"), "unknown sandbox option: --help"},
     };

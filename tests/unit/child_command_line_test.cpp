@@ -7,14 +7,6 @@
 
 namespace {
 
-std::vector<std::string> split_utf8(std::string_view line) {
-    std::vector<std::string> elements;
-    for (const auto& element : split_command_line(to_wide(line))) {
-        elements.push_back(to_utf8(element));
-    }
-    return elements;
-}
-
 // The rules; the round trip through a splitter we did not write is command_line_wine_test.cpp.
 TEST(QuoteArgument, QuotesOnlyWhatNeedsItAndDoublesTheBackslashesBeforeAQuote) {
     EXPECT_EQ(quote_argument("C:\\dir\\"), "C:\\dir\\");
@@ -38,18 +30,16 @@ TEST(QuoteArgument, QuotesEveryWhiteSpaceCharacterAndNothingElse) {
 }
 
 TEST(SplitCommandLine, CRuntimeRules) {
-    const std::pair<const char*, std::vector<std::string>> cases[] = {
-        {"p  a\t\tb  ", {"p", "a", "b"}}, // blanks: spaces and tabs
-        {"p \"a\"\"", {"p", "a\""}},      // "" that ends the line
-    };
-    for (const auto& [line, elements] : cases) {
-        EXPECT_EQ(split_utf8(line), elements) << line;
-    }
+    using Elements = std::vector<WideString>;
+    // Blanks are spaces and tabs; a "" that ends the line is a quote.
+    EXPECT_EQ(split_command_line(to_wide("p  a\t\tb  ")),
+              (Elements{to_wide("p"), to_wide("a"), to_wide("b")}));
+    EXPECT_EQ(split_command_line(to_wide("p \"a\"\"")), (Elements{to_wide("p"), to_wide("a\"")}));
     // Nothing past the end of the text is read: a blank or a backslash there.
     for (const char* line : {"p a ", "p a\\"}) {
         const WideString text = to_wide(line);
         EXPECT_EQ(split_command_line(WideStringView(text).substr(0, 3)),
-                  (std::vector{to_wide("p"), to_wide("a")}))
+                  (Elements{to_wide("p"), to_wide("a")}))
             << line;
     }
 }
