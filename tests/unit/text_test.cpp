@@ -7,7 +7,7 @@ namespace {
 
 const std::string R = "\xEF\xBF\xBD"; // U+FFFD
 
-TEST(Text, ValidTextRoundTripsAtEveryBoundary) {
+TEST(Text, ValidTextRoundTripsInvalidTextIsReplaced) {
     const std::pair<std::string, WideString> cases[] = {
         {"\xC2\x80", units({0x80})},
         {"\xE0\xA0\x80", units({0x800})},
@@ -20,11 +20,8 @@ TEST(Text, ValidTextRoundTripsAtEveryBoundary) {
         EXPECT_EQ(to_utf8(utf16), utf8);
         EXPECT_EQ(to_utf8_exact(utf16), utf8);
     }
-}
-
-// Each UTF-8 byte that starts no character and each unpaired surrogate becomes U+FFFD; the exact
-// conversion refuses the latter.
-TEST(Text, InvalidTextIsReplacedOrRefused) {
+    // Each UTF-8 byte that starts no character and each unpaired surrogate becomes U+FFFD; the
+    // exact conversion refuses the latter.
     const std::pair<std::string, std::string> bytes[] = {
         {"\xED\xA0\x80", R + R + R},                // encoded surrogate 0xD800
         {"\xF4\x90\x80\x80", R + R + R + R},        // above 0x10FFFF
