@@ -61,7 +61,6 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
                                             ".norix-native-sandbox-mounts: " + MISSING},
         {.arguments = "C:\\work\\gone",
          .output = FAILED + "cannot resolve C:\\work\\gone: " + MISSING},
-        {.arguments = DIR + " " + DIR, .output = FAILED + std::string(CLEANUP_USAGE) + "\n"},
         // Before the record is read.
         {.record = "Z:", .output = FAILED + "cannot create sandbox allocation lock" + WIN32_5,
          .fault = fault_on("CreateMutexW", 0, 5)},
@@ -119,19 +118,6 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
         EXPECT_EQ(joined(sim::owned_mutexes()) + joined(sim::open_handles()), "") << row.output;
     }
 }
-// Alone, on standard output, with status 0 (--help as the launcher's); standard output that
-// refuses the text fails the cleanup.
-TEST_F(Cleanup, VersionGoesToStandardOutput) {
-    sim::set_stderr(sim::StreamKind::Pipe);
-    SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
-    EXPECT_EQ(run_cleanup_process(to_wide("cleanup --version")), 0);
-    EXPECT_EQ(sim::stderr_text(), "norix-native-sandbox-cleanup 0.1.0\n");
-    sim::inject(fault_on("WriteFile", 0, 232));
-    EXPECT_EQ(run_cleanup_process(to_wide("cleanup --help")), 1);
-    EXPECT_TRUE(
-        sim::stderr_text().ends_with(FAILED + "cannot write to standard output: Win32 232\n"));
-}
-
 // A launcher that starts meanwhile on the same scratch directory writes its record at this path:
 // the record's name is gone (its handle closed) before the lock is given up.
 TEST_F(Cleanup, DeletesTheRecordBeforeReleasingTheLock) {

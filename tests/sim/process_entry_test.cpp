@@ -1,5 +1,4 @@
-// The process entry and what reaches standard error: the failure line, the stage trace.
-#include "common/trace.hpp"
+// The process entry and what reaches standard error: the failure line and its status.
 #include "entry/process_entry.hpp"
 #include "sim/sim_fixture.hpp"
 #include "unit/units.hpp"
@@ -69,10 +68,8 @@ TEST_F(ProcessEntry, FailureLineReachesEveryKindOfStandardError) {
 
 TEST_F(ProcessEntry, StatusWhenStandardErrorIsMissingOrRefusesTheLine) {
     sim::set_stderr(std::nullopt);
-    trace_on();
-    trace_stage("resume");
     EXPECT_EQ(run_process(to_wide("n.exe")), 126);
-    EXPECT_EQ(journal_without({"GetEnvironmentVariableW", "SetEnvironmentVariableW"}), Strings{});
+    EXPECT_EQ(sim::journal(), Strings{});
     sim::set_stderr(sim::StreamKind::Pipe);
     sim::inject(fault_on("WriteFile", 0, 232)); // the failure line cannot be written, the next can
     EXPECT_EQ(run_process(to_wide("n.exe")), 101);

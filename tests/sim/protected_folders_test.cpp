@@ -55,11 +55,6 @@ const FolderRow FOLDERS[] = {
      [] { sim::make_junction("C:\\Work\\Home", "C:\\Users\\me"); }},
     {"HoldsAProgramFilesDirectory", "D:\\", covers("D:\\", "holds a Program Files directory"),
      [] { sim::make_directory("D:\\Apps"); program_files("ProgramW6432Dir", "D:\\Apps"); }},
-    // The profile is found where its link leads.
-    {"HoldsTheProfileElsewhere", "D:\\Home", covers("D:\\Home", "holds the calling user's profile"),
-     [] { sim::make_directory("D:\\Home\\me");
-          sim::make_junction("C:\\Users\\moved", "D:\\Home\\me");
-          sim::set_system_folders({.user_profile = "C:\\Users\\moved"}); }},
     // "%SystemDrive%" is the drive of the Windows directory, whatever its case.
     {"ProgramDataOnTheWindowsDrive", "D:\\ProgramData",
      covers("D:\\ProgramData", "the ProgramData directory"),
