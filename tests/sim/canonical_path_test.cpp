@@ -38,6 +38,8 @@ TEST_F(CanonicalPath, ShortAbsolutePathsOpenAsTypedOthersThroughTheVerbatimForm)
         {below, "\\\\?\\" + below, "CreateFileW " + below},
         {"\\\\srv\\share\\Work", "\\\\?\\UNC\\srv\\share\\Work",
          "CreateFileW \\\\srv\\share\\Work"},
+        {".\\directory", "\\\\?\\C:\\Work\\directory",
+         full + ".\\directory; CreateFileW \\\\?\\C:\\Work\\directory"},
         {at, "\\\\?\\" + at, full + at + "; CreateFileW \\\\?\\" + at},
         {unc, long_unc, full + unc + "; CreateFileW " + long_unc},
         {deep.substr(8), "\\\\?\\" + deep,

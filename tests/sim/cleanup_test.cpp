@@ -27,7 +27,6 @@ const std::string PROJ = "\\??\\C:\\work\\proj", SCR = "\\??\\C:\\work\\scr"; //
 const std::string BOTH = "Y:" + SCR + " Z:" + PROJ;
 const std::string Z = "Z: " + PROJ + ": ", Y = "Y: " + SCR + ": ";
 const std::string NAME = ".scr.norix-native-sandbox-mounts", DIR = "C:\\work\\scr";
-const std::string OTHER = "\\??\\D:\\other";
 const std::string REMOVED = Z + "removed\n" + Y + "removed\n";
 const std::string FAILED = "native sandbox cleanup failed: ";
 const std::string LONG = "\\??\\C:\\" + std::string(300, 'x'); // beyond a first listing buffer
@@ -51,9 +50,9 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
     // clang-format off
     std::vector<Row> rows = {
         {.arguments = "c:/work/SCR", .output = REMOVED, .left = ""},
-        {.defined = "Z:" + PROJ + " Z:" + LONG + " Y:" + OTHER,
+        {.defined = "Z:" + PROJ + " Z:" + LONG + " Y:\\??\\D:\\other",
          .output = Z + "removed\n" + Y + "left, the letter now maps elsewhere\n",
-         .left = "Y:" + OTHER + " Z:" + LONG},
+         .left = "Y:\\??\\D:\\other Z:" + LONG},
         {.record = Record{.scratch_drive = "A:"}.bytes(), .defined = "A:" + SCR, .arguments = DIR,
          .output = Z + "left, the letter is no longer defined\nA: " + SCR + ": removed\n",
          .left = ""},

@@ -40,7 +40,8 @@ TEST(PathElements, Table) {
         {"\\\\.\\", "abs|Dev:\\\\.\\|R0"},
         {"\\\\srv\\share\\d", "abs|U:\\\\srv\\share|R|d"},
         {"//srv/share", "abs|U://srv/share|R0"},
-        {"\\\\srv", "R|srv"}, // no share: not a prefix
+        {"\\\\a\\b\\x.", "abs|U:\\\\a\\b|R|x."}, // one-letter server, a name as it is
+        {"\\\\srv", "R|srv"},                    // no share: not a prefix
     };
     for (const auto& [path, expected] : cases) {
         EXPECT_EQ(describe(path), expected) << path;
