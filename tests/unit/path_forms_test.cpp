@@ -15,7 +15,7 @@ std::string describe(const char* path) {
     for (const auto& element : path_elements(wide)) {
         std::string text = to_utf8(element.text(wide));
         if (element.kind == PathElement::Kind::Prefix) {
-            text = PREFIXES[static_cast<int>(element.prefix)] + text;
+            text.insert(0, PREFIXES[static_cast<int>(element.prefix)]);
         } else if (element.kind == PathElement::Kind::Root) {
             text = element.length == 0 ? "R0" : "R";
         }
