@@ -23,11 +23,16 @@ struct Record {
 };
 
 const std::string OURS = Record{}.bytes();
-const std::string BOTH = "Y:\\??\\C:\\work\\scr Z:\\??\\C:\\work\\proj";
-const std::string Z = "Z: \\??\\C:\\work\\proj: ", Y = "Y: \\??\\C:\\work\\scr: ";
+const std::string PROJ = "\\??\\C:\\work\\proj", SCR = "\\??\\C:\\work\\scr"; // the targets
+const std::string BOTH = "Y:" + SCR + " Z:" + PROJ;
+const std::string Z = "Z: " + PROJ + ": ", Y = "Y: " + SCR + ": ";
+const std::string NAME = ".scr.norix-native-sandbox-mounts", DIR = "C:\\work\\scr";
 const std::string REMOVED = Z + "removed\n" + Y + "removed\n";
 const std::string FAILED = "native sandbox cleanup failed: ";
 const std::string LONG = "\\??\\C:\\" + std::string(300, 'x'); // beyond a first listing buffer
+const std::string MISSING = "The system cannot find the file specified. (os error 2)\n";
+const std::string LINK = FAILED + "mount record is a link: " + RECORD + "\n";
+const std::string WIN32_5 = ": Win32 5\n", DENIED = "Access is denied. (os error 5)\n";
 
 // The record at the record path, the letters `defined` before and `left` after ("Y:target
 // Z:newest; older", the letters in order), the arguments, standard error, the fault, and what
@@ -41,53 +46,42 @@ struct Row {
 using Cleanup = SimulatedWindows;
 
 TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
-    const std::string not_found = "The system cannot find the file specified. (os error 2)\n";
-    const std::string link = FAILED + "mount record is a link: " + RECORD + "\n";
+    // A row to a line or two reads as a table:
+    // clang-format off
     std::vector<Row> rows = {
         {.arguments = "c:/work/SCR", .output = REMOVED, .left = ""},
-        {.defined = "Z:\\??\\C:\\work\\proj Z:" + LONG + " Y:\\??\\D:\\other",
+        {.defined = "Z:" + PROJ + " Z:" + LONG + " Y:\\??\\D:\\other",
          .output = Z + "removed\n" + Y + "left, the letter now maps elsewhere\n",
          .left = "Y:\\??\\D:\\other Z:" + LONG},
-        {.record = Record{.scratch_drive = "A:"}.bytes(),
-         .defined = "A:\\??\\C:\\work\\scr",
-         .arguments = "C:\\work\\scr",
-         .output = Z + "left, the letter is no longer defined\nA: \\??\\C:\\work\\scr: removed\n",
+        {.record = Record{.scratch_drive = "A:"}.bytes(), .defined = "A:" + SCR, .arguments = DIR,
+         .output = Z + "left, the letter is no longer defined\nA: " + SCR + ": removed\n",
          .left = ""},
-        {.arguments = "C:\\work",
-         .output = FAILED +
-                   "cannot read mount record C:\\.work.norix-native-sandbox-mounts: " + not_found},
+        {.arguments = "C:\\work", .output = FAILED + "cannot read mount record C:\\.work"
+                                            ".norix-native-sandbox-mounts: " + MISSING},
         {.arguments = "C:\\work\\gone",
-         .output = FAILED + "cannot resolve C:\\work\\gone: " + not_found},
-        {.arguments = "C:\\work\\scr C:\\work\\scr",
-         .output = FAILED + std::string(CLEANUP_USAGE) + "\n"},
+         .output = FAILED + "cannot resolve C:\\work\\gone: " + MISSING},
         // Before the record is read.
-        {.record = "Z:",
-         .output = FAILED + "cannot create sandbox allocation lock: Win32 5\n",
+        {.record = "Z:", .output = FAILED + "cannot create sandbox allocation lock" + WIN32_5,
          .fault = fault_on("CreateMutexW", 0, 5)},
-        {.output = Z + "removed\n" + FAILED + "cannot query the Y: definitions: Win32 5\n",
-         .left = "Y:\\??\\C:\\work\\scr",
-         .fault = fault_for("QueryDosDeviceW", "Y:", 0, 5)},
-        {.output = FAILED + "cannot remove the Z: definition: Win32 5\n",
+        {.output = Z + "removed\n" + FAILED + "cannot query the Y: definitions" + WIN32_5,
+         .left = "Y:" + SCR, .fault = fault_for("QueryDosDeviceW", "Y:", 0, 5)},
+        {.output = FAILED + "cannot remove the Z: definition" + WIN32_5,
          .fault = fault_for("DefineDosDeviceW", "Z:", 0, 5)},
-        {.output = REMOVED + FAILED + "cannot delete mount record " + RECORD +
-                   ": Access is denied. (os error 5)\n",
-         .left = "",
-         .fault = fault_on("SetFileInformationByHandle", 0, 5)},
+        {.output = REMOVED + FAILED + "cannot delete mount record " + RECORD + ": " + DENIED,
+         .left = "", .fault = fault_on("SetFileInformationByHandle", 0, 5)},
         // Standard error refuses the output, after the record was deleted.
         {.output = "", .left = "", .fault = fault_on("WriteFile", 0, 232)},
         // Refused unread, named as given or beside the scratch directory: a link to a record, a
         // junction to a folder with one, one of two names of a record.
-        {.output = link, .arrange = [] { sim::make_file_symlink(RECORD, "elsewhere"); }},
-        {.arguments = "C:\\work\\scr",
-         .output = link,
-         .arrange =
-             [] {
-                 sim::make_file("C:\\work\\dir\\.scr.norix-native-sandbox-mounts", OURS);
-                 sim::make_junction(RECORD, "C:\\work\\dir");
-             }},
+        {.output = LINK, .arrange = [] { sim::make_file_symlink(RECORD, "elsewhere"); }},
+        {.arguments = DIR, .output = LINK, .arrange = [] {
+            sim::make_file("C:\\work\\dir\\" + NAME, OURS);
+            sim::make_junction(RECORD, "C:\\work\\dir");
+        }},
         {.output = FAILED + "mount record has more than one name: " + RECORD + "\n",
          .arrange = [] { sim::make_hard_link("C:\\work\\other name", RECORD); }},
     };
+    // clang-format on
     for (const Record& malformed :
          {Record{.scratch = ""}, Record{.last_ended = false}, Record{.after = "X:"},
           Record{.project_drive = "@:"}, Record{.project_drive = "[:"},
@@ -99,7 +93,7 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
     }
     for (const auto& row : rows) {
         sim::reset();
-        sim::make_directory("C:\\work\\scr");
+        sim::make_directory(DIR);
         sim::make_file(RECORD, row.record);
         sim::make_file("C:\\work\\elsewhere", row.record);
         for (const auto& definition : split(row.defined)) {
@@ -118,31 +112,17 @@ TEST_F(Cleanup, RemovesOnlyTheRecordedDefinitionsStillInPlace) {
         EXPECT_EQ(left, row.left) << row.output;
         // Through a link to a file, or beside the junction's record.
         const auto kept = sim::file_content(RECORD).or_else(
-            [] { return sim::file_content("C:\\work\\dir\\.scr.norix-native-sandbox-mounts"); });
+            [] { return sim::file_content("C:\\work\\dir\\" + NAME); });
         EXPECT_EQ(kept, failed ? std::optional(row.record) : std::nullopt);
         EXPECT_EQ(joined(sim::owned_mutexes()) + joined(sim::open_handles()), "") << row.output;
     }
 }
-// Alone, on standard output, with status 0.
-TEST_F(Cleanup, HelpAndVersionGoToStandardOutput) {
-    sim::set_stderr(sim::StreamKind::Pipe);
-    SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
-    EXPECT_EQ(run_cleanup_process(to_wide("cleanup --version")), 0);
-    EXPECT_EQ(run_cleanup_process(to_wide("cleanup --help")), 0);
-    EXPECT_TRUE(sim::stderr_text().starts_with("norix-native-sandbox-cleanup 0.1.0\n" +
-                                               std::string(CLEANUP_USAGE) + "\n"));
-    sim::inject(fault_on("WriteFile", 0, 232));
-    EXPECT_EQ(run_cleanup_process(to_wide("cleanup --help")), 1);
-    EXPECT_TRUE(sim::stderr_text().ends_with(
-        "native sandbox cleanup failed: cannot write to standard output: Win32 232\n"));
-}
-
 // A launcher that starts meanwhile on the same scratch directory writes its record at this path:
 // the record's name is gone (its handle closed) before the lock is given up.
 TEST_F(Cleanup, DeletesTheRecordBeforeReleasingTheLock) {
-    sim::make_directory("C:\\work\\scr");
+    sim::make_directory(DIR);
     sim::make_file(RECORD, OURS);
-    run_cleanup_process(to_wide("cleanup C:\\work\\scr"));
+    run_cleanup_process(to_wide("cleanup " + DIR));
     const Strings calls =
         journal_without({"CreateFileW", "Get", "ReadFile", "Query", "Define", "WriteFile"});
     const auto locked = std::ranges::find(calls, "WaitForSingleObject mutex INFINITE");

@@ -10,7 +10,8 @@
 namespace {
 
 const std::string CURRENT_VERSION = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
-const std::string LONG_NAME(270, 'x');
+const std::string LONG = "C:\\" + std::string(270, 'x');
+const std::string PROFILE_LIST = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
 // The directory, as typed (made when missing), and the check's failure, empty when it passes.
 struct FolderRow {
@@ -31,6 +32,8 @@ void program_files(const char* value, std::optional<std::string> folder) {
                                    : std::nullopt);
 }
 
+// A row to a line or two reads as a table:
+// clang-format off
 const FolderRow FOLDERS[] = {
     {"SystemVolumeRoot", "C:\\", covers("C:\\", "the system volume's root")},
     {"OtherVolumeRoot", "D:\\", ""},
@@ -46,52 +49,28 @@ const FolderRow FOLDERS[] = {
     {"ProgramData", "C:\\ProgramData", covers("C:\\ProgramData", "the ProgramData directory")},
     {"InsideProgramData", "C:\\ProgramData\\cache", ""},
     {"ProfilesFolder", "C:\\Users", covers("C:\\Users", "the user profiles folder")},
-    {"UserProfile", "C:\\Users\\me", covers("C:\\Users\\me", "the calling user's profile")},
     {"ProfileSubfolder", "C:\\Users\\me\\src\\proj", ""},
     {"ProfileNeighbour", "C:\\Users\\me2", ""},
     {"LinkIntoTheProfile", "C:\\Work\\Home", covers("C:\\Users\\me", "the calling user's profile"),
      [] { sim::make_junction("C:\\Work\\Home", "C:\\Users\\me"); }},
     {"HoldsAProgramFilesDirectory", "D:\\", covers("D:\\", "holds a Program Files directory"),
-     [] {
-         sim::make_directory("D:\\Apps\\x64");
-         program_files("ProgramW6432Dir", "D:\\Apps\\x64");
-     }},
-    // The profile is found where its link leads.
-    {"HoldsTheProfileElsewhere", "D:\\Home", covers("D:\\Home", "holds the calling user's profile"),
-     [] {
-         sim::make_directory("D:\\Home\\me");
-         sim::make_junction("C:\\Users\\moved", "D:\\Home\\me");
-         sim::set_system_folders({.user_profile = "C:\\Users\\moved"});
-     }},
+     [] { sim::make_directory("D:\\Apps"); program_files("ProgramW6432Dir", "D:\\Apps"); }},
     // "%SystemDrive%" is the drive of the Windows directory, whatever its case.
     {"ProgramDataOnTheWindowsDrive", "D:\\ProgramData",
      covers("D:\\ProgramData", "the ProgramData directory"),
-     [] {
-         sim::make_directory("D:\\Windows");
-         sim::set_system_folders({.windows = "D:\\Windows"});
-         sim::set_registry_value(
-             "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", "ProgramData",
-             sim::RegistryText{.type = 2, .text = "%systemdrive%\\ProgramData"});
-     }},
+     [] { sim::make_directory("D:\\Windows"); sim::set_system_folders({.windows = "D:\\Windows"});
+          sim::set_registry_value(PROFILE_LIST, "ProgramData", sim::RegistryText{
+                                      .type = 2, .text = "%systemdrive%\\ProgramData"}); }},
     // No value, and a value naming no directory: neither protects anything.
     {"FoldersTheSystemLacks", "C:\\Program Files (x86)\\Tool", "",
-     [] {
-         program_files("ProgramFilesDir (x86)", std::nullopt);
-         sim::set_registry_value(CURRENT_VERSION, "ProgramW6432Dir",
-                                 sim::RegistryText{.text = "C:\\Gone"});
-     }},
+     [] { program_files("ProgramFilesDir (x86)", {});
+          program_files("ProgramW6432Dir", "C:\\Gone"); }},
     // Each folder longer than the first buffer.
-    {"LongFolders", "C:\\" + LONG_NAME + "\\me",
-     covers("C:\\" + LONG_NAME + "\\me", "the calling user's profile"),
-     [] {
-         const std::string folder = "C:\\" + LONG_NAME;
-         sim::make_directory(folder + "\\Windows");
-         sim::make_directory(folder + "\\PF");
-         program_files("ProgramFilesDir (x86)", folder + "\\PF");
-         sim::set_system_folders({.windows = folder + "\\Windows",
-                                  .profiles = folder,
-                                  .user_profile = folder + "\\me"});
-     }},
+    {"LongFolders", LONG + "\\me", covers(LONG + "\\me", "the calling user's profile"),
+     [] { sim::make_directory(LONG + "\\Windows"); sim::make_directory(LONG + "\\PF");
+          program_files("ProgramFilesDir (x86)", LONG + "\\PF");
+          sim::set_system_folders({.windows = LONG + "\\Windows", .profiles = LONG,
+                                   .user_profile = LONG + "\\me"}); }},
     // A folder the system cannot name, or names unusably, leaves the check undone.
     {"WindowsDirectoryUnknown", "C:\\Work", "cannot locate the Windows directory: Win32 5",
      [] { sim::inject(fault_on("GetSystemWindowsDirectoryW", 0, 5)); }},
@@ -105,6 +84,7 @@ const FolderRow FOLDERS[] = {
      "cannot resolve the user profiles folder C:\\Users: Access is denied. (os error 5)",
      [] { sim::deny_access("C:\\Users"); }},
 };
+// clang-format on
 
 class ProtectedFolder : public SimulatedWindows, public ::testing::WithParamInterface<FolderRow> {};
 

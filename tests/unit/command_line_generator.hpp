@@ -29,9 +29,6 @@ public:
     }
 
 private:
-    std::uint32_t next() {
-        state_ = state_ * 1664525U + 1013904223U;
-        return state_ >> 8;
-    }
+    std::uint32_t next() { return (state_ = state_ * 1664525U + 1013904223U) >> 8; }
     std::uint32_t state_;
 };

@@ -8,19 +8,12 @@
 namespace {
 
 TEST(JsonObject, TextsAreEscapedAndAlwaysValidUtf8) {
-    const std::pair<std::string, std::string> cases[] = {
-        {std::string("\n\r\t\x01\x1f \x7f\"\\", 9) + '\0', R"("\n\r\t\u0001\u001f )"
-                                                           "\x7f"
-                                                           R"(\"\\\u0000")"},
-        // Non-ASCII as it is, what is not UTF-8 as U+FFFD.
-        {"\xC3\xAF\xFF\xED\xA0\x80",
-         "\"\xC3\xAF\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
-    };
-    for (const auto& [text, quoted] : cases) {
-        EXPECT_EQ(json_string(text), quoted);
-        EXPECT_EQ(nlohmann::json::parse(quoted), nlohmann::json::parse(json_string(text)));
-    }
-    EXPECT_EQ(nlohmann::json::parse(json_string(cases[0].first)), cases[0].first);
+    const std::string controls = std::string("\n\r\t\x01\x1f \x7f\"\\", 9) + '\0';
+    EXPECT_EQ(json_string(controls), "\"\\n\\r\\t\\u0001\\u001f \x7f\\\"\\\\\\u0000\"");
+    EXPECT_EQ(nlohmann::json::parse(json_string(controls)), controls);
+    // Non-ASCII as it is, what is not UTF-8 as U+FFFD.
+    EXPECT_EQ(nlohmann::json::parse(json_string("\xC3\xAF\xFF\xED\xA0\x80")),
+              "\xC3\xAF\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 } // namespace

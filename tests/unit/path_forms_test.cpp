@@ -1,4 +1,4 @@
-// Windows path forms as text: display, elements, what lies under or within a base, joining.
+// Windows path forms as text: elements, what lies under or within a base, joining.
 #include "paths/path_elements.hpp"
 #include "paths/path_forms.hpp"
 
@@ -6,35 +6,20 @@
 
 namespace {
 
-TEST(DisplayPath, StripsTheVerbatimPrefix) {
-    const std::pair<WideString, const char*> cases[] = {
-        {to_wide("\\\\?\\UNC\\srv\\share\\d"), "\\\\srv\\share\\d"},
-        {to_wide("\\\\?\\UNC\\"), "\\\\"},
-        {to_wide("\\\\?\\unc\\srv\\x"), "unc\\srv\\x"}, // only the exact UNC form is a share
-        {to_wide("x\\?\\C:\\Work"), "x\\?\\C:\\Work"},
-    };
-    for (const auto& [path, expected] : cases) {
-        EXPECT_EQ(display_path(path), expected) << expected;
-    }
-}
-
 // Elements written compactly: a prefix with its kind (VU VD V Dev U D), R a root (R0 without a
 // separator of its own), "." and "..", names as they are; "abs" first for an absolute path.
 std::string describe(const char* path) {
     static const char* const PREFIXES[] = {"VU:", "VD:", "V:", "Dev:", "U:", "D:"};
-    static const char* const KINDS[] = {"", "R", ".", "..", ""};
     const WideString wide = to_wide(path);
     std::string out = is_absolute_path(wide) ? "abs" : "";
     for (const auto& element : path_elements(wide)) {
-        out += out.empty() ? "" : "|";
-        out += KINDS[static_cast<int>(element.kind)];
+        std::string text = to_utf8(element.text(wide));
         if (element.kind == PathElement::Kind::Prefix) {
-            out += PREFIXES[static_cast<int>(element.prefix)] + to_utf8(element.text(wide));
-        } else if (element.kind == PathElement::Kind::Name) {
-            out += to_utf8(element.text(wide));
-        } else if (element.kind == PathElement::Kind::Root && element.length == 0) {
-            out += "0";
+            text.insert(0, PREFIXES[static_cast<int>(element.prefix)]);
+        } else if (element.kind == PathElement::Kind::Root) {
+            text = element.length == 0 ? "R0" : "R";
         }
+        out += (out.empty() ? "" : "|") + text;
     }
     return out;
 }
@@ -44,26 +29,19 @@ TEST(PathElements, Table) {
         {"C:/Work//Proj/", "abs|D:C:|R|Work|Proj"},
         {"C:x", "D:C:|x"},
         {"\\.\\x", "R|x"},
-        {"a\\.\\b\\..\\c", "a|b|..|c"},
         {"C:.\\x", "D:C:|.|x"},
-        {"z:", "D:z:"},
         {"@:x", "@:x"},
-        {"\\\\?\\C:\\Work", "abs|VD:\\\\?\\C:|R|Work"},
         {"\\\\?\\C:", "abs|VD:\\\\?\\C:|R0"},
         {"\\\\?\\C:x", "abs|V:\\\\?\\C:x|R0"},
         {"\\\\?\\C:\\a/b", "abs|VD:\\\\?\\C:|R|a/b"}, // only "\" separates after a verbatim prefix
-        {"\\\\?\\UNC\\srv\\share\\d", "abs|VU:\\\\?\\UNC\\srv\\share|R|d"},
         {"\\\\?\\UNC\\srv", "abs|VU:\\\\?\\UNC\\srv|R0"},
-        {"\\\\?\\UNC\\a/b\\c", "abs|VU:\\\\?\\UNC\\a/b\\c|R0"},
         {"\\\\?\\Volume{x}/y\\d", "abs|V:\\\\?\\Volume{x}/y|R|d"},
         {"\\\\.\\pipe/x", "abs|Dev:\\\\.\\pipe|R|x"},
         {"\\\\.\\", "abs|Dev:\\\\.\\|R0"},
-        {"\\\\.", "R"},
         {"\\\\srv\\share\\d", "abs|U:\\\\srv\\share|R|d"},
         {"//srv/share", "abs|U://srv/share|R0"},
-        {"\\\\a\\b\\x.", "abs|U:\\\\a\\b|R|x."},
-        {"\\\\srv", "R|srv"}, // no share: not a prefix
-        {"\\\\srv\\", "R|srv"},
+        {"\\\\a\\b\\x.", "abs|U:\\\\a\\b|R|x."}, // one-letter server, a name as it is
+        {"\\\\srv", "R|srv"},                    // no share: not a prefix
     };
     for (const auto& [path, expected] : cases) {
         EXPECT_EQ(describe(path), expected) << path;
@@ -84,7 +62,6 @@ TEST(RemainderUnder, Table) {
         {"\\\\?\\A:\\x", "\\\\?\\a:", "x"},
         {"\\\\?\\z:\\x", "\\\\?\\Z:", "x"},
         {"C:\\x", "C:x", "(none)"},
-        {"C:\\x", "", "C:\\x"},
         {"C:\\a\\b/", "C:\\a", "b"},
         {"\\\\?\\C:\\a\\b/", "\\\\?\\C:\\a", "b/"},
     };
@@ -119,7 +96,6 @@ TEST(JoinPath, Table) {
         {"\\\\?\\C:\\Work\\..\\Proj", "x", "\\\\?\\C:\\Proj\\x"},
         {"\\\\?\\C:\\..\\Proj", "x", "\\\\?\\C:\\Proj\\x"},
         {"\\\\?\\UNC\\srv\\share\\d", "..\\..\\x", "\\\\?\\UNC\\srv\\share\\x"},
-        {"X:", "bin", "X:\\bin"},
     };
     for (const auto& [base, appended, expected] : cases) {
         EXPECT_EQ(to_utf8(join_path(to_wide(base), to_wide(appended))), expected)
