@@ -439,8 +439,19 @@ bool ignored(const std::string& call) {
 // only what the failed call was to release, and each directory carries the grant exactly when its
 // write ran and succeeded. A driven run's report ends with the line of that status, unless the
 // report itself failed.
+// The failure lines that no failure row shows, by the call that fails and its turn in a plain run.
+const std::map<std::string, std::string> SWEPT_MESSAGES = {
+    {"CreateEventW 1", "cannot create console control events"},
+    {"SetConsoleCtrlHandler 1", "cannot install console control handler"},
+    {"CreateMutexW 1", "cannot create sandbox allocation lock"},
+    {"OpenProcessToken 1", "cannot secure sandbox mount record"},
+    {"InitializeProcThreadAttributeList 2", "cannot initialize process attribute list"},
+    {"UpdateProcThreadAttribute 2", "cannot apply handle list process attribute"},
+    {"SetInformationJobObject 2", "cannot restrict sandbox job user interface"}};
+
 TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
     for (const Strings& options : {Strings{}, DRIVEN}) {
+        std::size_t messages = 0;
         fresh_machine();
         ASSERT_EQ(run_child(options), 0);
         // Without the entries of a SetEntriesInAclW call, in lines of their own.
@@ -466,6 +477,11 @@ TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
             // A run that fails writes one failure line, a run that goes on none.
             EXPECT_EQ(split("\n" + sim::stderr_text(), "\nnative sandbox").size(),
                       child_code ? 1U : 2U);
+            if (const auto message = SWEPT_MESSAGES.find(function + " " + std::to_string(nth));
+                options.empty() && message != SWEPT_MESSAGES.end() && ++messages) {
+                EXPECT_TRUE(sim::stderr_text().ends_with(FAILED + message->second + ": Win32 5\n"))
+                    << sim::stderr_text();
+            }
             EXPECT_EQ(left_behind(),
                       left_by(call, at + 1 != calls.end() &&
                                         at[1] == "DeleteFileW " + std::string(RECORD)));
@@ -483,6 +499,7 @@ TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
                 EXPECT_EQ(nlohmann::json::parse(lines.rbegin()[1])["status"], status);
             }
         }
+        EXPECT_EQ(messages, options.empty() ? SWEPT_MESSAGES.size() : 0);
     }
 }
 
