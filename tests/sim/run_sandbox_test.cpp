@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <thread>
@@ -440,6 +441,7 @@ bool ignored(const std::string& call) {
 // write ran and succeeded. A driven run's report ends with the line of that status, unless the
 // report itself failed.
 // The failure lines that no failure row shows, by the call that fails and its turn in a plain run.
+// clang-format off
 const std::map<std::string, std::string> SWEPT_MESSAGES = {
     {"CreateEventW 1", "cannot create console control events"},
     {"SetConsoleCtrlHandler 1", "cannot install console control handler"},
@@ -448,6 +450,7 @@ const std::map<std::string, std::string> SWEPT_MESSAGES = {
     {"InitializeProcThreadAttributeList 2", "cannot initialize process attribute list"},
     {"UpdateProcThreadAttribute 2", "cannot apply handle list process attribute"},
     {"SetInformationJobObject 2", "cannot restrict sandbox job user interface"}};
+// clang-format on
 
 TEST_F(SandboxRun, EveryCallThatFailsLeavesNothingBehind) {
     for (const Strings& options : {Strings{}, DRIVEN}) {
@@ -512,18 +515,24 @@ TEST_F(SandboxRun, ChildRunsOnTheMountsWithTheRewrittenEnvironment) {
     const Strings ordered = split(
         R"(CreateAppContainerProfile agent | agent | Norix isolated Agent process | null 0; )"
         R"(WaitForSingleObject event 0; GetNamedSecurityInfoW C:\Work\Proj 1 4; SetEntriesInAclW )"
-        R"(entry FILE_GENERIC_READ|FILE_GENERIC_WRITE|FILE_GENERIC_EXECUTE|DELETE mode=1 inherit=SUB_CONTAINERS_AND_OBJECTS_INHERIT form=0 type=2 multiple=0; SetNamedSecurityInfoW )"
-        R"(C:\Work\Proj 1 4; WaitForSingleObject event 0; GetNamedSecurityInfoW C:\Work\Scratch 1 )"
-        R"(4; SetNamedSecurityInfoW C:\Work\Scratch 1 4; CreateMutexW )"
-        R"(Local\Norix.NativeSandbox.DriveAllocation; WaitForMultipleObjects event mutex )"
-        R"(INFINITE; DefineDosDeviceW DDD_RAW_TARGET_PATH|DDD_NO_BROADCAST_SYSTEM Z: \??\C:\Work\Proj; DefineDosDeviceW DDD_RAW_TARGET_PATH|DDD_NO_BROADCAST_SYSTEM Y: )"
+        R"(entry FILE_GENERIC_READ|FILE_GENERIC_WRITE|FILE_GENERIC_EXECUTE|DELETE mode=1 )"
+        R"(inherit=SUB_CONTAINERS_AND_OBJECTS_INHERIT form=0 type=2 multiple=0; )"
+        R"(SetNamedSecurityInfoW C:\Work\Proj 1 4; WaitForSingleObject event 0; )"
+        R"(GetNamedSecurityInfoW C:\Work\Scratch 1 4; SetNamedSecurityInfoW C:\Work\Scratch 1 4; )"
+        R"(CreateMutexW Local\Norix.NativeSandbox.DriveAllocation; WaitForMultipleObjects event )"
+        R"(mutex INFINITE; DefineDosDeviceW DDD_RAW_TARGET_PATH|DDD_NO_BROADCAST_SYSTEM Z: )"
+        R"(\??\C:\Work\Proj; DefineDosDeviceW DDD_RAW_TARGET_PATH|DDD_NO_BROADCAST_SYSTEM Y: )"
         R"(\??\C:\Work\Scratch; CreateFileW \\?\C:\Work\.Scratch.norix-native-sandbox-mounts; )"
         R"(WriteFile file 43; ReleaseMutex; WaitForSingleObject event 0; SetEnvironmentVariableW )"
-        R"(NORIX_PROJECT_ROOT=Z:\; CreateProcessW CREATE_SUSPENDED|EXTENDED_STARTUPINFO_PRESENT inherit=1 start=STARTF_USESTDHANDLES capabilities=0 )"
-        R"(reserved=0 handles=3 Z:\bin\tool.exe Z:\src\main.c; CreateJobObjectW; )"
-        R"(SetInformationJobObject 9 144 JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE; SetInformationJobObject 4 4 JOB_OBJECT_UILIMIT_HANDLES|JOB_OBJECT_UILIMIT_READCLIPBOARD|JOB_OBJECT_UILIMIT_WRITECLIPBOARD|JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS|JOB_OBJECT_UILIMIT_DISPLAYSETTINGS|JOB_OBJECT_UILIMIT_DESKTOP|JOB_OBJECT_UILIMIT_EXITWINDOWS; )"
-        R"(AssignProcessToJobObject; WaitForSingleObject event 0; ResumeThread; )"
-        R"(WaitForSingleObject process INFINITE; GetExitCodeProcess; SetEvent; )"
+        R"(NORIX_PROJECT_ROOT=Z:\; CreateProcessW CREATE_SUSPENDED|EXTENDED_STARTUPINFO_PRESENT )"
+        R"(inherit=1 start=STARTF_USESTDHANDLES capabilities=0 reserved=0 handles=3 )"
+        R"(Z:\bin\tool.exe Z:\src\main.c; CreateJobObjectW; SetInformationJobObject 9 144 )"
+        R"(JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE; SetInformationJobObject 4 4 )"
+        R"(JOB_OBJECT_UILIMIT_HANDLES|JOB_OBJECT_UILIMIT_READCLIPBOARD|)"
+        R"(JOB_OBJECT_UILIMIT_WRITECLIPBOARD|JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS|)"
+        R"(JOB_OBJECT_UILIMIT_DISPLAYSETTINGS|JOB_OBJECT_UILIMIT_DESKTOP|)"
+        R"(JOB_OBJECT_UILIMIT_EXITWINDOWS; AssignProcessToJobObject; WaitForSingleObject event 0; )"
+        R"(ResumeThread; WaitForSingleObject process INFINITE; GetExitCodeProcess; SetEvent; )"
         R"(SetConsoleCtrlHandler remove)",
         "; ");
     auto from = sim::journal().begin();
@@ -594,9 +603,8 @@ TEST_F(SandboxRun, ExitCodesPassBackOrFallBack) {
 
 // What a killed run leaves at the record path, or a record that no launcher holds there: a
 // record's letters are removed where they still map onto its targets, and the trace and the report
-// say so;
-// anything else goes unread. Either way the run writes its own record there and deletes it at its
-// end. (Links and a second name there: the end-to-end test.)
+// say so; anything else goes unread. Either way the run writes its own record there and deletes it
+// at its end. (Links and a second name there: the end-to-end test.)
 const std::string RECOVERED =
     R"({"event":"recovered","record":"C:\\Work\\.Scratch.norix-native-sandbox-mounts","letters":[)"
     R"({"drive":"Z:","target":"\\??\\C:\\Work\\Proj","outcome":"removed"},{"drive":"Y:",)"
@@ -655,6 +663,33 @@ TEST_F(SandboxRun, RecordPathIsClearedOfWhatNoLauncherHolds) {
         EXPECT_EQ(record_in_run, KILLED);
         EXPECT_EQ(left_behind(), row.left);
     }
+}
+
+// Two runs on one scratch directory: the second rewrites the record of the first, still running,
+// for its own letters and leaves the first's letters alone; the first run's end deletes it.
+TEST_F(SandboxRun, RecordOfARunningLauncherIsLeftToIt) {
+    std::atomic<bool> first_waits = true;
+    std::atomic<int> children = 0;
+    use_program([&](const sim::ChildView&) {
+        for (const bool first = children++ == 0; first && first_waits;) {
+            std::this_thread::yield();
+        }
+        return sim::Dword{0};
+    });
+    std::thread running([&] {
+        const sim::ProcessScope scope(sim::start_launcher());
+        EXPECT_EQ(run_with(standard_arguments()), 0);
+    });
+    while (children == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(run_with(standard_arguments()), 0);
+    EXPECT_EQ(sim::file_content(PLAIN_RECORD),
+              std::string("X:\0\\??\\C:\\Work\\Proj\0W:\0\\??\\C:\\Work\\Scratch\0", 43));
+    EXPECT_EQ(sim::defined_letters(), (Strings{"Y:", "Z:"}));
+    first_waits = false;
+    running.join();
+    EXPECT_EQ(left_behind(), Strings{});
 }
 
 // The lock of a launcher that died is taken over; the journal shows it given up before the child.

@@ -8,13 +8,10 @@
 namespace {
 
 std::vector<int> released;
-
-struct Counted {
-    using Type = int;
-    static int none() { return 0; }
-    static bool valid(int value) { return value != 0; }
-    static void release(int value) { released.push_back(value); }
-};
+void release(int value) {
+    released.push_back(value);
+}
+using Counted = NullIsNone<int, release>;
 
 // Given what it holds, reset keeps it; a move assignment releases what was held first (the
 // owners of letters, locks and records move through it).
