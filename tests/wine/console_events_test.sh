@@ -9,7 +9,10 @@ exe="$1" child="$2" dir="$WINEPREFIX/drive_c/norix-console-events" session="nori
 record="$dir/.scratch.norix-native-sandbox-mounts" w='C:\norix-console-events'
 export LANG=C.UTF-8 LC_ALL=C.UTF-8 WINEDEBUG=-all WINEDLLOVERRIDES="userenv=n,b"
 rm -rf "$dir" && mkdir -p "$dir/project/bin" "$dir/scratch" && cp "$child" "$dir/project/bin/child.exe"
-trap 'tmux kill-session -t "$session" 2>/dev/null || true' EXIT
+trap 'for s in "$session" "keep-$session"; do tmux kill-session -t "=$s" 2>/dev/null || true; done' EXIT
+# A session of its own keeps the tmux server up between the runs: a server that exits with its last
+# session can take the next run's new session down with it.
+tmux new-session -d -s "keep-$session" 'sleep 3600'
 letters() { ls "$WINEPREFIX/dosdevices" | grep ':$' | tr '\n' ' '; }
 before=$(letters)
 fail() { echo "FAILED: $*"; exit 1; }
@@ -22,12 +25,13 @@ start() { # the child in mode $1, waiting on a new console
         tmux capture-pane -p -t "$session" | grep -q waiting && return 0
         sleep 0.2
     done
-    fail "the child ($1) never waited"
+    fail "the child ($1) never waited: $(tmux capture-pane -p -t "$session" 2>&1)"
 }
 interrupt() { # C-c, then the launcher's status $1, and no letter or record left
     tmux send-keys -t "$session" C-c
     for _ in $(seq 1 150); do [ -s "$dir/status" ] && break; sleep 0.2; done
     [ "$(cat "$dir/status")" = "$1" ] || fail "status $(cat "$dir/status"), not $1"
+    while tmux has-session -t "=$session" 2>/dev/null; do sleep 0.1; done
     [ "$(letters)" = "$before" ] && [ ! -e "$record" ] || fail "left: $(letters) $(ls -a "$dir")"
 }
 
