@@ -173,16 +173,20 @@ void Call::open(std::string_view function, std::string_view details, std::u16str
 
 std::string flag_names(DWORD value, std::span<const FlagName> names) {
     std::string text;
+    const auto add = [&text](std::string_view name) {
+        text += text.empty() ? "" : "|";
+        text += name;
+    };
     DWORD named = 0;
     for (const auto& [mask, name] : names) {
         if ((value & mask) == mask && (mask & ~named) != 0) {
-            text += (text.empty() ? "" : "|") + std::string(name);
+            add(name);
             named |= mask;
         }
     }
     const DWORD rest = value & ~named;
     if (rest != 0 || text.empty()) {
-        text += (text.empty() ? "" : "|") + hex(rest);
+        add(hex(rest));
     }
     return text;
 }
